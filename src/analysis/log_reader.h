@@ -1,0 +1,41 @@
+// Reading an access-log file into eleven-field records and parsing a record
+// into the values that are counted.
+#ifndef SORVIK_ANALYSIS_LOG_READER_H_
+#define SORVIK_ANALYSIS_LOG_READER_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "analysis/log_record.h"
+
+namespace sorvik {
+
+// Opens `path` for reading raw bytes; a failure ends the run (status 74).
+void open_log(const std::string& path);
+void close_log();
+
+// Reads the next record into analysis.record. Returns 11 for a record; 0 when
+// the file has no more records. Malformed lines are reported and skipped.
+int read_record();
+
+// Number of a three-letter English month abbreviation, 0 when unknown.
+int month_number(std::string_view text);
+
+struct TimeStamp {
+  uint16_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+// Parses field 4 ("[dd/Mon/yyyy:hh:mm:ss"); false when any part cannot be converted.
+bool parse_time_stamp(std::string_view field, TimeStamp& stamp);
+
+PackedTime pack_time(const TimeStamp& stamp);
+
+// Parses analysis.record into `info`, adding the size to analysis.period_bytes.
+// A bad size ends the run with status 5, a bad time stamp with status 4 (after
+// the console lines, the error-log entry and a key press).
+RequestInfo parse_request();
+
+}  // namespace sorvik
+
+#endif  // SORVIK_ANALYSIS_LOG_READER_H_

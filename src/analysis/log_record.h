@@ -1,0 +1,60 @@
+// One access-log record, its parsed form, and the analysis run state shared by
+// the reader, the run modes and the accumulation.
+#ifndef SORVIK_ANALYSIS_LOG_RECORD_H_
+#define SORVIK_ANALYSIS_LOG_RECORD_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "stats/counted_list.h"
+
+namespace sorvik {
+
+inline constexpr int kRecordFields = 11;
+
+// Eleven fields of at most 255 bytes, numbered 1..11 (index 0 unused):
+// 1 client address, 2 identity, 3 user, 4 "[dd/Mon/yyyy:hh:mm:ss", 5 zone,
+// 6 request line, 7 status, 8 size, 9 server host, 10 referrer, 11 agent.
+struct LogRecord {
+  std::array<std::string, kRecordFields + 1> field;
+};
+
+struct RequestInfo {
+  int64_t size = 0;
+  PackedTime time = 0;
+  std::string method;
+  std::string path;
+  std::string extension;  // at most 4 bytes, upper case
+  bool is_page = true;
+  int64_t kbytes = 0;
+};
+
+// Run modes, numbered as in the result file.
+inline constexpr int kModeYears = 1;
+inline constexpr int kModeMonths = 2;
+inline constexpr int kModeWeeks = 3;
+
+struct AnalysisState {
+  LogRecord record;
+  // Number of the current record within its file, as the run modes count it.
+  int32_t record_number = 0;
+  // log_dir + name of the log file being read; source of error-log entries.
+  std::string current_log_path;
+  // Year text of the last record read by any run mode.
+  std::string year_text;
+  // Bytes of every request analysed in the current period.
+  long double period_bytes = 0;
+  // Selected log file names (without directory), sorted.
+  std::vector<std::string> log_files;
+};
+
+extern AnalysisState analysis;
+
+// Start-up state: no record, no files, zero counters.
+void reset_analysis();
+
+}  // namespace sorvik
+
+#endif  // SORVIK_ANALYSIS_LOG_RECORD_H_

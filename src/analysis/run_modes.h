@@ -1,0 +1,18 @@
+// The three run modes that cut the log files into weeks, months and years.
+#ifndef SORVIK_ANALYSIS_RUN_MODES_H_
+#define SORVIK_ANALYSIS_RUN_MODES_H_
+
+#include <string>
+
+namespace sorvik {
+
+void run_weeks();
+void run_months();
+void run_years();
+
+// "mm" for 0; otherwise the decimal digits of n, with a leading "0" when single.
+std::string two_digits(int n);
+
+}  // namespace sorvik
+
+#endif  // SORVIK_ANALYSIS_RUN_MODES_H_

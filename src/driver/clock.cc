@@ -1,0 +1,36 @@
+#include "driver/clock.h"
+
+#include <chrono>
+#include <ctime>
+
+namespace sorvik {
+
+std::function<LocalTime()> clock_source;
+
+namespace {
+
+LocalTime system_local_time() {
+  const auto now = std::chrono::system_clock::now();
+  const auto since_epoch = now.time_since_epoch();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  std::tm parts{};
+  localtime_r(&seconds, &parts);
+  const auto centis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch).count() % 1000 / 10;
+  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
+                   parts.tm_min,         parts.tm_sec,     static_cast<int>(centis)};
+}
+
+}  // namespace
+
+void reset_clock() { clock_source = system_local_time; }
+
+int days_since_1899(const LocalTime& t) {
+  using namespace std::chrono;
+  const sys_days date{year{t.year} / month{static_cast<unsigned>(t.month)} /
+                      day{static_cast<unsigned>(t.day)}};
+  const sys_days origin{year{1899} / December / 30};
+  return static_cast<int>((date - origin).count());
+}
+
+}  // namespace sorvik

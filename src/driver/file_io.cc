@@ -1,0 +1,194 @@
+#include "driver/file_io.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "driver/run_stop.h"
+#include "driver/text.h"
+
+namespace sorvik {
+
+bool path_exists(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> read_text_lines(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) stop_on_io_error("open", path, errno);
+  std::vector<std::string> lines;
+  std::string line;
+  bool pending = false;  // bytes after the last line feed
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      const int error_number = errno;
+      close(fd);
+      stop_on_io_error("read", path, error_number);
+    }
+    if (got == 0) break;
+    for (ssize_t i = 0; i < got; ++i) {
+      const char byte = buffer[i];
+      if (byte == '\n') {
+        lines.push_back(std::move(line));
+        line.clear();
+        pending = false;
+      } else {
+        if (line.size() < kTextLimit) line.push_back(byte);
+        pending = true;
+      }
+    }
+  }
+  close(fd);
+  if (pending) lines.push_back(std::move(line));
+  return lines;
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : handle(std::exchange(other.handle, nullptr)), path(std::move(other.path)) {}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+  if (this != &other) {
+    if (handle != nullptr) std::fclose(handle);
+    handle = std::exchange(other.handle, nullptr);
+    path = std::move(other.path);
+  }
+  return *this;
+}
+
+OutputFile::~OutputFile() {
+  if (handle != nullptr) std::fclose(handle);
+}
+
+bool try_create_output(const std::string& path, OutputFile& file, int& error_number) {
+  std::FILE* handle = std::fopen(path.c_str(), "wb");
+  if (handle == nullptr) {
+    error_number = errno;
+    return false;
+  }
+  file = OutputFile{};
+  file.handle = handle;
+  file.path = path;
+  return true;
+}
+
+OutputFile create_output(const std::string& path) {
+  OutputFile file;
+  int error_number = 0;
+  if (!try_create_output(path, file, error_number)) stop_on_io_error("create", path, error_number);
+  return file;
+}
+
+OutputFile append_output(const std::string& path) {
+  OutputFile file;
+  file.handle = std::fopen(path.c_str(), "ab");
+  if (file.handle == nullptr) stop_on_io_error("open", path, errno);
+  file.path = path;
+  return file;
+}
+
+void write_text(OutputFile& file, std::string_view text) {
+  if (text.empty()) return;
+  if (std::fwrite(text.data(), 1, text.size(), file.handle) != text.size()) {
+    stop_on_io_error("write", file.path, errno);
+  }
+}
+
+void write_line(OutputFile& file, std::string_view text) {
+  write_text(file, text);
+  if (std::fputc('\n', file.handle) == EOF) stop_on_io_error("write", file.path, errno);
+}
+
+void close_output(OutputFile& file) {
+  if (file.handle == nullptr) return;
+  std::FILE* handle = std::exchange(file.handle, nullptr);
+  const bool flushed = std::fflush(handle) == 0;
+  const int error_number = errno;
+  if (std::fclose(handle) != 0 || !flushed) {
+    stop_on_io_error("write", file.path, flushed ? errno : error_number);
+  }
+}
+
+void write_file_atomically(const std::string& path, std::string_view content) {
+  const std::string temporary = path + ".tmp" + std::to_string(getpid());
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) stop_on_io_error("create", temporary, errno);
+  const auto fail = [&](const char* operation, const std::string& name) {
+    const int error_number = errno;
+    close(fd);
+    unlink(temporary.c_str());
+    stop_on_io_error(operation, name, error_number);
+  };
+  std::size_t written = 0;
+  while (written < content.size()) {
+    const ssize_t put = write(fd, content.data() + written, content.size() - written);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      fail("write", temporary);
+    }
+    written += static_cast<std::size_t>(put);
+  }
+  if (fsync(fd) != 0) fail("write", temporary);
+  if (close(fd) != 0) {
+    const int error_number = errno;
+    unlink(temporary.c_str());
+    stop_on_io_error("write", temporary, error_number);
+  }
+  if (rename(temporary.c_str(), path.c_str()) != 0) {
+    const int error_number = errno;
+    unlink(temporary.c_str());
+    stop_on_io_error("replace", path, error_number);
+  }
+}
+
+bool wildcard_match(std::string_view pattern, std::string_view name) {
+  // Iterative match with backtracking to the last "*".
+  std::size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+std::vector<DirectoryEntry> list_matching(const std::string& pattern) {
+  const std::size_t slash = pattern.rfind('/');
+  const std::string directory =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : pattern.substr(0, slash));
+  const std::string name_pattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+  std::vector<DirectoryEntry> entries;
+  DIR* dir = opendir(directory.c_str());
+  if (dir == nullptr) return entries;
+  while (const dirent* item = readdir(dir)) {
+    const std::string_view name = item->d_name;
+    if (name == "." || name == "..") continue;
+    if (!wildcard_match(name_pattern, name)) continue;
+    DirectoryEntry entry;
+    entry.name = std::string(name);
+    struct stat info {};
+    if (fstatat(dirfd(dir), item->d_name, &info, 0) == 0) entry.size = info.st_size;
+    entries.push_back(std::move(entry));
+  }
+  closedir(dir);
+  return entries;
+}
+
+}  // namespace sorvik

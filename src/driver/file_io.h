@@ -1,0 +1,73 @@
+// Files as raw bytes: text files split at line feeds, report files written
+// sequentially, state files replaced atomically, and directory listings with
+// wildcards. Every I/O failure here ends the run through stop_on_io_error.
+#ifndef SORVIK_DRIVER_FILE_IO_H_
+#define SORVIK_DRIVER_FILE_IO_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sorvik {
+
+// True when a directory entry of that name exists, of any kind (a dangling
+// symbolic link counts).
+bool path_exists(const std::string& path);
+
+// Reads a text file as lines split at line feeds only (a carriage return stays
+// in its line); each line is cut at 255 bytes. A last line without a line feed
+// is a line; a final line feed does not start another one.
+std::vector<std::string> read_text_lines(const std::string& path);
+
+// A report or list file open for writing. Closing happens in close_output or,
+// when the run is stopped, in the destructor (the file keeps what it holds).
+struct OutputFile {
+  std::FILE* handle = nullptr;
+  std::string path;
+
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  OutputFile(OutputFile&& other) noexcept;
+  OutputFile& operator=(OutputFile&& other) noexcept;
+  ~OutputFile();
+
+  bool is_open() const { return handle != nullptr; }
+};
+
+// Creates (or replaces) `path`; on failure returns false and sets
+// `error_number` without stopping the run.
+bool try_create_output(const std::string& path, OutputFile& file, int& error_number);
+// Creates (or replaces) `path`; a failure ends the run.
+OutputFile create_output(const std::string& path);
+// Opens `path` for appending, creating it when absent; a failure ends the run.
+OutputFile append_output(const std::string& path);
+void write_text(OutputFile& file, std::string_view text);
+void write_line(OutputFile& file, std::string_view text = {});
+// Flushes and closes; a failure ends the run.
+void close_output(OutputFile& file);
+
+// Replaces `path` by `content`: writes a temporary file in the same folder,
+// flushes it to disk and renames it over `path`. A failure leaves the previous
+// file intact, removes the temporary file and ends the run.
+void write_file_atomically(const std::string& path, std::string_view content);
+
+struct DirectoryEntry {
+  std::string name;  // without directory
+  int64_t size = 0;  // bytes
+};
+
+// True when `name` matches `pattern` ("*" any run of bytes, "?" any one byte).
+bool wildcard_match(std::string_view pattern, std::string_view name);
+
+// Lists the entries of the directory part of `pattern` (before its last "/",
+// the current directory when it has none) whose names match its last component.
+// Entries of every kind are listed, hidden ones too, but never "." and "..".
+// A directory that cannot be listed gives no entries.
+std::vector<DirectoryEntry> list_matching(const std::string& pattern);
+
+}  // namespace sorvik
+
+#endif  // SORVIK_DRIVER_FILE_IO_H_

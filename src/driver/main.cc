@@ -1,0 +1,14 @@
+// Entry point of the sorvik log analyzer.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "driver/program.h"
+
+int main(int argc, char** argv) {
+  sorvik::reset_all_state();
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const int status = sorvik::run_program(arguments);
+  std::fflush(stdout);
+  return status;
+}

@@ -1,0 +1,148 @@
+#include "driver/program.h"
+
+#include <new>
+
+#include "analysis/log_file_selection.h"
+#include "analysis/log_reader.h"
+#include "analysis/log_record.h"
+#include "analysis/run_modes.h"
+#include "driver/clock.h"
+#include "driver/configuration.h"
+#include "driver/console.h"
+#include "driver/error_log.h"
+#include "driver/message_table.h"
+#include "driver/result_file.h"
+#include "driver/run_stop.h"
+#include "driver/settings.h"
+#include "hosts/host_cache.h"
+#include "report/index_pages.h"
+#include "report/page_frame.h"
+#include "stats/agent_classes.h"
+#include "stats/counted_list.h"
+
+namespace sorvik {
+
+namespace {
+
+const std::string kRule(50, '-');
+const char kMakerNotice[] = " (c) 2026 The Sorvik developers";
+
+int seconds_of_day(const LocalTime& t) { return (t.hour * 60 + t.minute) * 60 + t.second; }
+
+// Asks whether to go on without name resolution. Returns normally on "J" or
+// "Y"; ends the run with status 1 on "N" or at the end of input.
+void ask_to_continue_without_dns() {
+  error_log_entry("", "Warning! DNS not available");
+  console_write(messages_line(19) + " ");
+  for (;;) {
+    const int key = console_read_key();
+    if (key < 0) {
+      error_log_entry("", "Stopped: no answer at end of input");
+      break;
+    }
+    const char answer = static_cast<char>(key >= 'a' && key <= 'z' ? key - 'a' + 'A' : key);
+    if (answer == 'J' || answer == 'Y') {
+      console_line(messages_line(20));
+      return;
+    }
+    if (answer == 'N') {
+      error_log_entry("", "Stopped by user action");
+      break;
+    }
+  }
+  console_line("stopped.");
+  error_log_close();
+  stop_run(kExitOperatorStop, false);
+}
+
+// After a run mode: check name resolution quietly and keep the cache only
+// while it works.
+void check_dns_and_save_cache() {
+  dns_check(true);
+  if (dns_available()) host_cache_save();
+}
+
+// Steps 6 to 19 of a run whose configuration was read.
+void analyse_and_report() {
+  if (!select_log_files()) return;
+  error_log_open();
+  dns_check(false);
+  if (!dns_available()) ask_to_continue_without_dns();
+  host_cache_load();
+  read_results();
+
+  run_weeks();
+  check_dns_and_save_cache();
+  run_months();
+  check_dns_and_save_cache();
+  if (settings.analyse_years) {
+    run_years();
+    check_dns_and_save_cache();
+  } else {
+    // Marks the current year as open from the first selected file, so that a
+    // later run with years switched on starts the year there.
+    record_result(kModeYears, analysis.year_text + "y", false, analysis.log_files.front());
+  }
+
+  write_overview_pages();
+  write_index_page();
+  write_unknown_lists();
+  write_results();
+  clear_period_lists();
+  clear_run_lists();
+}
+
+}  // namespace
+
+void reset_all_state() {
+  reset_console();
+  reset_clock();
+  reset_settings();
+  reset_message_table();
+  reset_error_log();
+  reset_lists();
+  reset_analysis();
+  reset_results();
+  reset_hosts();
+  reset_report();
+}
+
+int run_program(const std::vector<std::string>& arguments) {
+  try {
+    const LocalTime start = clock_now();
+    console_line();
+    console_line(kRule);
+    console_line(std::string("Sorvik Version ") + kReportVersion + kMakerNotice);
+    console_line(kRule);
+    analysis.period_bytes = 0;
+    analysis.current_log_path.clear();
+    settings.host_file = "host.dat";
+    settings.host_notfound = false;
+
+    if (load_configuration(arguments)) analyse_and_report();
+    host_cache_free();
+    error_log_close();
+
+    const LocalTime end = clock_now();
+    int elapsed_seconds = seconds_of_day(end) - seconds_of_day(start);
+    if (elapsed_seconds < 0) elapsed_seconds += 86400;  // the run passed midnight
+    console_line(messages_line(13) + " " + std::to_string(elapsed_seconds));
+    console_write(messages_line(14));
+    console_wait_key();
+    console_line();
+    return kExitNormal;
+  } catch (const RunStop& stop) {
+    if (!stop.console_line.empty()) {
+      console_finish_line();
+      console_line(stop.console_line);
+    }
+    if (stop.wait_for_key) console_wait_key();
+    return stop.exit_status;
+  } catch (const std::bad_alloc&) {
+    console_finish_line();
+    console_line("Out of memory: the run is stopped.");
+    return kExitIoError;
+  }
+}
+
+}  // namespace sorvik

@@ -1,0 +1,34 @@
+// Browser and operating-system classes of user agents, by the patterns of the
+// two list files, and the files of agents that no pattern recognised.
+#ifndef SORVIK_STATS_AGENT_CLASSES_H_
+#define SORVIK_STATS_AGENT_CLASSES_H_
+
+#include <string>
+#include <string_view>
+
+namespace sorvik {
+
+inline constexpr int kBrowserPatterns = 23;
+inline constexpr int kOpsysPatterns = 24;
+inline constexpr int kUnknownBrowsers = 25;
+inline constexpr int kUnknownOpsys = 26;
+
+// Reads settings.browser_file (slot 23) or settings.opsys_file (slot 24) into
+// that list, one pattern per line.
+void load_agent_list(int slot);
+
+// The class of `agent` by the patterns of slot 23 or 24: the first pattern
+// found in the agent plus the version text after it; Hosts line 7 when none
+// matches, and the agent is then counted in slot 25 or 26.
+std::string classify_agent(int slot, std::string_view agent);
+
+// The agent's name: the whole agent when shorter than 20 bytes without "(",
+// else the text before its first blank or "(".
+std::string agent_name(std::string_view agent);
+
+// Writes browser_file + ".unknown" and opsys_file + ".unknown".
+void write_unknown_lists();
+
+}  // namespace sorvik
+
+#endif  // SORVIK_STATS_AGENT_CLASSES_H_

@@ -1,0 +1,106 @@
+// The 26 counted lists that hold every ranked quantity of the reports, and the
+// operations on them. Entries keep first-insertion order until a sort; keys
+// are unique byte strings, found through an index instead of a list walk.
+#ifndef SORVIK_STATS_COUNTED_LIST_H_
+#define SORVIK_STATS_COUNTED_LIST_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sorvik {
+
+// Time of a request: bits 0-4 second div 2, 5-10 minute, 11-15 hour, 16-20 day,
+// 21-24 month, 25-31 year minus 1980. Differences are unsigned 32-bit.
+using PackedTime = uint32_t;
+
+inline constexpr int kListSlots = 26;
+// Slots 1..20 are filled per period and emptied at each period's end.
+inline constexpr int kPeriodListSlots = 20;
+
+// The staging record of list_add and the result of list_fetch.
+struct EntryValues {
+  std::string key;
+  std::string extra;
+  uint64_t hits = 0;
+  PackedTime time = 0;
+  uint64_t visits = 0;
+  int64_t kbytes = 0;
+};
+
+using ListEntry = EntryValues;
+
+// Finds the position of the first entry with a given key. Rebuilt from the
+// entries whenever positions change (sort) or keys change (rename).
+struct KeyIndex {
+  std::vector<uint32_t> buckets;  // position + 1, or 0 for an empty bucket
+  uint32_t used = 0;
+  bool valid = true;
+};
+
+struct CountedList {
+  std::string title;
+  uint8_t sort_key = 0;
+  char list_letter = '_';
+  char sort_letter = 'u';
+  int32_t count = 0;
+  uint64_t total_hits = 0;
+  int64_t total_kbytes = 0;
+  uint64_t total_visits = 0;
+  std::vector<ListEntry> entries;  // in list order; count == entries.size()
+  KeyIndex index;
+};
+
+struct ListState {
+  std::array<CountedList, kListSlots + 1> list_slots;  // slot 0 unused
+  EntryValues current_entry;
+};
+
+extern ListState lists;
+
+// Puts all 26 lists and current_entry back to the start-up defaults.
+void reset_lists();
+
+// Adds lists.current_entry to the list: merges it into the entry with the same
+// key (30-minute visit rule) or appends a new entry. True when a new entry was
+// created. Any add puts the list back into the unsorted state.
+bool list_add(int slot);
+
+// The n-th entry in list order (from 1), or nullptr.
+const ListEntry* list_entry_at(int slot, int64_t n);
+
+// Copies the n-th entry's values into lists.current_entry; false (and
+// current_entry untouched) when there is no such entry.
+bool list_fetch(int slot, int64_t n);
+
+// A reference to the slot's record, to read title, letters, count and totals
+// and to walk the entries read-only.
+const CountedList& list_snapshot(int slot);
+
+void list_set_title(int slot, const std::string& title);
+void list_set_letter(int slot, char letter);
+
+// Gives the first entry whose key equals `key` the key `new_key` (cut at 255
+// bytes); false when no entry has that key. Counters and sort state stay.
+bool list_rename(int slot, const std::string& key, const std::string& new_key);
+
+// Replaces the key of the entry at position n (from 1) by `new_key` (cut at
+// 255 bytes); the host naming of the client list uses it.
+void list_set_key_at(int slot, int64_t n, const std::string& new_key);
+
+// Frees every entry and resets the counters and sort state; title and letter stay.
+void list_clear(int slot);
+// list_clear for each of slots 1..20 that holds an entry.
+void clear_period_lists();
+// list_clear for slots 21..26.
+void clear_run_lists();
+
+// Sorts the list stably: 1 key ascending, 2 hits, 3 kbytes, 4 visits (all
+// descending), 5 key descending, any other key no reordering. Records the key
+// and its sort letter (character key + 1 of the sort letters).
+void list_sort(int slot, int key);
+
+}  // namespace sorvik
+
+#endif  // SORVIK_STATS_COUNTED_LIST_H_

@@ -1,0 +1,74 @@
+#include "support/test_support.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "driver/console.h"
+#include "driver/program.h"
+
+namespace sorvik {
+
+LocalTime test_time() { return LocalTime{2026, 12, 7, 10, 11, 12, 13}; }
+
+void write_file(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool file_exists(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0;
+}
+
+void set_group_lines(Group g, const std::vector<std::string>& lines) {
+  MessageTable& table = message_table;
+  table.group_start[g] = table.entry_count + 1;
+  for (const std::string& line : lines) {
+    table.entry_count += 1;
+    table.entries.at(table.entry_count) = line;
+  }
+  table.group_end[g] = table.entry_count;
+}
+
+void SorvikTest::SetUp() {
+  reset_all_state();
+  now_ = test_time();
+  console.sink = [this](std::string_view text) { console_text_.append(text); };
+  console.key_source = [this]() -> int {
+    if (next_key_ >= keys_.size()) return -1;
+    return static_cast<unsigned char>(keys_[next_key_++]);
+  };
+  clock_source = [this]() { return now_; };
+
+  char cwd[4096];
+  previous_dir_ = getcwd(cwd, sizeof cwd) != nullptr ? cwd : "/";
+  std::string pattern = (std::filesystem::temp_directory_path() / "sorvik-test-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  temp_dir_ = pattern;
+  ASSERT_EQ(chdir(temp_dir_.c_str()), 0);
+}
+
+void SorvikTest::TearDown() {
+  reset_all_state();  // closes files the test left open
+  if (chdir(previous_dir_.c_str()) != 0) return;
+  std::error_code ignored;
+  std::filesystem::remove_all(temp_dir_, ignored);
+}
+
+std::string SorvikTest::take_console_output() {
+  std::string text;
+  text.swap(console_text_);
+  return text;
+}
+
+}  // namespace sorvik

@@ -1,0 +1,57 @@
+// Shared test support: a fixture that gives every test fresh global state, a
+// captured console with scripted key presses, a fixed clock and its own
+// temporary working directory.
+#ifndef SORVIK_TESTS_SUPPORT_TEST_SUPPORT_H_
+#define SORVIK_TESTS_SUPPORT_TEST_SUPPORT_H_
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver/clock.h"
+#include "driver/message_table.h"
+
+namespace sorvik {
+
+// The fixed time every test runs at unless it sets another one.
+LocalTime test_time();
+
+// Writes `content` byte for byte to `path` (relative to the working directory).
+void write_file(const std::string& path, const std::string& content);
+// The whole content of `path`; an empty text when it does not exist.
+std::string read_file(const std::string& path);
+bool file_exists(const std::string& path);
+
+// Places `lines` as group `g` of the message table, from the next free entry
+// on, and records the group's range (line 0 is lines[0]).
+void set_group_lines(Group g, const std::vector<std::string>& lines);
+
+class SorvikTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Everything written to the console since the test began (or the last take).
+  std::string console_output() const { return console_text_; }
+  std::string take_console_output();
+  // Key presses the console delivers, one byte each; -1 after the last.
+  void set_keys(const std::string& keys) {
+    keys_ = keys;
+    next_key_ = 0;
+  }
+  void set_time(const LocalTime& t) { now_ = t; }
+
+  std::string temp_dir_;
+
+ private:
+  std::string console_text_;
+  std::string keys_;
+  std::size_t next_key_ = 0;
+  LocalTime now_;
+  std::string previous_dir_;
+};
+
+}  // namespace sorvik
+
+#endif  // SORVIK_TESTS_SUPPORT_TEST_SUPPORT_H_
