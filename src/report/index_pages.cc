@@ -1,0 +1,292 @@
+#include "report/index_pages.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "driver/console.h"
+#include "driver/error_log.h"
+#include "driver/file_io.h"
+#include "driver/message_table.h"
+#include "driver/result_file.h"
+#include "driver/settings.h"
+#include "driver/text.h"
+#include "report/page_frame.h"
+#include "stats/counted_list.h"
+
+namespace sorvik {
+
+namespace {
+
+// Slot of the counted list that holds the pages found in the HTML directory.
+constexpr int kPageListSlot = 21;
+// Sort key 5: key descending, so later years come first.
+constexpr int kKeyDescending = 5;
+
+// A file of the HTML directory; directory and name joined by exactly one "/".
+std::string html_path(std::string_view name) {
+  std::string path = settings.html_dir;
+  path += '/';
+  path += name;
+  return cut_text(path);
+}
+
+// The 1-based position of character `position` of `name` in `letters`; 0 when
+// the name is too short or the letter is not there.
+std::size_t letter_position(const std::string& name, std::size_t position,
+                            const std::string& letters) {
+  if (position > name.size()) return 0;
+  const std::size_t found = letters.find(name[position - 1]);
+  return found == std::string::npos ? 0 : found + 1;
+}
+
+bool has_mode_letter(const std::string& name, char letter) {
+  return name.size() >= 5 && name[4] == letter;
+}
+
+// The anchor that sends a page back to its own top.
+void write_top_anchor(OutputFile& page) { write_line(page, "<A NAME=\"ptop\"></A>"); }
+
+// The cell of one listed page: a link named after its list and sort order when
+// both of its letters are known, otherwise the plain name with the two letter
+// positions (period pages take this form).
+void write_page_cell(OutputFile& page, const std::string& name, std::size_t list_letter_at,
+                     std::size_t sort_letter_at) {
+  const std::size_t li = letter_position(name, list_letter_at, message_table.list_letters);
+  const std::size_t si = letter_position(name, sort_letter_at, message_table.sort_letters);
+  if (li >= 1 && si >= 1) {
+    write_html_raw(page, "<TD><A HREF=\"");
+    write_html_escaped(page, name);
+    write_html_raw(page, "\">");
+    write_html_raw(page, lists_line(static_cast<int>(li)));
+    write_html_raw(page, html_line(13));
+    write_html_raw(page, sort_options_line(static_cast<int>(si) - 1));
+    write_html_raw(page, "</A>");
+    return;
+  }
+  write_html_raw(page, "<TD>");
+  write_html_raw(page, html_line(46));
+  write_html_escaped(page, name);
+  write_html_raw(page, html_line(43));
+  write_html_raw(page, std::to_string(li));
+  write_html_raw(page, html_line(48));
+  write_html_raw(page, std::to_string(si));
+}
+
+// The opening cell of a ROWSPAN group (a year or a period number), as a line.
+void write_group_cell(OutputFile& page, std::size_t rows, std::string_view text) {
+  write_html_raw(page, "<TD ROWSPAN=" + std::to_string(rows) + " VALIGN=TOP>");
+  write_html_escaped(page, text);
+  write_line(page, "</TD>");
+}
+
+// Rows of the year overview: one year cell per year group, one page cell per
+// page, read with the list letter at character 6 and the sort letter at 7.
+void write_year_rows(OutputFile& page, const std::vector<ListEntry>& run) {
+  std::size_t a = 0;
+  while (a < run.size()) {
+    const std::string_view year = chars_at(run[a].key, 1, 4);
+    std::size_t b = a;
+    while (b + 1 < run.size() && chars_at(run[b + 1].key, 1, 4) == year) ++b;
+    write_html_raw(page, "<TR>");
+    write_group_cell(page, b - a + 1, year);
+    for (std::size_t i = a; i <= b; ++i) {
+      if (i != a) write_html_raw(page, "<TR>");
+      write_page_cell(page, run[i].key, 6, 7);
+      write_line(page, "</TD></TR>");
+    }
+    a = b + 1;
+  }
+}
+
+// Rows of the week and month overviews: year groups split into number groups
+// (characters 6 and 7), page letters at characters 8 and 9.
+void write_numbered_rows(OutputFile& page, const std::vector<ListEntry>& run) {
+  std::size_t a = 0;
+  while (a < run.size()) {
+    const std::string_view year = chars_at(run[a].key, 1, 4);
+    std::size_t b = a;
+    while (b + 1 < run.size() && chars_at(run[b + 1].key, 1, 4) == year) ++b;
+    write_html_raw(page, "<TR>");
+    write_group_cell(page, b - a + 1, year);
+    std::size_t s = a;
+    while (s <= b) {
+      const std::string_view number = chars_at(run[s].key, 6, 7);
+      std::size_t t = s;
+      while (t + 1 <= b && chars_at(run[t + 1].key, 6, 7) == number) ++t;
+      if (s != a) write_html_raw(page, "<TR>");
+      write_group_cell(page, t - s + 1, number);
+      for (std::size_t i = s; i <= t; ++i) {
+        if (i != s) write_html_raw(page, "<TR>");
+        write_page_cell(page, run[i].key, 8, 9);
+        write_line(page, "</TD></TR>");
+      }
+      s = t + 1;
+    }
+    a = b + 1;
+  }
+}
+
+// The first stretch of consecutive list-21 entries with `letter` at character
+// 5: the pages of the latest year of that run mode, and of earlier years while
+// no page of another run mode lies between them.
+std::vector<ListEntry> select_run(char letter) {
+  const std::vector<ListEntry>& entries = list_snapshot(kPageListSlot).entries;
+  std::size_t first = 0;
+  while (first < entries.size() && !has_mode_letter(entries[first].key, letter)) ++first;
+  std::size_t end = first;
+  while (end < entries.size() && has_mode_letter(entries[end].key, letter)) ++end;
+  return std::vector<ListEntry>(entries.begin() + first, entries.begin() + end);
+}
+
+// Writes one table row of the index page for a recorded period.
+void write_index_row(OutputFile& page, int mode, const ResultEntry& entry) {
+  const std::string& period = entry.name;
+  const std::string link = cut_text(period + ".html");
+  const bool has_page = path_exists(html_path(link));
+  write_html_raw(page, "<TR><TD ALIGN=LEFT>");
+  if (mode == 1) {
+    if (has_page) {
+      write_html_raw(page, "<A HREF=\"");
+      write_html_escaped(page, link);
+      write_html_raw(page, "\">");
+    }
+    write_html_escaped(page, chars_at(period, 1, 4));
+    if (has_page) write_html_raw(page, "</A>");
+    write_html_raw(page, "</TD><TD ALIGN=RIGHT>");
+  } else {
+    write_html_escaped(page, chars_at(period, 1, 4));
+    write_html_raw(page, "</TD><TD ALIGN=RIGHT>");
+    if (has_page) {
+      write_html_raw(page, "<A HREF=\"");
+      write_html_escaped(page, link);
+      write_html_raw(page, "\">");
+    }
+    write_html_escaped(page, chars_at(period, 6, 7));
+    if (has_page) write_html_raw(page, "</A>");
+    write_html_raw(page, "</TD><TD ALIGN=RIGHT>");
+  }
+  write_html_raw(page, format_thousands(entry.files));
+  write_html_raw(page, "</TD><TD ALIGN=RIGHT>");
+  write_html_raw(page, format_thousands(entry.kbytes));
+  write_html_raw(page, "</TD><TD ALIGN=RIGHT>");
+  write_html_raw(page, format_thousands(entry.visits));
+  write_line(page, "</TD></TR>");
+}
+
+// The table of one run mode on the index page, or, when the run mode recorded
+// no period, the reports of its missing data.
+void write_index_mode(OutputFile& page, int mode) {
+  write_html_raw(page, "<H2>");
+  write_html_raw(page, html_line(31 + mode));
+  write_line(page, "</H2>");
+
+  const std::vector<ResultEntry>& entries = results.result_lists[mode];
+  if (entries.empty()) {
+    const std::string number = std::to_string(mode);
+    console_line("Run mode " + number + " has no data!");
+    error_log_entry(html_path("index.html"), "Run mode " + number + " has no data");
+    return;
+  }
+
+  write_line(page, "<TABLE BORDER>");
+  write_html_raw(page, "<TR><TH>&nbsp;" + html_line(37) + "&nbsp;</TH>");
+  if (mode == 2) write_html_raw(page, "<TH>&nbsp;" + html_line(35) + "&nbsp;</TH>");
+  if (mode == 3) write_html_raw(page, "<TH>&nbsp;" + html_line(36) + "&nbsp;</TH>");
+  write_line(page, "<TH ALIGN=RIGHT>&nbsp;" + html_line(38) +
+                       "&nbsp;</TH><TH ALIGN=RIGHT>&nbsp;" + html_line(39) + "&nbsp;</TH>");
+  write_line(page, "<TH ALIGN=RIGHT>&nbsp;" + html_line(40) + "&nbsp;</TH></TR>");
+  // The most recently recorded period comes first.
+  for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+    write_index_row(page, mode, *entry);
+  }
+  write_line(page, "</TABLE>");
+}
+
+}  // namespace
+
+void write_overview_pages() {
+  if (!settings.html_out || !settings.html_index) return;
+
+  lists.current_entry.visits = 0;
+  for (const DirectoryEntry& file : list_matching(settings.html_dir + "/2*.html")) {
+    lists.current_entry.key = cut_text(file.name);
+    lists.current_entry.hits = 1;
+    // The kbytes field holds the file's size in bytes here.
+    lists.current_entry.kbytes = file.size;
+    list_add(kPageListSlot);
+  }
+  list_sort(kPageListSlot, kKeyDescending);
+
+  const CountedList& pages = list_snapshot(kPageListSlot);
+  console_line(std::to_string(pages.count) + html_line(49));
+  write_mode_overview_page('y', html_line(32));
+  write_mode_overview_page('m', html_line(33));
+  write_mode_overview_page('w', html_line(34));
+  console_line(html_line(50) + format_thousands(list_snapshot(kPageListSlot).total_kbytes));
+}
+
+void write_mode_overview_page(char letter, const std::string& heading) {
+  const char* file_name = letter == 'y' ? "years.html" : letter == 'm' ? "monthes.html" : "weeks.html";
+  OutputFile page = create_output(html_path(file_name));
+
+  report.page_title = cut_text("Weblog" + html_line(44) + " http://" + settings.host_url);
+  write_page_header(page);
+  write_top_anchor(page);
+  write_line(page, "Path: <A HREF=\"../index.html\" TARGET=\"_top\">Home</A> ==>");
+  write_line(page, "<A HREF=\"index.html\">" + html_line(42) + "</A> ==> " + heading);
+  write_line(page, "<H1>" + heading + html_line(44) + "http://" + settings.host_url + "</H1>");
+
+  write_line(page, html_line(28) + "<UL>");
+  if (letter == 'y') {
+    write_line(page, "<LI><A HREF=\"years.html\">" + html_line(32) + "</A>,</LI>");
+  } else if (letter == 'm') {
+    write_line(page, "<LI><A HREF=\"monthes.html\">" + html_line(33) + "</A>,</LI>");
+  } else {
+    write_line(page, "<LI><A HREF=\"weeks.html\">" + html_line(34) + "</A>.</LI>");
+  }
+  write_line(page, "</UL>");
+
+  write_html_raw(page, "<TABLE BORDER><TR><TH>&nbsp;" + html_line(37) + "&nbsp;</TH><TH>&nbsp;");
+  if (letter == 'm') write_html_raw(page, html_line(35) + "&nbsp;</TH><TH>&nbsp;");
+  if (letter == 'w') write_html_raw(page, html_line(36) + "&nbsp;</TH><TH>&nbsp;");
+  write_line(page, html_line(45) + "&nbsp;</TH></TR>");
+
+  const std::vector<ListEntry> run = select_run(letter);
+  if (letter == 'y') {
+    write_year_rows(page, run);
+  } else {
+    write_numbered_rows(page, run);
+  }
+
+  write_line(page, "</TABLE>");
+  write_back_to_top(page);
+  write_page_footer(page);
+  close_output(page);
+}
+
+void write_index_page() {
+  if (!settings.html_out || !settings.html_index) return;
+
+  OutputFile page = create_output(html_path("index.html"));
+  report.page_title = cut_text("Weblog" + html_line(26) + " http://" + settings.host_url);
+  write_page_header(page);
+  write_top_anchor(page);
+  write_html_raw(page, "Path: <A HREF=\"../index.html\" TARGET=\"_top\">Home</A>");
+  write_line(page, html_line(27));
+  write_line(page, "<H1>" + html_line(26) + " http://" + settings.host_url + "</H1>");
+  write_line(page, html_line(28));
+  write_line(page, "<UL><LI><A HREF=\"years.html\">" + html_line(29) + "</A>,</LI>");
+  write_line(page, "<LI><A HREF=\"monthes.html\">" + html_line(30) + "</A>,</LI>");
+  write_line(page, "<LI><A HREF=\"weeks.html\">" + html_line(31) + "</A>.</LI></UL>");
+
+  for (int mode = 1; mode <= 3; ++mode) write_index_mode(page, mode);
+
+  write_back_to_top(page);
+  write_page_footer(page);
+  close_output(page);
+  console_line("Closing index file.");
+}
+
+}  // namespace sorvik
