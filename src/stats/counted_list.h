@@ -31,12 +31,25 @@ struct EntryValues {
 
 using ListEntry = EntryValues;
 
-// Finds the position of the first entry with a given key. Rebuilt from the
-// entries whenever positions change (sort) or keys change (rename).
+// One bucket of a KeyIndex: the position (from 1) of the first entry with a
+// key, 0 for an empty bucket, and the key's hash so that probing and growing
+// rarely touch the keys themselves.
+struct IndexBucket {
+  uint32_t position = 0;
+  uint32_t hash = 0;
+};
+
+// Finds the position of the first entry (in list order) with a given key:
+// open addressing with linear probing over a power-of-two bucket array. Kept
+// up to date by adds and key changes; marked invalid when positions change
+// (sort) and rebuilt from the entries at the next lookup.
 struct KeyIndex {
-  std::vector<uint32_t> buckets;  // position + 1, or 0 for an empty bucket
+  std::vector<IndexBucket> buckets;
   uint32_t used = 0;
   bool valid = true;
+  // Some key is held by more than one entry (a rename can cause that), so
+  // dropping a key's bucket may hide a later entry with the same key.
+  bool has_duplicates = false;
 };
 
 struct CountedList {

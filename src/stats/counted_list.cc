@@ -1,0 +1,385 @@
+#include "stats/counted_list.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include "driver/message_table.h"
+#include "driver/text.h"
+
+namespace sorvik {
+
+ListState lists;
+
+namespace {
+
+// Two request times of one entry at least this far apart (in PackedTime units,
+// 30 minutes within one hour) count as separate visits.
+constexpr uint32_t kVisitGap = 960;
+
+constexpr std::size_t kMinBuckets = 16;
+
+// Returned for a slot number outside 1..26, so that readers never index past
+// the slot array.
+const CountedList kNoList;
+
+CountedList* slot_list(int slot) {
+  if (slot < 1 || slot > kListSlots) return nullptr;
+  return &lists.list_slots[slot];
+}
+
+// A 64-bit multiply-and-mix hash over the key bytes, folded to 32 bits.
+uint32_t hash_key(std::string_view key) {
+  constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
+  uint64_t h = key.size() * kMultiplier;
+  std::size_t i = 0;
+  for (; i + 8 <= key.size(); i += 8) {
+    uint64_t chunk;
+    std::memcpy(&chunk, key.data() + i, 8);
+    h = (h ^ chunk) * kMultiplier;
+    h ^= h >> 29;
+  }
+  uint64_t tail = 0;
+  for (std::size_t shift = 0; i < key.size(); ++i, shift += 8) {
+    tail |= static_cast<uint64_t>(static_cast<unsigned char>(key[i])) << shift;
+  }
+  h = (h ^ tail) * kMultiplier;
+  h ^= h >> 32;
+  h *= 0xD6E8FEB86659FD93ULL;
+  h ^= h >> 32;
+  return static_cast<uint32_t>(h);
+}
+
+// Where `key` sits in the index (found) or the empty bucket where it would go.
+struct Probe {
+  std::size_t bucket;
+  bool found;
+};
+
+// Needs a non-empty bucket array with at least one empty bucket.
+Probe probe(const CountedList& list, std::string_view key, uint32_t hash) {
+  const std::vector<IndexBucket>& buckets = list.index.buckets;
+  const std::size_t mask = buckets.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const IndexBucket& b = buckets[i];
+    if (b.position == 0) return {i, false};
+    if (b.hash == hash && list.entries[b.position - 1].key == key) return {i, true};
+  }
+}
+
+// Moves every bucket into a fresh array of `size` buckets. The mapped keys are
+// distinct, so each bucket only needs the first empty place on its probe path.
+void rehash(KeyIndex& index, std::size_t size) {
+  std::vector<IndexBucket> fresh(size);
+  const std::size_t mask = size - 1;
+  for (const IndexBucket& b : index.buckets) {
+    if (b.position == 0) continue;
+    std::size_t i = b.hash & mask;
+    while (fresh[i].position != 0) i = (i + 1) & mask;
+    fresh[i] = b;
+  }
+  index.buckets.swap(fresh);
+}
+
+// Keeps the load at most 60 % so that one more key fits and probes stay short.
+void reserve_one(KeyIndex& index) {
+  const std::size_t size = index.buckets.size();
+  if (size == 0) {
+    index.buckets.assign(kMinBuckets, IndexBucket{});
+  } else if ((static_cast<std::size_t>(index.used) + 1) * 5 > size * 3) {
+    rehash(index, size * 2);
+  }
+}
+
+void rebuild_index(CountedList& list) {
+  KeyIndex& index = list.index;
+  std::size_t size = kMinBuckets;
+  while (size * 3 < list.entries.size() * 5 + 5) size *= 2;
+  index.buckets.assign(size, IndexBucket{});
+  index.used = 0;
+  index.has_duplicates = false;
+  // Entries are inserted in list order and a key already present keeps its
+  // bucket, so every key maps to its first entry.
+  for (std::size_t pos = 0; pos < list.entries.size(); ++pos) {
+    const uint32_t hash = hash_key(list.entries[pos].key);
+    const Probe p = probe(list, list.entries[pos].key, hash);
+    if (p.found) {
+      index.has_duplicates = true;
+      continue;
+    }
+    index.buckets[p.bucket] = IndexBucket{static_cast<uint32_t>(pos + 1), hash};
+    index.used += 1;
+  }
+  index.valid = true;
+}
+
+void ensure_index(CountedList& list) {
+  if (!list.index.valid) rebuild_index(list);
+}
+
+// Empties bucket i by shifting later buckets of its probe run back, so that
+// no lookup stops early at the hole.
+void erase_bucket(KeyIndex& index, std::size_t i) {
+  std::vector<IndexBucket>& buckets = index.buckets;
+  const std::size_t mask = buckets.size() - 1;
+  std::size_t j = i;
+  for (;;) {
+    j = (j + 1) & mask;
+    if (buckets[j].position == 0) break;
+    const std::size_t home = buckets[j].hash & mask;
+    // A bucket whose home lies cyclically in (i, j] must stay where it is.
+    const bool stays = i <= j ? (i < home && home <= j) : (i < home || home <= j);
+    if (stays) continue;
+    buckets[i] = buckets[j];
+    i = j;
+  }
+  buckets[i] = IndexBucket{};
+  index.used -= 1;
+}
+
+// Position (from 0) of the first entry with `key`, or -1.
+int64_t find_entry(CountedList& list, std::string_view key) {
+  if (list.entries.empty()) return -1;
+  ensure_index(list);
+  if (list.index.buckets.empty()) return -1;
+  const Probe p = probe(list, key, hash_key(key));
+  if (!p.found) return -1;
+  return static_cast<int64_t>(list.index.buckets[p.bucket].position) - 1;
+}
+
+// Gives the entry at `pos` (from 0) the key `new_key` and keeps the index
+// pointing at the first entry of each key.
+void change_key(CountedList& list, std::size_t pos, std::string new_key) {
+  std::string old_key = std::move(list.entries[pos].key);
+  list.entries[pos].key = std::move(new_key);
+  KeyIndex& index = list.index;
+  if (!index.valid || index.buckets.empty()) {
+    index.valid = false;
+    return;
+  }
+  const std::string& key = list.entries[pos].key;
+  if (key == old_key) return;
+  const uint32_t position = static_cast<uint32_t>(pos + 1);
+
+  // The old key's bucket is found by hash and position, since no entry may
+  // hold the old key any more.
+  const uint32_t old_hash = hash_key(old_key);
+  const std::size_t mask = index.buckets.size() - 1;
+  for (std::size_t i = old_hash & mask; index.buckets[i].position != 0; i = (i + 1) & mask) {
+    if (index.buckets[i].position == position) {
+      erase_bucket(index, i);
+      // A later entry may share the old key; only a rebuild finds it.
+      if (index.has_duplicates) {
+        index.valid = false;
+        return;
+      }
+      break;
+    }
+  }
+
+  reserve_one(index);
+  const uint32_t hash = hash_key(key);
+  const Probe p = probe(list, key, hash);
+  if (!p.found) {
+    index.buckets[p.bucket] = IndexBucket{position, hash};
+    index.used += 1;
+    return;
+  }
+  index.has_duplicates = true;
+  if (position < index.buckets[p.bucket].position) index.buckets[p.bucket].position = position;
+}
+
+// Adds without signed overflow: counters wrap like the unsigned ones.
+int64_t add_wrapping(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
+
+void mark_unsorted(CountedList& list) {
+  list.sort_key = 0;
+  list.sort_letter = 'u';
+}
+
+// Puts the entries into the stable order for `key` (1..5): equal values keep
+// their present order, which is what the adjacent-swap order gives.
+void reorder(CountedList& list, int key) {
+  std::vector<ListEntry>& entries = list.entries;
+  const std::size_t n = entries.size();
+  std::vector<uint32_t> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<uint32_t>(i);
+
+  if (key == 1 || key == 5) {
+    // std::string compares bytes as unsigned values, a shorter prefix first.
+    if (key == 1) {
+      std::stable_sort(order.begin(), order.end(),
+                       [&](uint32_t a, uint32_t b) { return entries[a].key < entries[b].key; });
+    } else {
+      std::stable_sort(order.begin(), order.end(),
+                       [&](uint32_t a, uint32_t b) { return entries[b].key < entries[a].key; });
+    }
+  } else {
+    // Numeric keys: sort (value, position) pairs; the position breaks ties,
+    // which makes the plain sort stable. kbytes compare signed, so they are
+    // shifted into the unsigned range.
+    std::vector<std::pair<uint64_t, uint32_t>> values(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const ListEntry& e = entries[i];
+      uint64_t v = 0;
+      if (key == 2) v = e.hits;
+      if (key == 3) v = static_cast<uint64_t>(e.kbytes) ^ (uint64_t{1} << 63);
+      if (key == 4) v = e.visits;
+      values[i] = {v, static_cast<uint32_t>(i)};
+    }
+    std::sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
+      if (a.first != b.first) return a.first > b.first;
+      return a.second < b.second;
+    });
+    for (std::size_t i = 0; i < n; ++i) order[i] = values[i].second;
+  }
+
+  std::vector<ListEntry> sorted;
+  sorted.reserve(n);
+  for (uint32_t from : order) sorted.push_back(std::move(entries[from]));
+  entries.swap(sorted);
+  list.index.valid = false;
+}
+
+}  // namespace
+
+void reset_lists() { lists = ListState{}; }
+
+bool list_add(int slot) {
+  CountedList* list = slot_list(slot);
+  if (list == nullptr) return false;
+  const EntryValues& current = lists.current_entry;
+  // Held keys are at most 255 bytes; a longer staged key stands for its cut.
+  const std::string_view key = std::string_view(current.key).substr(0, kTextLimit);
+
+  ensure_index(*list);
+  reserve_one(list->index);
+  const uint32_t hash = hash_key(key);
+  const Probe p = probe(*list, key, hash);
+  mark_unsorted(*list);
+
+  if (p.found) {
+    ListEntry& entry = list->entries[list->index.buckets[p.bucket].position - 1];
+    // Unsigned 32-bit difference: an earlier time wraps to a large value and
+    // so counts as a new visit.
+    const uint32_t gap = static_cast<uint32_t>(current.time - entry.time);
+    const bool new_visit = gap >= kVisitGap;
+    list->total_hits += current.hits;
+    list->total_kbytes = add_wrapping(list->total_kbytes, current.kbytes);
+    if (new_visit) list->total_visits += 1;
+    if (!current.extra.empty()) entry.extra = cut_text(current.extra);
+    entry.hits += current.hits;
+    entry.kbytes = add_wrapping(entry.kbytes, current.kbytes);
+    if (new_visit) entry.visits += 1;
+    entry.time = current.time;
+    return false;
+  }
+
+  ListEntry entry;
+  entry.key = std::string(key);
+  entry.extra = cut_text(current.extra);
+  entry.hits = current.hits;
+  entry.time = current.time;
+  entry.visits = current.visits;
+  entry.kbytes = current.kbytes;
+  const bool was_empty = list->entries.empty();
+  list->entries.push_back(std::move(entry));
+  list->index.buckets[p.bucket] =
+      IndexBucket{static_cast<uint32_t>(list->entries.size()), hash};
+  list->index.used += 1;
+
+  if (was_empty) {
+    list->count = 1;
+    list->total_hits = current.hits;
+    list->total_kbytes = current.kbytes;
+    list->total_visits = current.visits;
+  } else {
+    list->count += 1;
+    list->total_hits += current.hits;
+    list->total_kbytes = add_wrapping(list->total_kbytes, current.kbytes);
+    list->total_visits += current.visits;
+  }
+  return true;
+}
+
+const ListEntry* list_entry_at(int slot, int64_t n) {
+  const CountedList* list = slot_list(slot);
+  if (list == nullptr || n < 1 || n > static_cast<int64_t>(list->entries.size())) return nullptr;
+  return &list->entries[static_cast<std::size_t>(n - 1)];
+}
+
+bool list_fetch(int slot, int64_t n) {
+  const ListEntry* entry = list_entry_at(slot, n);
+  if (entry == nullptr) return false;
+  lists.current_entry = *entry;
+  return true;
+}
+
+const CountedList& list_snapshot(int slot) {
+  const CountedList* list = slot_list(slot);
+  return list == nullptr ? kNoList : *list;
+}
+
+void list_set_title(int slot, const std::string& title) {
+  CountedList* list = slot_list(slot);
+  if (list != nullptr) list->title = cut_text(title);
+}
+
+void list_set_letter(int slot, char letter) {
+  CountedList* list = slot_list(slot);
+  if (list != nullptr) list->list_letter = letter;
+}
+
+bool list_rename(int slot, const std::string& key, const std::string& new_key) {
+  CountedList* list = slot_list(slot);
+  if (list == nullptr) return false;
+  const int64_t pos = find_entry(*list, std::string_view(key).substr(0, kTextLimit));
+  if (pos < 0) return false;
+  change_key(*list, static_cast<std::size_t>(pos), cut_text(new_key));
+  return true;
+}
+
+void list_set_key_at(int slot, int64_t n, const std::string& new_key) {
+  CountedList* list = slot_list(slot);
+  if (list == nullptr || n < 1 || n > static_cast<int64_t>(list->entries.size())) return;
+  change_key(*list, static_cast<std::size_t>(n - 1), cut_text(new_key));
+}
+
+void list_clear(int slot) {
+  CountedList* list = slot_list(slot);
+  if (list == nullptr) return;
+  // Swapping with empty containers gives the memory back, not just the size.
+  std::vector<ListEntry>().swap(list->entries);
+  list->index = KeyIndex{};
+  mark_unsorted(*list);
+  list->count = 0;
+  list->total_hits = 0;
+  list->total_kbytes = 0;
+  list->total_visits = 0;
+}
+
+void clear_period_lists() {
+  for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+    if (!lists.list_slots[slot].entries.empty()) list_clear(slot);
+  }
+}
+
+void clear_run_lists() {
+  for (int slot = kPeriodListSlots + 1; slot <= kListSlots; ++slot) list_clear(slot);
+}
+
+void list_sort(int slot, int key) {
+  CountedList* list = slot_list(slot);
+  if (list == nullptr) return;
+  if (key >= 1 && key <= 5 && list->entries.size() > 1) reorder(*list, key);
+  list->sort_key = static_cast<uint8_t>(key);
+  // Character key + 1 of the sort letters; a key beyond their end (or below
+  // 0) records the character with code 0, which no letter line supplies.
+  const std::string& letters = message_table.sort_letters;
+  list->sort_letter = key >= 0 && static_cast<std::size_t>(key) < letters.size() ? letters[key] : '\0';
+}
+
+}  // namespace sorvik
