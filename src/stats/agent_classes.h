@@ -29,6 +29,11 @@ std::string agent_name(std::string_view agent);
 // Writes browser_file + ".unknown" and opsys_file + ".unknown".
 void write_unknown_lists();
 
+// Forgets the classes remembered per agent text. load_agent_list does this
+// itself, and a change of list 23 or 24 by other means is noticed on the next
+// classify_agent; the reset of the run's state calls it to be certain.
+void reset_agent_class_cache();
+
 }  // namespace sorvik
 
 #endif  // SORVIK_STATS_AGENT_CLASSES_H_
