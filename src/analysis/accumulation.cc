@@ -1,0 +1,269 @@
+#include "analysis/accumulation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <string_view>
+
+#include "driver/console.h"
+#include "driver/error_log.h"
+#include "driver/message_table.h"
+#include "driver/text.h"
+#include "hosts/host_cache.h"
+#include "report/period_report.h"
+#include "stats/agent_classes.h"
+#include "stats/counted_list.h"
+#include "stats/search_keywords.h"
+
+namespace sorvik {
+
+namespace {
+
+// Slots of the period lists, named after what they count.
+enum Slot : int {
+  kClients = 1,
+  kRepeatClients = 2,
+  kDomains = 3,
+  kDirectories = 4,
+  kFiles = 5,
+  kPages = 6,
+  kJpegImages = 7,
+  kGifImages = 8,
+  kEntryPages = 9,
+  kExitPages = 10,
+  kStatusCodes = 11,
+  kNotFound = 12,
+  kInternalReferrers = 13,
+  kExternalReferrers = 14,
+  kSearchEngines = 15,
+  kSearchPhrases = 16,
+  kAgentNames = 17,
+  kBrowsers = 18,
+  kOperatingSystems = 19,
+  kHours = 20,
+};
+
+// Sort keys of the ranked tables.
+enum SortBy : int { kByKey = 1, kByHits = 2, kByKbytes = 3, kByVisits = 4 };
+
+constexpr std::string_view kScheme = "http://";
+
+// Sets every staged value of one request except the key. The other parts
+// called during counting may leave values of their own behind, so each
+// request's adds after such a call stage these values again.
+void stage_request(const RequestInfo& info) {
+  EntryValues& entry = lists.current_entry;
+  if (info.is_page) {
+    entry.extra.assign(info.path);
+  } else {
+    entry.extra.clear();
+  }
+  entry.hits = 1;
+  entry.kbytes = info.kbytes;
+  entry.time = info.time;
+  entry.visits = 1;
+}
+
+void add_key(int slot, std::string_view key) {
+  lists.current_entry.key.assign(key);
+  list_add(slot);
+}
+
+// The directory of a path: up to and including its last "/".
+std::string_view directory_of(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash + 1);
+}
+
+// Counts the referrer of a page request as internal, as a search query or as
+// external.
+void count_referrer(const LogRecord& record) {
+  const std::string_view referrer = record.field[10];
+  const std::string_view server = record.field[9];
+  // The own site's address is a text like any other, so it holds at most 255 bytes.
+  const std::size_t own_length = std::min(kScheme.size() + server.size(), kTextLimit);
+  const std::size_t server_length = own_length - kScheme.size();
+  const bool internal = referrer.size() >= own_length &&
+                        referrer.substr(0, kScheme.size()) == kScheme &&
+                        referrer.substr(kScheme.size(), server_length) ==
+                            server.substr(0, server_length);
+  if (internal) {
+    const std::string_view rest = referrer.substr(own_length);
+    add_key(kInternalReferrers, rest.empty() ? std::string_view("/") : rest);
+    return;
+  }
+  if (!extract_search_keyword(referrer)) add_key(kExternalReferrers, referrer);
+}
+
+// The top-level domain of a named client key, in lower case; clients without
+// a host name (their key ends in ")") count under one common text.
+std::string domain_of(const std::string& key) {
+  std::string domain;
+  if (!key.empty() && key.back() == ')') {
+    domain = messages_line(9);
+  } else {
+    // The search starts before the last character, so a trailing "." is kept.
+    const std::size_t dot =
+        key.size() < 2 ? std::string::npos : key.rfind('.', key.size() - 2);
+    domain = dot == std::string::npos ? key : key.substr(dot + 1);
+  }
+  for (char& c : domain) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return domain;
+}
+
+std::string period_title(const std::string& number_text, const std::string& year_text,
+                         int mode) {
+  std::string title;
+  if (mode == kModeYears) {
+    title = messages_line(8) + " " + year_text;
+  } else {
+    title = messages_line(mode == kModeMonths ? 7 : 5) + " " + number_text + " " +
+            messages_line(6) + " " + year_text;
+  }
+  cut_text_in_place(title);
+  return title;
+}
+
+// The "Return codes" line for a status key: searched from the group's last
+// line down to its line 1; nullptr when no line's first three bytes are the key.
+const std::string* status_text(const std::string& key) {
+  const int first = message_table.group_start[kReturnCodes] + 1;
+  const int last = message_table.group_end[kReturnCodes];
+  for (int entry = last; entry >= first; --entry) {
+    if (entry < 1 || entry > kMessageEntries) continue;
+    const std::string& line = message_table.entries[entry];
+    if (chars_at(line, 1, 3) == key) return &line;
+  }
+  return nullptr;
+}
+
+void name_status_codes() {
+  const int32_t count = list_snapshot(kStatusCodes).count;
+  for (int32_t i = 1; i <= count; ++i) {
+    if (!list_fetch(kStatusCodes, i)) break;
+    const std::string key = lists.current_entry.key;
+    if (const std::string* line = status_text(key)) {
+      list_rename(kStatusCodes, key, *line);
+      continue;
+    }
+    error_log_entry(analysis.current_log_path, "Unknown return code in line " +
+                                                   std::to_string(analysis.record_number) +
+                                                   ": " + key);
+    console_line(messages_line(15) + " " + key + "!");
+    list_rename(kStatusCodes, key, return_codes_line(0));
+  }
+}
+
+}  // namespace
+
+void count_request(const RequestInfo& info) {
+  const LogRecord& record = analysis.record;
+  EntryValues& entry = lists.current_entry;
+  stage_request(info);
+
+  entry.key.assign(record.field[1]);
+  const bool new_client = list_add(kClients);
+  if (new_client && info.is_page) add_key(kEntryPages, info.path);
+
+  add_key(kFiles, info.path);
+  if (info.is_page) {
+    list_add(kPages);  // the key is still the path
+  } else if (info.extension == ".GIF") {
+    list_add(kGifImages);
+  } else if (info.extension.compare(0, 3, ".JP") == 0) {
+    list_add(kJpegImages);
+  }
+
+  add_key(kDirectories, directory_of(info.path));
+
+  if (info.is_page) {
+    count_referrer(record);
+    stage_request(info);
+  }
+
+  add_key(kStatusCodes, record.field[7]);
+  if (record.field[7] == "404") add_key(kNotFound, info.path);
+
+  entry.key = agent_name(record.field[11]);
+  list_add(kAgentNames);
+
+  std::string browser = classify_agent(kBrowserPatterns, record.field[11]);
+  stage_request(info);
+  entry.key.swap(browser);
+  list_add(kBrowsers);
+
+  std::string opsys = classify_agent(kOpsysPatterns, record.field[11]);
+  stage_request(info);
+  entry.key.swap(opsys);
+  list_add(kOperatingSystems);
+
+  add_key(kHours, chars_at(record.field[4], 14, 15));
+}
+
+void flush_period(const std::string& page_name, const std::string& number_text,
+                  const std::string& year_text, int mode) {
+  name_period_hosts();
+  console_write(messages_line(17) + " ");
+  open_period_report(page_name, period_title(number_text, year_text, mode));
+
+  write_top_table(kClients, kByHits);
+  write_top_table(kClients, kByKbytes);
+
+  // The derived lists walk the clients in the order the last table left them.
+  const int32_t clients = list_snapshot(kClients).count;
+  for (int32_t i = 1; i <= clients; ++i) {
+    if (list_fetch(kClients, i) && lists.current_entry.visits > 1) list_add(kRepeatClients);
+  }
+  write_top_table(kRepeatClients, kByVisits);
+
+  for (int32_t i = 1; i <= clients; ++i) {
+    if (!list_fetch(kClients, i)) break;
+    std::string domain = domain_of(lists.current_entry.key);
+    lists.current_entry.key.swap(domain);
+    list_add(kDomains);
+  }
+  write_top_table(kDomains, kByHits);
+  write_top_table(kDirectories, kByHits);
+  write_top_table(kDirectories, kByKbytes);
+  write_top_table(kFiles, kByHits);
+  write_top_table(kFiles, kByKbytes);
+  write_top_table(kPages, kByHits);
+  write_top_table(kPages, kByKbytes);
+  write_top_table(kJpegImages, kByHits);
+  write_top_table(kGifImages, kByHits);
+  write_top_table(kEntryPages, kByHits);
+
+  for (int32_t i = 1; i <= clients; ++i) {
+    if (!list_fetch(kClients, i)) break;
+    // The exit page is the client's latest page, kept as the entry's extra.
+    lists.current_entry.hits = 1;
+    lists.current_entry.key = lists.current_entry.extra;
+    list_add(kExitPages);
+  }
+  write_top_table(kExitPages, kByHits);
+
+  write_top_table(kInternalReferrers, kByHits);
+  write_top_table(kExternalReferrers, kByHits);
+  write_top_table(kSearchEngines, kByHits);
+  write_top_table(kSearchPhrases, kByHits);
+
+  name_status_codes();
+  write_top_table(kStatusCodes, kByHits);
+  write_top_table(kNotFound, kByHits);
+  write_top_table(kAgentNames, kByHits);
+  write_top_table(kBrowsers, kByHits);
+  write_top_table(kOperatingSystems, kByHits);
+  write_top_table(kHours, kByKey);
+
+  // Halves go to the even neighbour under the default rounding mode.
+  const long double kilobytes = std::nearbyintl(analysis.period_bytes / 1024.0L);
+  close_period_report(static_cast<int64_t>(kilobytes));
+
+  clear_period_lists();
+  analysis.period_bytes = 0;
+  console_line(messages_line(18));
+}
+
+}  // namespace sorvik
