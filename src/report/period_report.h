@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "driver/file_io.h"
+
 namespace sorvik {
 
 // Creates the period's text file and HTML page and writes their heads. A file
@@ -17,6 +19,11 @@ void write_top_table(int slot, int sort_key);
 
 // Writes the volume line and the footers and closes the period's files.
 void close_period_report(int64_t kbytes);
+
+// Writes the "ptop" anchor and the path of links from the site's home over the
+// log index and the run mode's overview page to `period` (escaped), as period
+// and table pages begin after their header.
+void write_period_path(OutputFile& file, const std::string& period);
 
 }  // namespace sorvik
 
