@@ -1,0 +1,378 @@
+#include "analysis/log_reader.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "driver/console.h"
+#include "driver/error_log.h"
+#include "driver/message_table.h"
+#include "driver/run_stop.h"
+#include "driver/settings.h"
+
+namespace sorvik {
+
+LogReader log_reader;
+
+namespace {
+
+// Large reads keep the system calls rare; the block size is not visible in
+// the records, because lines are cut wherever the reads end.
+constexpr std::size_t kReadSize = 64 * 1024;
+
+// Bytes that interrupt a run of token bytes outside quotes.
+constexpr std::array<bool, 256> make_outside_stops() {
+  std::array<bool, 256> stops{};
+  stops[' '] = true;
+  stops['"'] = true;
+  stops[0] = true;
+  return stops;
+}
+constexpr std::array<bool, 256> kOutsideStops = make_outside_stops();
+
+// Appends [from, to) to the current token, keeping its first 255 bytes.
+void append_to_token(LineTokens& line, const char* from, const char* to) {
+  const int64_t index = line.count + 1;
+  if (index > kRecordFields) return;
+  const std::size_t held = line.length[index];
+  const std::size_t room = kTextLimit - held;
+  std::size_t take = static_cast<std::size_t>(to - from);
+  if (take > room) take = room;
+  if (take == 0) return;
+  std::memcpy(line.text[index].data() + held, from, take);
+  line.length[index] = static_cast<uint16_t>(held + take);
+}
+
+// A token begins with its first byte or quote. Empty tokens between blanks
+// before it are real tokens now that the line goes on after them.
+void start_token(LineTokens& line) {
+  if (line.started) return;
+  line.started = true;
+  line.count += line.pending_empty;
+  line.pending_empty = 0;
+}
+
+// Cuts the bytes [p, q) of the current line into tokens. Called once per line,
+// or several times for a line longer than the buffer; the state in `line`
+// carries over between the pieces.
+void cut_tokens(LineTokens& line, const char* p, const char* q) {
+  if (p < q) line.has_bytes = true;
+  while (p < q) {
+    if (line.in_quotes) {
+      const char* s = p;
+      while (s < q && *s != '"' && *s != '\0') ++s;
+      append_to_token(line, p, s);
+      if (s == q) return;
+      // A quote closes the quoted text; a byte 0 is dropped.
+      if (*s == '"') line.in_quotes = false;
+      p = s + 1;
+      continue;
+    }
+    const char* s = p;
+    while (s < q && !kOutsideStops[static_cast<unsigned char>(*s)]) ++s;
+    if (s > p) {
+      start_token(line);
+      append_to_token(line, p, s);
+    }
+    if (s == q) return;
+    if (*s == ' ') {
+      if (line.started) {
+        line.count += 1;
+        line.started = false;
+      } else {
+        // Whether this empty token counts depends on what follows on the line.
+        line.pending_empty += 1;
+      }
+    } else if (*s == '"') {
+      start_token(line);
+      line.in_quotes = true;
+    }
+    p = s + 1;
+  }
+}
+
+// Ends the current line: hands a line of eleven tokens to analysis.record and
+// reports any other non-empty line. True when a record was delivered.
+bool finish_line() {
+  LineTokens& line = log_reader.line;
+  log_reader.line_number += 1;
+  // Blanks at the end of the line make no tokens; a quote left open at the
+  // line's end is closed by the line feed.
+  const int64_t fields = line.count + (line.started ? 1 : 0);
+  const bool record = fields == kRecordFields;
+  if (record) {
+    for (int i = 1; i <= kRecordFields; ++i) {
+      analysis.record.field[i].assign(line.text[i].data(), line.length[i]);
+    }
+  } else if (fields > 0) {
+    console_write("!");
+    error_log_entry(analysis.current_log_path,
+                    "Malformed line " + std::to_string(log_reader.line_number) + ": " +
+                        std::to_string(fields) + " fields, line skipped");
+  }
+  line.count = 0;
+  line.pending_empty = 0;
+  line.started = false;
+  line.in_quotes = false;
+  line.has_bytes = false;
+  line.length.fill(0);
+  return record;
+}
+
+// The end of a line's bytes with a carriage return before its end dropped.
+const char* without_carriage_return(const char* from, const char* to) {
+  return to > from && to[-1] == '\r' ? to - 1 : to;
+}
+
+// Makes room in the buffer and reads more bytes. A line that fills the whole
+// buffer is cut as far as it goes, so that lines of any length need no more
+// memory than the buffer.
+void refill() {
+  LogReader& r = log_reader;
+  char* data = r.buffer.data();
+  if (r.begin > 0) {
+    std::memmove(data, data + r.begin, r.end - r.begin);
+    r.end -= r.begin;
+    r.begin = 0;
+  }
+  if (r.end == r.buffer.size()) {
+    // A carriage return at the end may turn out to precede the line feed, so
+    // it waits for the next piece.
+    const char* cut_end = without_carriage_return(data, data + r.end);
+    cut_tokens(r.line, data, cut_end);
+    const std::size_t kept = static_cast<std::size_t>(data + r.end - cut_end);
+    std::memmove(data, cut_end, kept);
+    r.end = kept;
+  }
+  for (;;) {
+    const ssize_t got = read(r.fd, data + r.end, r.buffer.size() - r.end);
+    if (got > 0) {
+      r.end += static_cast<std::size_t>(got);
+      return;
+    }
+    if (got == 0) {
+      r.at_end = true;
+      return;
+    }
+    if (errno != EINTR) stop_on_io_error("read", r.path, errno);
+  }
+}
+
+// Converts a non-empty run of ASCII digits; false for anything else.
+bool convert_digits(std::string_view text, uint16_t& value) {
+  if (text.empty()) return false;
+  unsigned result = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + static_cast<unsigned>(c - '0');
+  }
+  value = static_cast<uint16_t>(result);
+  return true;
+}
+
+// A two-character field: with a leading "0" only the second character counts.
+bool convert_two_digits(std::string_view text, uint16_t& value) {
+  if (!text.empty() && text[0] == '0') text.remove_prefix(1);
+  return convert_digits(text, value);
+}
+
+// An optional "+" or "-" followed by ASCII digits, within signed 64 bits.
+bool convert_size(std::string_view text, int64_t& size) {
+  bool negative = false;
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+    negative = text[0] == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return false;
+  // Accumulating negatively reaches the most negative value too.
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    const int digit = c - '0';
+    if (value < (kMin + digit) / 10) return false;
+    value = value * 10 - digit;
+  }
+  if (!negative) {
+    if (value == kMin) return false;
+    value = -value;
+  }
+  size = value;
+  return true;
+}
+
+[[noreturn]] void stop_on_bad_size() {
+  const LogRecord& record = analysis.record;
+  const std::string number = std::to_string(analysis.record_number);
+  console_line();
+  console_line(cut_text(messages_line(14) + " " + number));
+  console_line(cut_text(messages_line(3) + "String=" + record.field[8] + "IP= " + record.field[1]));
+  error_log_entry(analysis.current_log_path, "Error, line: " + number +
+                                                 ", file length conversion, String= " +
+                                                 record.field[8] + ", IP= " + record.field[1]);
+  stop_run(kExitBadSize, true);
+}
+
+[[noreturn]] void stop_on_bad_time() {
+  const LogRecord& record = analysis.record;
+  console_line();
+  console_line("Line: " + std::to_string(analysis.record_number));
+  console_line(cut_text(messages_line(1) + record.field[4]));
+  error_log_entry(analysis.current_log_path, "Time: Ip=" + record.field[1] + ", x2=" +
+                                                 record.field[2] + ", x3=" + record.field[3] +
+                                                 ", time=" + record.field[4]);
+  stop_run(kExitBadTime, true);
+}
+
+char upper_ascii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+void reset_log_reader() {
+  if (log_reader.fd >= 0) close(log_reader.fd);
+  log_reader = LogReader{};
+}
+
+void open_log(const std::string& path) {
+  close_log();
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) stop_on_io_error("open", path, errno);
+  LogReader& r = log_reader;
+  r.fd = fd;
+  r.path = path;
+  r.buffer.resize(kReadSize);
+  r.begin = 0;
+  r.end = 0;
+  r.at_end = false;
+  r.line_number = 0;
+  r.line = LineTokens{};
+}
+
+void close_log() {
+  if (log_reader.fd >= 0) close(log_reader.fd);
+  log_reader.fd = -1;
+}
+
+int read_record() {
+  LogReader& r = log_reader;
+  if (r.fd < 0) return 0;
+  for (;;) {
+    const char* from = r.buffer.data() + r.begin;
+    const char* to = r.buffer.data() + r.end;
+    const void* found = std::memchr(from, '\n', static_cast<std::size_t>(to - from));
+    if (found != nullptr) {
+      const char* line_feed = static_cast<const char*>(found);
+      cut_tokens(r.line, from, without_carriage_return(from, line_feed));
+      r.begin = static_cast<std::size_t>(line_feed + 1 - r.buffer.data());
+      if (finish_line()) return kRecordFields;
+      continue;
+    }
+    if (!r.at_end) {
+      refill();
+      continue;
+    }
+    // The file ended: a last line without a line feed is still a line.
+    if (from == to && !r.line.has_bytes) return 0;
+    cut_tokens(r.line, from, without_carriage_return(from, to));
+    r.begin = r.end;
+    if (finish_line()) return kRecordFields;
+  }
+}
+
+int month_number(std::string_view text) {
+  const auto letter = [&](std::size_t i) { return i < text.size() ? text[i] : '\0'; };
+  switch (letter(0)) {
+    case 'A':
+      return letter(1) == 'p' ? 4 : 8;
+    case 'D':
+      return 12;
+    case 'F':
+      return 2;
+    case 'J':
+      if (letter(1) == 'a') return 1;
+      if (letter(1) == 'u') return letter(2) == 'n' ? 6 : 7;
+      return 0;
+    case 'M':
+      return letter(2) == 'r' ? 3 : 5;
+    case 'N':
+      return 11;
+    case 'O':
+      return 10;
+    case 'S':
+      return 9;
+    default:
+      return 0;
+  }
+}
+
+bool parse_time_stamp(std::string_view field, TimeStamp& stamp) {
+  TimeStamp parsed;
+  if (!convert_digits(chars_at(field, 9, 12), parsed.year)) return false;
+  parsed.month = static_cast<uint16_t>(month_number(chars_at(field, 5, 7)));
+  if (parsed.month == 0) return false;
+  if (!convert_two_digits(chars_at(field, 2, 3), parsed.day)) return false;
+  if (!convert_two_digits(chars_at(field, 14, 15), parsed.hour)) return false;
+  if (!convert_two_digits(chars_at(field, 17, 18), parsed.minute)) return false;
+  if (!convert_two_digits(chars_at(field, 20, 21), parsed.second)) return false;
+  stamp = parsed;
+  return true;
+}
+
+PackedTime pack_time(const TimeStamp& stamp) {
+  // Each value keeps only the bits of its place, so an out-of-range day or
+  // hour cannot spill into its neighbour; the year wraps as unsigned.
+  const uint32_t year = static_cast<uint32_t>(stamp.year) - 1980u;
+  return ((year & 0x7Fu) << 25) | ((stamp.month & 0xFu) << 21) | ((stamp.day & 0x1Fu) << 16) |
+         ((stamp.hour & 0x1Fu) << 11) | ((stamp.minute & 0x3Fu) << 5) |
+         ((stamp.second / 2u) & 0x1Fu);
+}
+
+RequestInfo parse_request() {
+  const LogRecord& record = analysis.record;
+  RequestInfo info;
+
+  if (record.field[8] != "-" && !convert_size(record.field[8], info.size)) stop_on_bad_size();
+  analysis.period_bytes += static_cast<long double>(info.size);
+
+  TimeStamp stamp;
+  if (!parse_time_stamp(record.field[4], stamp)) stop_on_bad_time();
+  info.time = pack_time(stamp);
+
+  const std::string_view request = record.field[6];
+  const std::size_t method_end = request.find(' ');
+  info.method = request.substr(0, method_end);
+  info.is_page = true;
+  if (info.method == "GET" || info.method == "HEAD") {
+    std::string_view path;
+    if (method_end != std::string_view::npos) {
+      path = request.substr(method_end + 1);
+      path = path.substr(0, path.find(' '));
+    }
+    info.path = path;
+    if (!info.path.empty() && info.path.back() == '/') append_cut(info.path, settings.default_file);
+    const std::size_t dot = info.path.rfind('.');
+    if (dot != std::string::npos) {
+      info.extension = info.path.substr(dot, 4);
+      for (char& c : info.extension) c = upper_ascii(c);
+      info.is_page = info.extension == ".HTM";
+    }
+  } else {
+    // Counted as a page under an empty path: the request line of an unknown
+    // method says nothing reliable about what was asked for.
+    error_log_entry(analysis.current_log_path, "Unknown command in line " +
+                                                   std::to_string(analysis.record_number) +
+                                                   ": " + info.method);
+    console_write("!");
+  }
+
+  // Rounded half up in units of 1024 bytes, truncating towards zero; split so
+  // that the largest sizes cannot overflow.
+  info.kbytes = info.size >= 0 ? info.size / 1024 + (info.size % 1024 + 512) / 1024
+                               : (info.size + 512) / 1024;
+  return info;
+}
+
+}  // namespace sorvik
