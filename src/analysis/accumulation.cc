@@ -48,9 +48,8 @@ enum SortBy : int { kByKey = 1, kByHits = 2, kByKbytes = 3, kByVisits = 4 };
 
 constexpr std::string_view kScheme = "http://";
 
-// Sets every staged value of one request except the key. The other parts
-// called during counting may leave values of their own behind, so each
-// request's adds after such a call stage these values again.
+// Sets every staged value of one request except the key, which changes from
+// one add to the next.
 void stage_request(const RequestInfo& info) {
   EntryValues& entry = lists.current_entry;
   if (info.is_page) {
@@ -178,10 +177,8 @@ void count_request(const RequestInfo& info) {
 
   add_key(kDirectories, directory_of(info.path));
 
-  if (info.is_page) {
-    count_referrer(record);
-    stage_request(info);
-  }
+  // Referrers of requests that are not pages are not counted anywhere.
+  if (info.is_page) count_referrer(record);
 
   add_key(kStatusCodes, record.field[7]);
   if (record.field[7] == "404") add_key(kNotFound, info.path);
@@ -189,14 +186,11 @@ void count_request(const RequestInfo& info) {
   entry.key = agent_name(record.field[11]);
   list_add(kAgentNames);
 
-  std::string browser = classify_agent(kBrowserPatterns, record.field[11]);
-  stage_request(info);
-  entry.key.swap(browser);
+  // An unknown agent is also counted in list 25 or 26 with values of its
+  // own; classify_agent hands the request's staged values back afterwards.
+  entry.key = classify_agent(kBrowserPatterns, record.field[11]);
   list_add(kBrowsers);
-
-  std::string opsys = classify_agent(kOpsysPatterns, record.field[11]);
-  stage_request(info);
-  entry.key.swap(opsys);
+  entry.key = classify_agent(kOpsysPatterns, record.field[11]);
   list_add(kOperatingSystems);
 
   add_key(kHours, chars_at(record.field[4], 14, 15));

@@ -1,0 +1,204 @@
+#include "analysis/run_modes.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/accumulation.h"
+#include "analysis/log_reader.h"
+#include "analysis/log_record.h"
+#include "driver/console.h"
+#include "driver/error_log.h"
+#include "driver/message_table.h"
+#include "driver/result_file.h"
+#include "driver/run_stop.h"
+#include "driver/settings.h"
+#include "driver/text.h"
+#include "hosts/host_cache.h"
+
+namespace sorvik {
+
+namespace {
+
+// Position (from 0) of the first selected file that sorts at or after
+// `start_file`; the number of files when there is none.
+std::size_t start_index(const std::string& start_file) {
+  const std::vector<std::string>& files = analysis.log_files;
+  std::size_t index = 0;
+  while (index < files.size() && files[index] < start_file) ++index;
+  return index;
+}
+
+// The name of the file at `index`, empty past the last one.
+std::string file_at(std::size_t index) {
+  return index < analysis.log_files.size() ? analysis.log_files[index] : std::string();
+}
+
+void print_run_heading(const char* mode_letter) {
+  console_line(messages_line(10) + " " + mode_letter);
+}
+
+void open_log_file(const std::string& name) {
+  analysis.current_log_path = cut_text(settings.log_dir + name);
+  console_write(messages_line(11) + " " + name + " ... ");
+  open_log(analysis.current_log_path);
+  analysis.record_number = 0;
+}
+
+void close_log_file() {
+  close_log();
+  console_line(std::to_string(analysis.record_number) + messages_line(12));
+}
+
+void analyse_record() { count_request(parse_request()); }
+
+// The stop of an unconvertible time stamp: the console lines, the "Time: Ip="
+// entry, a key press and exit status 4.
+[[noreturn]] void stop_on_bad_year_text() {
+  const LogRecord& record = analysis.record;
+  console_line();
+  console_line("Line: " + std::to_string(analysis.record_number));
+  console_line(messages_line(1) + record.field[4]);
+  error_log_entry(analysis.current_log_path, "Time: Ip=" + record.field[1] + ", x2=" +
+                                                 record.field[2] + ", x3=" + record.field[3] +
+                                                 ", time=" + record.field[4]);
+  stop_run(kExitBadTime, true);
+}
+
+// Takes the record's year text into analysis.year_text. A year that is not
+// four ASCII digits would put arbitrary bytes into period and file names, so
+// it ends the run exactly as an unconvertible time stamp does.
+void take_checked_year_text() {
+  const std::string& stamp = analysis.record.field[4];
+  analysis.year_text.assign(chars_at(stamp, 9, 12));
+  bool digits = analysis.year_text.size() == 4;
+  for (const char c : analysis.year_text) digits = digits && c >= '0' && c <= '9';
+  if (!digits) stop_on_bad_year_text();
+}
+
+}  // namespace
+
+std::string two_digits(int n) {
+  if (n == 0) return "mm";
+  std::string text = std::to_string(n);
+  if (text.size() == 1) text.insert(text.begin(), '0');
+  return text;
+}
+
+void run_weeks() {
+  const std::string& start_file = results.start_file[kModeWeeks];
+  const std::size_t file_count = analysis.log_files.size();
+  print_run_heading("W");
+  const std::size_t s = start_index(start_file);
+  console_line("Start: " + std::to_string(s + 1) + " File: " + file_at(s) +
+               " Startfile: " + start_file);
+  for (std::size_t k = s; k < file_count; ++k) {
+    const std::string name = analysis.log_files[k];
+    // Taken from the file itself, so that an empty file names its own week.
+    const std::string week = name.size() < 2 ? name : name.substr(name.size() - 2);
+    open_log_file(name);
+    while (read_record() > 0) {
+      analysis.year_text.assign(chars_at(analysis.record.field[4], 9, 12));
+      analyse_record();
+      analysis.record_number += 1;
+    }
+    // Weeks number their records from 0 and show the count minus one.
+    analysis.record_number -= 1;
+    close_log_file();
+    const std::string period = analysis.year_text + "w" + week;
+    record_result(kModeWeeks, period, k + 1 < file_count, name);
+    flush_period(period, week, analysis.year_text, kModeWeeks);
+  }
+}
+
+void run_months() {
+  const std::string& start_file = results.start_file[kModeMonths];
+  const std::string& open_period = results.open_period[kModeMonths];
+  const std::size_t file_count = analysis.log_files.size();
+  print_run_heading("M");
+  const std::size_t s = start_index(start_file);
+  console_line("File: " + file_at(s) + " Startfile: " + start_file);
+
+  std::string period_year;
+  std::string period_month;
+  std::string month;  // of the last record read; empty until one is read
+  bool active = false;
+  std::size_t period_first_file = s;
+  for (std::size_t k = s; k < file_count; ++k) {
+    open_log_file(analysis.log_files[k]);
+    while (read_record() > 0) {
+      analysis.record_number += 1;
+      take_checked_year_text();
+      const std::string& year = analysis.year_text;
+      if (period_year.empty()) period_year = year;
+      month = two_digits(month_number(chars_at(analysis.record.field[4], 5, 7)));
+      if (period_month.empty()) period_month = month;
+      if (analysis.record_number == 1) active = year + "m" + month >= open_period;
+      // A change of month starts a new period; the year is not compared.
+      if (month != period_month) {
+        if (active) {
+          const std::string period = period_year + "m" + period_month;
+          record_result(kModeMonths, period, true, analysis.log_files[period_first_file]);
+          period_first_file = k;
+          flush_period(period, period_month, period_year, kModeMonths);
+        }
+        period_year = year;
+        period_month = month;
+        active = year + "m" + month >= open_period;
+      }
+      if (active) analyse_record();
+    }
+    close_log_file();
+    if (k + 1 == file_count) {
+      // The period still open at the end is flushed whether analysed or not.
+      const std::string period = analysis.year_text + "m" + month;
+      record_result(kModeMonths, period, false, analysis.log_files[period_first_file]);
+      flush_period(period, month, analysis.year_text, kModeMonths);
+    }
+  }
+}
+
+void run_years() {
+  const std::string& start_file = results.start_file[kModeYears];
+  const std::string& open_period = results.open_period[kModeYears];
+  const std::size_t file_count = analysis.log_files.size();
+  print_run_heading("Y");
+  const std::size_t s = start_index(start_file);
+  console_line("File: " + file_at(s) + " Startfile: " + start_file);
+
+  std::string period_year;
+  bool active = false;
+  std::size_t period_first_file = s;
+  for (std::size_t k = s; k < file_count; ++k) {
+    open_log_file(analysis.log_files[k]);
+    while (read_record() > 0) {
+      analysis.record_number += 1;
+      take_checked_year_text();
+      const std::string& year = analysis.year_text;
+      if (period_year.empty()) period_year = year;
+      if (analysis.record_number == 1) active = year + "y" >= open_period;
+      if (year != period_year) {
+        if (active) {
+          const std::string period = period_year + "y";
+          record_result(kModeYears, period, true, analysis.log_files[period_first_file]);
+          period_first_file = k;
+          flush_period(period, "00", period_year, kModeYears);
+        }
+        period_year = year;
+        active = year + "y" >= open_period;
+      }
+      if (active) analyse_record();
+    }
+    close_log_file();
+    if (k + 1 == file_count) {
+      const std::string period = analysis.year_text + "y";
+      record_result(kModeYears, period, false, analysis.log_files[period_first_file]);
+      flush_period(period, "00", analysis.year_text, kModeYears);
+    } else {
+      dns_check(true);
+    }
+  }
+}
+
+}  // namespace sorvik
