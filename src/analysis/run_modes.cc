@@ -59,7 +59,7 @@ void analyse_record() { count_request(parse_request()); }
   const LogRecord& record = analysis.record;
   console_line();
   console_line("Line: " + std::to_string(analysis.record_number));
-  console_line(messages_line(1) + record.field[4]);
+  console_line(cut_text(messages_line(1) + record.field[4]));
   error_log_entry(analysis.current_log_path, "Time: Ip=" + record.field[1] + ", x2=" +
                                                  record.field[2] + ", x3=" + record.field[3] +
                                                  ", time=" + record.field[4]);
