@@ -1,0 +1,82 @@
+#include "driver/error_log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "driver/clock.h"
+#include "driver/console.h"
+#include "driver/run_stop.h"
+#include "driver/settings.h"
+#include "driver/text.h"
+
+namespace sorvik {
+
+ErrorLog error_log;
+
+namespace {
+
+// `value` in decimal, with leading zeros to `width` digits.
+std::string zero_padded(int value, std::size_t width) {
+  std::string digits = std::to_string(value);
+  if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
+  return digits;
+}
+
+// The entry time: hhnnss.
+std::string entry_time(const LocalTime& t) {
+  return zero_padded(t.hour, 2) + zero_padded(t.minute, 2) + zero_padded(t.second, 2);
+}
+
+// The session stamp: "yyyymmdd - hhnnss", or "yyyymmdd -" at exactly midnight.
+std::string session_stamp(const LocalTime& t) {
+  std::string stamp = zero_padded(t.year, 4) + zero_padded(t.month, 2) + zero_padded(t.day, 2) + " -";
+  if (t.hour != 0 || t.minute != 0 || t.second != 0) stamp += " " + entry_time(t);
+  return stamp;
+}
+
+// Every entry reaches the disk at once: a run that stops through a fatal
+// error of another part still leaves its entries in the log.
+void flush_log() {
+  if (std::fflush(error_log.file.handle) != 0) {
+    stop_on_io_error("write", error_log.file.path, errno);
+  }
+}
+
+}  // namespace
+
+void reset_error_log() { error_log = ErrorLog{}; }
+
+void error_log_open() {
+  console_write("Errorlog " + settings.errlog_file + " ... ");
+  error_log.file = append_output(settings.errlog_file);
+  write_line(error_log.file, "**** Starting session " + session_stamp(clock_now()) + " ****");
+  flush_log();
+  error_log.open = true;
+  console_line("ok.");
+}
+
+void error_log_entry(std::string_view source, std::string_view text) {
+  if (!error_log.open) return;
+  const std::string time = entry_time(clock_now());
+  if (source.empty()) {
+    write_line(error_log.file, time + ": " + cut_text(text) + "!");
+  } else {
+    write_line(error_log.file, time + ": Error in file " + cut_text(source) + "!");
+    write_line(error_log.file, "        " + cut_text(text) + "!");
+  }
+  flush_log();
+}
+
+void error_log_close() {
+  if (!error_log.open) return;
+  // Closed from here on, also when a write below fails and ends the run.
+  error_log.open = false;
+  console_write("Errorlog " + settings.errlog_file + " ... ");
+  write_line(error_log.file, "***** Ending session " + session_stamp(clock_now()) + " *****");
+  write_line(error_log.file);
+  close_output(error_log.file);
+  console_line("ok.");
+}
+
+}  // namespace sorvik
