@@ -24,13 +24,8 @@ constexpr int kPageListSlot = 21;
 // Sort key 5: key descending, so later years come first.
 constexpr int kKeyDescending = 5;
 
-// A file of the HTML directory; directory and name joined by exactly one "/".
-std::string html_path(std::string_view name) {
-  std::string path = settings.html_dir;
-  path += '/';
-  path += name;
-  return cut_text(path);
-}
+// A file of the HTML directory.
+std::string html_path(std::string_view name) { return report_path(settings.html_dir, name); }
 
 // The 1-based position of character `position` of `name` in `letters`; 0 when
 // the name is too short or the letter is not there.
@@ -194,8 +189,8 @@ void write_index_mode(OutputFile& page, int mode) {
   write_html_raw(page, "<TR><TH>&nbsp;" + html_line(37) + "&nbsp;</TH>");
   if (mode == 2) write_html_raw(page, "<TH>&nbsp;" + html_line(35) + "&nbsp;</TH>");
   if (mode == 3) write_html_raw(page, "<TH>&nbsp;" + html_line(36) + "&nbsp;</TH>");
-  write_line(page, "<TH ALIGN=RIGHT>&nbsp;" + html_line(38) +
-                       "&nbsp;</TH><TH ALIGN=RIGHT>&nbsp;" + html_line(39) + "&nbsp;</TH>");
+  write_line(page, "<TH ALIGN=RIGHT>&nbsp;" + html_line(38) + "&nbsp;</TH><TH ALIGN=RIGHT>&nbsp;" +
+                       html_line(39) + "&nbsp;</TH>");
   write_line(page, "<TH ALIGN=RIGHT>&nbsp;" + html_line(40) + "&nbsp;</TH></TR>");
   // The most recently recorded period comes first.
   for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
@@ -228,7 +223,9 @@ void write_overview_pages() {
 }
 
 void write_mode_overview_page(char letter, const std::string& heading) {
-  const char* file_name = letter == 'y' ? "years.html" : letter == 'm' ? "monthes.html" : "weeks.html";
+  const char* file_name = letter == 'y'   ? "years.html"
+                          : letter == 'm' ? "monthes.html"
+                                          : "weeks.html";
   OutputFile page = create_output(html_path(file_name));
 
   report.page_title = cut_text("Weblog" + html_line(44) + " http://" + settings.host_url);
