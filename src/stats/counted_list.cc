@@ -287,8 +287,7 @@ bool list_add(int slot) {
   entry.kbytes = current.kbytes;
   const bool was_empty = list->entries.empty();
   list->entries.push_back(std::move(entry));
-  list->index.buckets[p.bucket] =
-      IndexBucket{static_cast<uint32_t>(list->entries.size()), hash};
+  list->index.buckets[p.bucket] = IndexBucket{static_cast<uint32_t>(list->entries.size()), hash};
   list->index.used += 1;
 
   if (was_empty) {
@@ -379,7 +378,8 @@ void list_sort(int slot, int key) {
   // Character key + 1 of the sort letters; a key beyond their end (or below
   // 0) records the character with code 0, which no letter line supplies.
   const std::string& letters = message_table.sort_letters;
-  list->sort_letter = key >= 0 && static_cast<std::size_t>(key) < letters.size() ? letters[key] : '\0';
+  list->sort_letter =
+      key >= 0 && static_cast<std::size_t>(key) < letters.size() ? letters[key] : '\0';
 }
 
 }  // namespace sorvik

@@ -75,9 +75,10 @@ extern ListState lists;
 // Puts all 26 lists and current_entry back to the start-up defaults.
 void reset_lists();
 
-// Adds lists.current_entry to the list: merges it into the entry with the same
-// key (30-minute visit rule) or appends a new entry. True when a new entry was
-// created. Any add puts the list back into the unsorted state.
+// Adds lists.current_entry to the list: merges it into the first entry with
+// the same key (30-minute visit rule) or appends a new entry. True when a new
+// entry was created. Any add puts the list back into the unsorted state. Keys
+// and extras are held cut at 255 bytes. Slots outside 1..26 are ignored.
 bool list_add(int slot);
 
 // The n-th entry in list order (from 1), or nullptr.
@@ -111,7 +112,8 @@ void clear_run_lists();
 
 // Sorts the list stably: 1 key ascending, 2 hits, 3 kbytes, 4 visits (all
 // descending), 5 key descending, any other key no reordering. Records the key
-// and its sort letter (character key + 1 of the sort letters).
+// and its sort letter: character key + 1 of the sort letters, or the
+// character with code 0 when the sort letters are shorter than that.
 void list_sort(int slot, int key);
 
 }  // namespace sorvik

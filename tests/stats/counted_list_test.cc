@@ -1,0 +1,514 @@
+#include "stats/counted_list.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "driver/message_table.h"
+#include "support/test_support.h"
+
+namespace sorvik {
+namespace {
+
+PackedTime packed(int year, int month, int day, int hour, int minute, int second) {
+  return static_cast<PackedTime>((year - 1980) << 25 | month << 21 | day << 16 | hour << 11 |
+                                 minute << 5 | second / 2);
+}
+
+PackedTime at(int hour, int minute, int second = 0) {
+  return packed(2026, 12, 7, hour, minute, second);
+}
+
+class CountedListTest : public SorvikTest {
+ protected:
+  // Stages one request and adds it to `slot`.
+  bool add(int slot, const std::string& key, uint64_t hits = 1, PackedTime time = 0,
+           int64_t kbytes = 0, uint64_t visits = 1, const std::string& extra = "") {
+    EntryValues& e = lists.current_entry;
+    e.key = key;
+    e.hits = hits;
+    e.time = time;
+    e.kbytes = kbytes;
+    e.visits = visits;
+    e.extra = extra;
+    return list_add(slot);
+  }
+
+  static std::vector<std::string> keys(int slot) {
+    std::vector<std::string> result;
+    for (const ListEntry& e : list_snapshot(slot).entries) result.push_back(e.key);
+    return result;
+  }
+};
+
+using Keys = std::vector<std::string>;
+
+TEST_F(CountedListTest, StartUpDefaults) {
+  for (int slot = 1; slot <= kListSlots; ++slot) {
+    const CountedList& list = list_snapshot(slot);
+    EXPECT_EQ(list.title, "");
+    EXPECT_EQ(list.sort_key, 0);
+    EXPECT_EQ(list.list_letter, '_');
+    EXPECT_EQ(list.sort_letter, 'u');
+    EXPECT_EQ(list.count, 0);
+    EXPECT_EQ(list.total_hits, 0u);
+    EXPECT_EQ(list.total_kbytes, 0);
+    EXPECT_EQ(list.total_visits, 0u);
+  }
+}
+
+TEST_F(CountedListTest, FirstAddCopiesTheStagedEntry) {
+  EXPECT_TRUE(add(4, "/docs/", 3, at(9, 0), -7, 2, "/docs/a.html"));
+  const CountedList& list = list_snapshot(4);
+  EXPECT_EQ(list.count, 1);
+  EXPECT_EQ(list.total_hits, 3u);
+  EXPECT_EQ(list.total_kbytes, -7);
+  EXPECT_EQ(list.total_visits, 2u);
+  const ListEntry* e = list_entry_at(4, 1);
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->key, "/docs/");
+  EXPECT_EQ(e->extra, "/docs/a.html");
+  EXPECT_EQ(e->hits, 3u);
+  EXPECT_EQ(e->time, at(9, 0));
+  EXPECT_EQ(e->visits, 2u);
+  EXPECT_EQ(e->kbytes, -7);
+}
+
+TEST_F(CountedListTest, VisitRuleWithinOneHour) {
+  add(1, "a", 1, at(10, 0));
+  EXPECT_FALSE(add(1, "a", 1, at(10, 20)));  // 640 units
+  EXPECT_EQ(list_entry_at(1, 1)->hits, 2u);
+  EXPECT_EQ(list_entry_at(1, 1)->visits, 1u);
+
+  add(2, "a", 1, at(10, 0));
+  add(2, "a", 1, at(10, 30));  // 960 units
+  EXPECT_EQ(list_entry_at(2, 1)->visits, 2u);
+  EXPECT_EQ(list_snapshot(2).total_visits, 2u);
+
+  // The gap is measured from the latest request, not the first one.
+  add(3, "a", 1, at(10, 0));
+  add(3, "a", 1, at(10, 20));
+  add(3, "a", 1, at(10, 40));
+  EXPECT_EQ(list_entry_at(3, 1)->visits, 1u);
+}
+
+TEST_F(CountedListTest, VisitRuleAcrossHoursUsesThePackedDifference) {
+  add(1, "a", 1, at(10, 45));
+  add(1, "a", 1, at(11, 10));  // 2048 - 35 * 32 = 928 units
+  EXPECT_EQ(list_entry_at(1, 1)->visits, 1u);
+
+  add(2, "a", 1, at(10, 40));
+  add(2, "a", 1, at(11, 10));  // 2048 - 30 * 32 = 1088 units
+  EXPECT_EQ(list_entry_at(2, 1)->visits, 2u);
+
+  add(3, "a", 1, at(10, 50));
+  add(3, "a", 1, at(11, 25));  // 35 minutes, yet only 1248 units
+  EXPECT_EQ(list_entry_at(3, 1)->visits, 2u);
+
+  add(4, "a", 1, packed(2026, 12, 7, 23, 59, 58));
+  add(4, "a", 1, packed(2026, 12, 8, 0, 0, 0));  // next day
+  EXPECT_EQ(list_entry_at(4, 1)->visits, 2u);
+}
+
+TEST_F(CountedListTest, EarlierTimeCountsANewVisitAndMovesTheTimeBack) {
+  add(1, "a", 1, at(10, 20));
+  add(1, "a", 1, at(10, 10));
+  EXPECT_EQ(list_entry_at(1, 1)->visits, 2u);
+  EXPECT_EQ(list_entry_at(1, 1)->time, at(10, 10));
+  EXPECT_EQ(list_snapshot(1).total_visits, 2u);
+}
+
+TEST_F(CountedListTest, RepeatAddCountsOneVisitWhateverIsStaged) {
+  add(1, "a", 1, at(10, 0), 0, 5);
+  add(1, "a", 2, at(11, 0), 4, 9);
+  add(1, "a", 3, at(11, 1), 5, 9);
+  const ListEntry* e = list_entry_at(1, 1);
+  EXPECT_EQ(e->visits, 6u);
+  EXPECT_EQ(e->hits, 6u);
+  EXPECT_EQ(e->kbytes, 9);
+  const CountedList& list = list_snapshot(1);
+  EXPECT_EQ(list.total_visits, 6u);
+  EXPECT_EQ(list.total_hits, 6u);
+  EXPECT_EQ(list.total_kbytes, 9);
+  EXPECT_EQ(list.count, 1);
+}
+
+TEST_F(CountedListTest, KeysMatchByExactBytes) {
+  EXPECT_TRUE(add(5, "/Index.html"));
+  EXPECT_TRUE(add(5, "/index.html"));
+  EXPECT_TRUE(add(5, "/index.html "));
+  EXPECT_TRUE(add(5, std::string("/index.html\0", 12)));
+  EXPECT_FALSE(add(5, "/index.html"));
+  EXPECT_EQ(keys(5),
+            (Keys{"/Index.html", "/index.html", "/index.html ", std::string("/index.html\0", 12)}));
+  EXPECT_EQ(list_entry_at(5, 2)->hits, 2u);
+}
+
+TEST_F(CountedListTest, EmptyExtraKeepsTheStoredOne) {
+  add(1, "a", 1, 0, 0, 1, "");
+  EXPECT_EQ(list_entry_at(1, 1)->extra, "");
+  add(1, "a", 1, 0, 0, 1, "/first.html");
+  add(1, "a", 1, 0, 0, 1, "");
+  EXPECT_EQ(list_entry_at(1, 1)->extra, "/first.html");
+  add(1, "a", 1, 0, 0, 1, "/second.html");
+  EXPECT_EQ(list_entry_at(1, 1)->extra, "/second.html");
+}
+
+TEST_F(CountedListTest, LongTextsAreHeldCutAt255Bytes) {
+  const std::string long_key(300, 'k');
+  add(5, long_key, 1, 0, 0, 1, std::string(300, 'x'));
+  EXPECT_EQ(list_entry_at(5, 1)->key, std::string(255, 'k'));
+  EXPECT_EQ(list_entry_at(5, 1)->extra, std::string(255, 'x'));
+  // Any key with the same first 255 bytes is the same entry.
+  EXPECT_FALSE(add(5, std::string(255, 'k') + "other"));
+  EXPECT_EQ(list_snapshot(5).count, 1);
+
+  list_set_title(5, std::string(256, 't'));
+  EXPECT_EQ(list_snapshot(5).title, std::string(255, 't'));
+  EXPECT_TRUE(list_rename(5, long_key, std::string(400, 'n')));
+  EXPECT_EQ(list_entry_at(5, 1)->key, std::string(255, 'n'));
+}
+
+TEST_F(CountedListTest, EntryAtAndFetchOutOfRange) {
+  EXPECT_EQ(list_entry_at(6, 1), nullptr);
+  add(6, "a", 1, 5, 6, 1, "x");
+  add(6, "b", 2, 7, 8, 3, "y");
+  EXPECT_EQ(list_entry_at(6, 0), nullptr);
+  EXPECT_EQ(list_entry_at(6, -1), nullptr);
+  EXPECT_EQ(list_entry_at(6, 3), nullptr);
+  EXPECT_EQ(list_entry_at(6, 2)->key, "b");
+
+  lists.current_entry = EntryValues{"staged", "extra", 11, 12, 13, 14};
+  EXPECT_FALSE(list_fetch(6, 0));
+  EXPECT_FALSE(list_fetch(6, 3));
+  EXPECT_EQ(lists.current_entry.key, "staged");
+  EXPECT_EQ(lists.current_entry.hits, 11u);
+
+  ASSERT_TRUE(list_fetch(6, 2));
+  const EntryValues& e = lists.current_entry;
+  EXPECT_EQ(e.key, "b");
+  EXPECT_EQ(e.extra, "y");
+  EXPECT_EQ(e.hits, 2u);
+  EXPECT_EQ(e.time, 7u);
+  EXPECT_EQ(e.kbytes, 8);
+  EXPECT_EQ(e.visits, 3u);
+}
+
+TEST_F(CountedListTest, SlotsOutsideTheTableAreIgnored) {
+  for (int slot : {-1, 0, 27, 1000}) {
+    EXPECT_FALSE(add(slot, "a"));
+    EXPECT_EQ(list_entry_at(slot, 1), nullptr);
+    EXPECT_FALSE(list_fetch(slot, 1));
+    EXPECT_EQ(list_snapshot(slot).count, 0);
+    EXPECT_FALSE(list_rename(slot, "a", "b"));
+    list_set_key_at(slot, 1, "b");
+    list_set_title(slot, "t");
+    list_set_letter(slot, 'x');
+    list_sort(slot, 2);
+    list_clear(slot);
+    EXPECT_TRUE(list_snapshot(slot).title.empty());
+  }
+}
+
+TEST_F(CountedListTest, AnyAddPutsTheListBackToUnsorted) {
+  message_table.sort_letters = "abcdef";
+  add(2, "a");
+  list_sort(2, 2);
+  EXPECT_EQ(list_snapshot(2).sort_key, 2);
+  EXPECT_EQ(list_snapshot(2).sort_letter, 'c');
+  add(2, "a");  // repeat
+  EXPECT_EQ(list_snapshot(2).sort_key, 0);
+  EXPECT_EQ(list_snapshot(2).sort_letter, 'u');
+  list_sort(2, 4);
+  add(2, "b");  // new
+  EXPECT_EQ(list_snapshot(2).sort_key, 0);
+  EXPECT_EQ(list_snapshot(2).sort_letter, 'u');
+}
+
+TEST_F(CountedListTest, ClearKeepsTitleAndLetter) {
+  list_set_title(7, "Images");
+  list_set_letter(7, 'g');
+  add(7, "/a.jpg", 4, 0, 9);
+  list_sort(7, 2);
+  list_clear(7);
+  const CountedList& list = list_snapshot(7);
+  EXPECT_EQ(list.title, "Images");
+  EXPECT_EQ(list.list_letter, 'g');
+  EXPECT_EQ(list.count, 0);
+  EXPECT_EQ(list.total_hits, 0u);
+  EXPECT_EQ(list.total_kbytes, 0);
+  EXPECT_EQ(list.total_visits, 0u);
+  EXPECT_EQ(list.sort_key, 0);
+  EXPECT_EQ(list.sort_letter, 'u');
+  EXPECT_TRUE(list.entries.empty());
+  EXPECT_TRUE(add(7, "/a.jpg"));
+  EXPECT_EQ(list_snapshot(7).count, 1);
+}
+
+TEST_F(CountedListTest, ClearPeriodListsSparesEmptyListsAndRunLists) {
+  message_table.sort_letters = "abcdef";
+  add(1, "a");
+  list_sort(1, 2);
+  list_sort(3, 4);  // empty, but sorted
+  add(20, "10");
+  add(21, "2026w01.html");
+  add(25, "agent");
+  clear_period_lists();
+  EXPECT_EQ(list_snapshot(1).count, 0);
+  EXPECT_EQ(list_snapshot(1).sort_letter, 'u');
+  EXPECT_EQ(list_snapshot(20).count, 0);
+  EXPECT_EQ(list_snapshot(3).sort_key, 4);
+  EXPECT_EQ(list_snapshot(3).sort_letter, 'e');
+  EXPECT_EQ(list_snapshot(21).count, 1);
+  EXPECT_EQ(list_snapshot(25).count, 1);
+
+  add(1, "a");
+  clear_run_lists();
+  EXPECT_EQ(list_snapshot(21).count, 0);
+  EXPECT_EQ(list_snapshot(25).count, 0);
+  EXPECT_EQ(list_snapshot(1).count, 1);
+}
+
+TEST_F(CountedListTest, RenameChangesOnlyTheFirstMatchingKey) {
+  message_table.sort_letters = "abcdef";
+  add(11, "404", 2, 0, 3);
+  add(11, "200", 5, 0, 7);
+  list_sort(11, 2);
+  EXPECT_FALSE(list_rename(11, "500", "500 Error"));
+  EXPECT_TRUE(list_rename(11, "404", "404 Not Found"));
+  EXPECT_EQ(keys(11), (Keys{"200", "404 Not Found"}));
+  const CountedList& list = list_snapshot(11);
+  EXPECT_EQ(list.sort_key, 2);
+  EXPECT_EQ(list.sort_letter, 'c');
+  EXPECT_EQ(list.total_hits, 7u);
+  EXPECT_EQ(list_entry_at(11, 2)->hits, 2u);
+  EXPECT_TRUE(add(11, "404"));
+  EXPECT_FALSE(add(11, "404 Not Found"));
+  EXPECT_EQ(list_entry_at(11, 2)->hits, 3u);
+}
+
+TEST_F(CountedListTest, RenameToAnExistingKeyLeavesTwoAndTheFirstWins) {
+  add(11, "200");
+  add(11, "304");
+  add(11, "999");
+  // Both unknown codes get line 0's text: two entries share one key.
+  EXPECT_TRUE(list_rename(11, "999", "Other"));
+  EXPECT_TRUE(list_rename(11, "304", "Other"));
+  EXPECT_EQ(keys(11), (Keys{"200", "Other", "Other"}));
+  EXPECT_FALSE(add(11, "Other", 10));
+  EXPECT_EQ(list_entry_at(11, 2)->hits, 11u);
+  EXPECT_EQ(list_entry_at(11, 3)->hits, 1u);
+
+  // Renaming takes the first of the two; the second then answers to the key.
+  EXPECT_TRUE(list_rename(11, "Other", "Moved"));
+  EXPECT_FALSE(add(11, "Other", 100));
+  EXPECT_EQ(list_entry_at(11, 3)->hits, 101u);
+  EXPECT_EQ(keys(11), (Keys{"200", "Moved", "Other"}));
+  EXPECT_FALSE(add(11, "Moved"));
+  EXPECT_EQ(list_entry_at(11, 2)->hits, 12u);
+}
+
+TEST_F(CountedListTest, SetKeyAtGivesAnEarlierEntryTheKey) {
+  add(1, "10.0.0.1");
+  add(1, "10.0.0.2");
+  list_set_key_at(1, 2, "10.0.0.2=host.example");
+  list_set_key_at(1, 0, "ignored");
+  list_set_key_at(1, 3, "ignored");
+  EXPECT_EQ(keys(1), (Keys{"10.0.0.1", "10.0.0.2=host.example"}));
+  list_set_key_at(1, 1, "10.0.0.2=host.example");
+  EXPECT_FALSE(add(1, "10.0.0.2=host.example"));
+  EXPECT_EQ(list_entry_at(1, 1)->hits, 2u);
+  EXPECT_EQ(list_entry_at(1, 2)->hits, 1u);
+  EXPECT_TRUE(add(1, "10.0.0.1"));
+  EXPECT_EQ(list_snapshot(1).count, 3);
+}
+
+TEST_F(CountedListTest, SortingAnEmptyListRecordsTheState) {
+  message_table.sort_letters = "uhkvab";
+  list_sort(9, 3);
+  EXPECT_EQ(list_snapshot(9).sort_key, 3);
+  EXPECT_EQ(list_snapshot(9).sort_letter, 'v');
+}
+
+TEST_F(CountedListTest, SortLetterBeyondTheSortLettersIsCodeZero) {
+  message_table.sort_letters = "uhk";
+  add(9, "a");
+  list_sort(9, 2);
+  EXPECT_EQ(list_snapshot(9).sort_letter, 'k');
+  list_sort(9, 3);
+  EXPECT_EQ(list_snapshot(9).sort_key, 3);
+  EXPECT_EQ(list_snapshot(9).sort_letter, '\0');
+}
+
+TEST_F(CountedListTest, NumericKeysSortDescendingAndStably) {
+  add(5, "a", 2, 0, 10, 1);
+  add(5, "b", 5, 0, -3, 4);
+  add(5, "c", 2, 0, 10, 4);
+  add(5, "d", 5, 0, 30, 1);
+  add(5, "e", 1, 0, -1, 2);
+  list_sort(5, 2);
+  EXPECT_EQ(keys(5), (Keys{"b", "d", "a", "c", "e"}));
+  list_sort(5, 3);  // equal kbytes keep their hit order
+  EXPECT_EQ(keys(5), (Keys{"d", "a", "c", "e", "b"}));
+  list_sort(5, 4);
+  EXPECT_EQ(keys(5), (Keys{"c", "b", "e", "d", "a"}));
+  EXPECT_EQ(list_snapshot(5).sort_key, 4);
+}
+
+TEST_F(CountedListTest, KeySortsCompareUnsignedBytes) {
+  for (const char* key : {"a", "9", "\xE4", "Z", "10", "", "ab", "A"}) add(20, key);
+  list_sort(20, 1);
+  EXPECT_EQ(keys(20), (Keys{"", "10", "9", "A", "Z", "a", "ab", "\xE4"}));
+  list_sort(20, 5);
+  EXPECT_EQ(keys(20), (Keys{"\xE4", "ab", "a", "Z", "A", "9", "10", ""}));
+}
+
+TEST_F(CountedListTest, KeysZeroAndSixKeepTheOrder) {
+  message_table.sort_letters = "uhkvbzq";
+  add(8, "b", 1);
+  add(8, "a", 9);
+  list_sort(8, 0);
+  EXPECT_EQ(keys(8), (Keys{"b", "a"}));
+  EXPECT_EQ(list_snapshot(8).sort_key, 0);
+  EXPECT_EQ(list_snapshot(8).sort_letter, 'u');
+  list_sort(8, 6);
+  EXPECT_EQ(keys(8), (Keys{"b", "a"}));
+  EXPECT_EQ(list_snapshot(8).sort_key, 6);
+  EXPECT_EQ(list_snapshot(8).sort_letter, 'q');
+}
+
+TEST_F(CountedListTest, AddAfterSortFindsTheMovedEntries) {
+  for (int i = 0; i < 100; ++i) add(6, "/p" + std::to_string(i), i % 7);
+  list_sort(6, 2);
+  for (int i = 0; i < 100; ++i) EXPECT_FALSE(add(6, "/p" + std::to_string(i), 1));
+  EXPECT_EQ(list_snapshot(6).count, 100);
+  for (const ListEntry& e : list_snapshot(6).entries) {
+    EXPECT_EQ(e.hits, static_cast<uint64_t>(std::stoi(e.key.substr(2)) % 7 + 1)) << e.key;
+  }
+}
+
+TEST_F(CountedListTest, EveryRenamedKeyStaysFindable) {
+  // As when every client address gets its host name: no key is shared.
+  const int n = 5000;
+  for (int i = 0; i < n; ++i) add(1, std::to_string(i));
+  for (int i = 1; i <= n; i += 2) list_set_key_at(1, i, std::to_string(i - 1) + "=host");
+  for (int i = 0; i < n; i += 2)
+    EXPECT_TRUE(list_rename(1, std::to_string(i + 1), "x" + std::to_string(i)));
+  for (int i = 0; i < n; i += 2) {
+    ASSERT_FALSE(add(1, std::to_string(i) + "=host")) << i;
+    ASSERT_FALSE(add(1, "x" + std::to_string(i))) << i;
+  }
+  EXPECT_EQ(list_snapshot(1).count, n);
+  EXPECT_TRUE(add(1, "0"));
+  EXPECT_TRUE(add(1, "1"));
+}
+
+// The adjacent-swap sort on a plain vector: the order list_sort must produce.
+void adjacent_swap_sort(std::vector<ListEntry>& v, int key) {
+  auto before = [key](const ListEntry& q, const ListEntry& p) {
+    switch (key) {
+      case 1:
+        return q.key < p.key;
+      case 2:
+        return q.hits > p.hits;
+      case 3:
+        return q.kbytes > p.kbytes;
+      case 4:
+        return q.visits > p.visits;
+      case 5:
+        return q.key > p.key;
+      default:
+        return false;
+    }
+  };
+  std::size_t p = 0;
+  while (p + 1 < v.size()) {
+    const std::size_t q = p + 1;
+    if (before(v[q], v[p])) {
+      std::swap(v[p], v[q]);
+      p = p > 0 ? p - 1 : 0;
+    } else {
+      p = q;
+    }
+  }
+}
+
+TEST_F(CountedListTest, SortMatchesTheAdjacentSwapOrderOnRandomLists) {
+  std::mt19937 random(20261207);
+  const std::vector<std::string> alphabet = {"a", "B", "b", "\xFC", "1", "10", "ab", ""};
+  for (int round = 0; round < 400; ++round) {
+    list_clear(14);
+    const int size = static_cast<int>(random() % 40);
+    std::vector<ListEntry> expected;
+    for (int i = 0; i < size; ++i) {
+      std::string key = alphabet[random() % alphabet.size()] + alphabet[random() % alphabet.size()];
+      add(14, key + "#" + std::to_string(i), random() % 4, 0, static_cast<int>(random() % 5) - 2,
+          random() % 3);
+    }
+    // Some duplicate keys, as renames leave them.
+    for (int i = 0; i < size / 4; ++i) {
+      list_set_key_at(14, random() % size + 1, alphabet[random() % alphabet.size()]);
+    }
+    expected = list_snapshot(14).entries;
+    for (int step = 0; step < 3; ++step) {
+      const int key = static_cast<int>(random() % 7);
+      adjacent_swap_sort(expected, key);
+      list_sort(14, key);
+      const std::vector<ListEntry>& got = list_snapshot(14).entries;
+      ASSERT_EQ(got.size(), expected.size());
+      for (std::size_t i = 0; i < got.size(); ++i) {
+        ASSERT_EQ(got[i].key, expected[i].key) << "round " << round << " key " << key;
+        ASSERT_EQ(got[i].hits, expected[i].hits);
+        ASSERT_EQ(got[i].kbytes, expected[i].kbytes);
+        ASSERT_EQ(got[i].visits, expected[i].visits);
+      }
+    }
+  }
+}
+
+// Adds, renames and key changes against a list walked from the front: the
+// index must always find the first entry with a key.
+TEST_F(CountedListTest, IndexAgreesWithAListWalkUnderRandomChanges) {
+  std::mt19937 random(7);
+  std::vector<std::string> model;
+  std::vector<uint64_t> hits;
+  auto walk = [&](const std::string& key) -> int {
+    for (std::size_t i = 0; i < model.size(); ++i) {
+      if (model[i] == key) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  for (int op = 0; op < 20000; ++op) {
+    const std::string key = "k" + std::to_string(random() % 300);
+    const unsigned choice = random() % 10;
+    if (choice < 7) {
+      const int pos = walk(key);
+      ASSERT_EQ(add(17, key), pos < 0);
+      if (pos < 0) {
+        model.push_back(key);
+        hits.push_back(1);
+      } else {
+        hits[pos] += 1;
+      }
+    } else if (choice < 9) {
+      const std::string new_key = "k" + std::to_string(random() % 300);
+      const int pos = walk(key);
+      ASSERT_EQ(list_rename(17, key, new_key), pos >= 0);
+      if (pos >= 0) model[pos] = new_key;
+    } else if (!model.empty()) {
+      const std::size_t pos = random() % model.size();
+      list_set_key_at(17, static_cast<int64_t>(pos + 1), key);
+      model[pos] = key;
+    }
+  }
+  ASSERT_EQ(list_snapshot(17).entries.size(), model.size());
+  for (std::size_t i = 0; i < model.size(); ++i) {
+    EXPECT_EQ(list_entry_at(17, static_cast<int64_t>(i + 1))->key, model[i]);
+    EXPECT_EQ(list_entry_at(17, static_cast<int64_t>(i + 1))->hits, hits[i]);
+  }
+}
+
+}  // namespace
+}  // namespace sorvik
