@@ -193,6 +193,97 @@ TEST_F(AgentClassTest, LongClassIsCutAt255Bytes) {
   EXPECT_EQ(classify_agent(kBrowserPatterns, agent), "X/" + std::string(253, 'v'));
 }
 
+// The pattern files shipped with the example run classify today's agents.
+TEST_F(AgentClassTest, ShippedPatternFilesClassifyCommonAgents) {
+  settings.browser_file = std::string(SORVIK_SOURCE_DIR) + "/examples/browsers.lst";
+  settings.opsys_file = std::string(SORVIK_SOURCE_DIR) + "/examples/opsys.lst";
+  load_agent_list(kBrowserPatterns);
+  load_agent_list(kOpsysPatterns);
+  stage_request(1);
+
+  struct Case {
+    const char* agent;
+    const char* browser;
+    const char* system;
+  };
+  const Case cases[] = {
+      {"Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+       "Chrome/131.0.0.0 Safari/537.36",
+       "Chrome/131.0.0.0 Safari/537.36", "Windows NT 10.0"},
+      {"Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+       "Chrome/131.0.0.0 Safari/537.36 Edg/131.0.0.0",
+       "Edg/131.0.0.0", "Windows NT 10.0"},
+      {"Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+       "Chrome/130.0.0.0 Safari/537.36 OPR/115.0.0.0",
+       "OPR/115.0.0.0", "Windows NT 10.0"},
+      {"Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:133.0) Gecko/20100101 Firefox/133.0",
+       "Firefox/133.0", "Windows NT 10.0"},
+      {"Mozilla/5.0 (X11; Linux x86_64; rv:133.0) Gecko/20100101 Firefox/133.0", "Firefox/133.0",
+       "Linux x86_64"},
+      {"Mozilla/5.0 (X11; Ubuntu; Linux x86_64; rv:131.0) Gecko/20100101 Firefox/131.0",
+       "Firefox/131.0", "Ubuntu"},
+      {"Mozilla/5.0 (Windows NT 10.0; WOW64; Trident/7.0; rv:11.0) like Gecko",
+       "Trident/7.0; rv:11.0", "Windows NT 10.0"},
+      {"Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15 (KHTML, like Gecko) "
+       "Version/18.1 Safari/605.1.15",
+       "Version/18.1 Safari/605.1.15", "Mac OS X 10_15_7"},
+      {"Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/537.36 (KHTML, like Gecko) "
+       "Chrome/131.0.0.0 Safari/537.36",
+       "Chrome/131.0.0.0 Safari/537.36", "Mac OS X 10_15_7"},
+      {"Mozilla/5.0 (iPhone; CPU iPhone OS 18_1 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like "
+       "Gecko) Version/18.1 Mobile/15E148 Safari/604.1",
+       "Version/18.1 Mobile/15E148 Safari/604.1", "iPhone OS 18_1 like Mac OS X"},
+      {"Mozilla/5.0 (iPhone; CPU iPhone OS 17_7 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like "
+       "Gecko) CriOS/131.0.6778.73 Mobile/15E148 Safari/604.1",
+       "CriOS/131.0.6778.73 Mobile/15E148 Safari/604.1", "iPhone OS 17_7 like Mac OS X"},
+      {"Mozilla/5.0 (iPhone; CPU iPhone OS 18_1 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like "
+       "Gecko) FxiOS/133.0 Mobile/15E148 Safari/605.1.15",
+       "FxiOS/133.0 Mobile/15E148 Safari/605.1.15", "iPhone OS 18_1 like Mac OS X"},
+      {"Mozilla/5.0 (iPad; CPU OS 17_6 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like Gecko) "
+       "Version/17.6 Mobile/15E148 Safari/604.1",
+       "Version/17.6 Mobile/15E148 Safari/604.1", "iPad; CPU OS 17_6 like Mac OS X"},
+      {"Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) "
+       "Chrome/131.0.0.0 Mobile Safari/537.36",
+       "Chrome/131.0.0.0 Mobile Safari/537.36", "Android 10"},
+      {"Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) "
+       "Chrome/131.0.0.0 Mobile Safari/537.36 EdgA/131.0.0.0",
+       "EdgA/131.0.0.0", "Android 10"},
+      {"Mozilla/5.0 (Linux; Android 14; SM-S921B) AppleWebKit/537.36 (KHTML, like Gecko) "
+       "SamsungBrowser/26.0 Chrome/122.0.0.0 Mobile Safari/537.36",
+       "SamsungBrowser/26.0 Chrome/122.0.0.0 Mobile Safari/537.36", "Android 14"},
+      {"Mozilla/5.0 (Android 14; Mobile; rv:133.0) Gecko/133.0 Firefox/133.0", "Firefox/133.0",
+       "Android 14"},
+      {"Mozilla/5.0 (X11; CrOS x86_64 14541.0.0) AppleWebKit/537.36 (KHTML, like Gecko) "
+       "Chrome/131.0.0.0 Safari/537.36",
+       "Chrome/131.0.0.0 Safari/537.36", "CrOS x86_64 14541.0.0"},
+      {"Mozilla/5.0 (compatible; Googlebot/2.1; +http://www.google.com/bot.html)", "Googlebot/2.1",
+       "Googlebot/2.1"},
+      {"Mozilla/5.0 (Linux; Android 6.0.1; Nexus 5X Build/MMB29P) AppleWebKit/537.36 (KHTML, like "
+       "Gecko) Chrome/131.0.6778.69 Mobile Safari/537.36 (compatible; Googlebot/2.1; "
+       "+http://www.google.com/bot.html)",
+       "Googlebot/2.1", "Googlebot/2.1"},
+      {"Mozilla/5.0 AppleWebKit/537.36 (KHTML, like Gecko; compatible; bingbot/2.0; "
+       "+http://www.bing.com/bingbot.htm) Chrome/116.0.1938.76 Safari/537.36",
+       "bingbot/2.0", "bingbot/2.0"},
+      {"Mozilla/5.0 AppleWebKit/537.36 (KHTML, like Gecko; compatible; GPTBot/1.2; "
+       "+https://openai.com/gptbot)",
+       "GPTBot/1.2", "GPTBot/1.2"},
+      {"facebookexternalhit/1.1 (+http://www.facebook.com/externalhit_uatext.php)",
+       "facebookexternalhit/1.1 ", "facebookexternalhit/1.1 "},
+      {"curl/8.5.0", "curl/8.5.0", "curl/8.5.0"},
+      {"Wget/1.21.4", "Wget/1.21.4", "Wget/1.21.4"},
+      {"python-requests/2.32.3", "python-requests/2.32.3", "python-requests/2.32.3"},
+      {"Go-http-client/1.1", "Go-http-client/1.1", "Go-http-client/1.1"},
+      {"", "unknown", "unknown"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(classify_agent(kBrowserPatterns, c.agent), c.browser) << c.agent;
+    EXPECT_EQ(classify_agent(kOpsysPatterns, c.agent), c.system) << c.agent;
+  }
+  EXPECT_EQ(counts_of(kUnknownBrowsers), (Counts{{"", 1}}));
+  EXPECT_EQ(counts_of(kUnknownOpsys), (Counts{{"", 1}}));
+}
+
 TEST(AgentNameTest, ShortAgentsAreTheirOwnNameLongOnesAreCut) {
   EXPECT_EQ(agent_name("Wget/1.21.3 (linux)"), "Wget/1.21.3");     // 19 bytes with "("
   EXPECT_EQ(agent_name("curl/8.5.0 x86 64 A"), "curl/8.5.0 x86 64 A");  // 19 bytes, blanks
