@@ -4,28 +4,109 @@
 #define SORVIK_HOSTS_HOST_CACHE_H_
 
 #include <cstdint>
+#include <map>
+#include <random>
+#include <string>
+#include <string_view>
+
+#include "hosts/resolver.h"
 
 namespace sorvik {
 
-// Start-up state: empty cache, today's day number, generator seeded from the
-// clock, the system resolver.
+// Longest host name the cache keeps; longer names are cut.
+inline constexpr std::size_t kHostNameLimit = 64;
+// Cached names older than this many days are dropped when the file is loaded.
+inline constexpr int32_t kHostExpiryDays = 180;
+// A failed lookup is stamped so that it expires this many days later.
+inline constexpr int32_t kFailedLookupRetryDays = 7;
+// Reverse lookups that resolve_new_hosts runs at the same time.
+inline constexpr int kMaxConcurrentLookups = 32;
+// The address whose reverse lookup tells whether name resolution works.
+inline constexpr const char* kDnsCheckAddress = "8.8.8.8";
+
+// The name stored for an address whose lookup failed, and the answer of
+// host_lookup for an address that is not cached. Both end in ")", by which
+// the reports recognise a client without a host name.
+inline constexpr const char* kLookupFailedName = "(not found)";
+inline constexpr const char* kNotCachedName = "(Not found!)";
+
+struct HostLeaf {
+  std::string name;  // at most 64 bytes; empty = not yet resolved
+  int32_t day = 0;   // day number of the last resolution
+};
+
+struct HostState {
+  // The cache, in ascending numeric address order.
+  std::map<HostAddress, HostLeaf> cache;
+  bool dns_available = false;
+  // The run's day number, fixed at its first use (see today()).
+  bool today_fixed = false;
+  int32_t today = 0;
+  // Draws the day stamps of file entries without a usable stamp.
+  std::mt19937 random;
+  Resolver resolver;
+};
+
+extern HostState hosts;
+
+// Start-up state: empty cache, today's day number not yet taken, generator
+// seeded from the clock, the system resolver.
 void reset_hosts();
+
+// Reseeds the generator of the pseudo-random day stamps (for reproducible runs).
+void seed_host_random(uint32_t seed);
+
+// The run's day number: whole days from 30 December 1899 to the date of the
+// clock when first asked in this run; the same value afterwards.
+int32_t today();
+
+// Reads a dotted address: four parts separated by ".", each part's bytes
+// folded as value * 10 + (byte - 48) modulo 256 (bytes are not tested for
+// being digits; an empty part is 0). False when the text has fewer than four
+// parts, that is fewer than three "." or nothing after the third; anything
+// after the fourth part is ignored.
+bool parse_address(std::string_view text, HostAddress& address);
+
+// The four octets of `address` in decimal, joined by ".".
+std::string format_address(HostAddress address);
+
+// Finds or creates the cache entry of `address_text` (a new one has an empty
+// name and day 0); a non-empty `name` replaces its name (cut at 64 bytes), a
+// non-zero `day` its day. Does nothing for a text that is not an address.
+void host_insert(std::string_view address_text, std::string_view name, int32_t day);
+
+// The cached name of `address_text` (possibly empty or "(not found)"), or
+// "(Not found!)" when the text is not an address or the address is not cached.
+std::string host_lookup(std::string_view address_text);
 
 // True when the last dns_check got an answer.
 bool dns_available();
 
-// Tests name resolution with a reverse lookup of a fixed public address;
-// the verbose form prints its progress and result.
+// Tests name resolution with a reverse lookup of kDnsCheckAddress; the verbose
+// form prints its progress and result.
 void dns_check(bool quiet);
 
-// Reads settings.host_file into the cache (expired entries dropped).
+// Reads settings.host_file into the cache: reports a missing file and every
+// malformed line (console and error log), stamps entries without a usable day,
+// and drops entries 180 or more days old. An unreadable existing file ends the
+// run with the I/O report.
 void host_cache_load();
 
-// Writes the cache to settings.host_file (atomically, keeping a "~" backup);
-// an empty cache is never written.
+// Writes the cache to settings.host_file, one "address=name;day" line per
+// entry in address order. The new content goes to a temporary file first; the
+// previous file then becomes the backup host_file + "~" and the new file takes
+// its name. An empty cache is never written. A failed write leaves the previous
+// file intact and ends the run with the I/O report.
 void host_cache_save();
 
+// Empties the cache.
 void host_cache_free();
+
+// Looks up every cached address without a name, up to kMaxConcurrentLookups at
+// once, and stores the names (or "(not found)") with their day stamps. The
+// progress characters, the stored results and the counters are those of a walk
+// that looks the addresses up one by one in ascending order.
+void resolve_new_hosts();
 
 // Enters the client addresses of list 1 into the cache, resolves the new ones
 // and appends "=" and the host name to every list-1 key.

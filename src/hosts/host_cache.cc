@@ -1,0 +1,243 @@
+#include "hosts/host_cache.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "driver/clock.h"
+#include "driver/console.h"
+#include "driver/error_log.h"
+#include "driver/file_io.h"
+#include "driver/message_table.h"
+#include "driver/run_stop.h"
+#include "driver/settings.h"
+
+namespace sorvik {
+
+HostState hosts;
+
+namespace {
+
+// Day stamps drawn for file entries: without a stamp up to 6 days old, with a
+// stamp that is not a number up to 179 days old, so that their re-resolution
+// spreads over the following days instead of falling on one run.
+constexpr int32_t kUnstampedSpreadDays = 7;
+constexpr int32_t kBadStampSpreadDays = 180;
+
+// A whole number from 0 to count - 1, uniformly drawn.
+int32_t random_below(int32_t count) {
+  std::uniform_int_distribution<int32_t> draw(0, count - 1);
+  return draw(hosts.random);
+}
+
+// Reads a day stamp: optional leading blanks, an optional sign and decimal
+// digits up to the end of the text, within the signed 32-bit range. Anything
+// else (a trailing carriage return included) is not a valid stamp.
+bool read_day_text(std::string_view text, int32_t& day) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  if (i == text.size()) return false;
+  int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    value = value * 10 + (text[i] - '0');
+    if (value > int64_t{INT32_MAX} + 1) return false;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) return false;
+  day = static_cast<int32_t>(value);
+  return true;
+}
+
+// One line of the host-name file, numbered `line_number` from 1.
+void load_host_line(const std::string& line, int64_t line_number) {
+  const std::string& path = settings.host_file;
+  const std::string line_text = "Line " + std::to_string(line_number);
+  const std::size_t equals = line.find('=');
+  if (equals == std::string::npos) {
+    console_line("!");
+    error_log_entry(path, line_text + ", Separator = missing");
+    return;
+  }
+  const std::string_view text = line;
+  const std::string_view address = text.substr(0, equals);
+  std::string_view name;
+  int32_t day = 0;
+  const std::size_t semicolon = text.find(';');
+  if (semicolon == std::string_view::npos) {
+    name = text.substr(equals + 1);
+    day = today() - random_below(kUnstampedSpreadDays);
+  } else {
+    // A ";" in front of the "=" leaves no text for the name.
+    if (semicolon > equals) name = text.substr(equals + 1, semicolon - equals - 1);
+    if (!read_day_text(text.substr(semicolon + 1), day)) {
+      day = today() - random_below(kBadStampSpreadDays);
+    }
+  }
+  if (name.size() > kHostNameLimit) {
+    console_line("!");
+    error_log_entry(path, line_text + ", Url: " + std::string(name) + ", Url-String is too long");
+    name = name.substr(0, kHostNameLimit);
+  }
+  // 64-bit difference: a stamp far in the past or future must not wrap.
+  if (int64_t{today()} - day < kHostExpiryDays) host_insert(address, name, day);
+}
+
+// Writes `content` to a new temporary file next to `path`, flushed to disk,
+// and returns its name. A failure removes the temporary file and ends the run.
+std::string write_temporary_file(const std::string& path, std::string_view content) {
+  const std::string temporary = path + ".tmp" + std::to_string(getpid());
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) stop_on_io_error("create", temporary, errno);
+  const auto fail = [&]() {
+    const int error_number = errno;
+    close(fd);
+    unlink(temporary.c_str());
+    stop_on_io_error("write", temporary, error_number);
+  };
+  std::size_t written = 0;
+  while (written < content.size()) {
+    const ssize_t put = write(fd, content.data() + written, content.size() - written);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      fail();
+    }
+    written += static_cast<std::size_t>(put);
+  }
+  if (fsync(fd) != 0) fail();
+  if (close(fd) != 0) {
+    const int error_number = errno;
+    unlink(temporary.c_str());
+    stop_on_io_error("write", temporary, error_number);
+  }
+  return temporary;
+}
+
+}  // namespace
+
+void reset_hosts() {
+  hosts.cache.clear();
+  hosts.dns_available = false;
+  hosts.today_fixed = false;
+  hosts.today = 0;
+  const auto ticks = std::chrono::system_clock::now().time_since_epoch().count();
+  hosts.random.seed(static_cast<uint32_t>(ticks ^ (ticks >> 32)));
+  hosts.resolver = system_resolver();
+}
+
+void seed_host_random(uint32_t seed) { hosts.random.seed(seed); }
+
+int32_t today() {
+  // Taken at first use rather than in reset_hosts, so that the day belongs to
+  // the clock the run actually uses; it then stays fixed for the whole run.
+  if (!hosts.today_fixed) {
+    hosts.today = days_since_1899(clock_now());
+    hosts.today_fixed = true;
+  }
+  return hosts.today;
+}
+
+bool parse_address(std::string_view text, HostAddress& address) {
+  std::size_t position = 0;
+  HostAddress value = 0;
+  for (int part = 0; part < 4; ++part) {
+    // A part needs at least one character to start on; "1.2.3" and "1.2.3."
+    // both end before the fourth part.
+    if (position >= text.size()) return false;
+    uint32_t octet = 0;
+    while (position < text.size() && text[position] != '.') {
+      octet = (octet * 10 + static_cast<unsigned char>(text[position]) - 48) & 0xFF;
+      ++position;
+    }
+    if (position < text.size()) ++position;  // the "." after the part
+    value = (value << 8) | octet;
+  }
+  address = value;
+  return true;
+}
+
+std::string format_address(HostAddress address) {
+  return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+         std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+void host_insert(std::string_view address_text, std::string_view name, int32_t day) {
+  HostAddress address = 0;
+  if (!parse_address(address_text, address)) return;
+  HostLeaf& leaf = hosts.cache[address];
+  if (!name.empty()) leaf.name = std::string(name.substr(0, kHostNameLimit));
+  if (day != 0) leaf.day = day;
+}
+
+std::string host_lookup(std::string_view address_text) {
+  HostAddress address = 0;
+  if (!parse_address(address_text, address)) return kNotCachedName;
+  const auto found = hosts.cache.find(address);
+  if (found == hosts.cache.end()) return kNotCachedName;
+  return found->second.name;
+}
+
+bool dns_available() { return hosts.dns_available; }
+
+void host_cache_load() {
+  const std::string& path = settings.host_file;
+  console_write(messages_line(21) + " " + path + " ... ");
+  if (!path_exists(path)) {
+    console_line(messages_line(23));
+    error_log_entry(path, "File not found");
+    return;
+  }
+  int64_t line_number = 1;
+  for (const std::string& line : read_text_lines(path)) {
+    load_host_line(line, line_number);
+    ++line_number;
+  }
+  console_line(std::to_string(line_number) + messages_line(12));
+}
+
+void host_cache_save() {
+  const std::string& path = settings.host_file;
+  console_write(messages_line(29) + " ");
+  if (hosts.cache.empty()) {
+    console_line(messages_line(27));
+    error_log_entry(path, "IP-list is empty, not saved");
+    return;
+  }
+  std::string content;
+  for (const auto& [address, leaf] : hosts.cache) {
+    content += format_address(address);
+    content += '=';
+    content += leaf.name;
+    content += ';';
+    content += std::to_string(leaf.day);
+    content += '\n';
+  }
+  // The complete new file exists before the previous one is moved aside, so
+  // a failed write costs neither the file nor its backup.
+  const std::string temporary = write_temporary_file(path, content);
+  const std::string backup = path + "~";
+  if (path_exists(backup)) unlink(backup.c_str());
+  if (path_exists(path) && std::rename(path.c_str(), backup.c_str()) != 0) {
+    console_line(messages_line(28));
+    error_log_entry(path, "Failed renaming to " + backup);
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int error_number = errno;
+    unlink(temporary.c_str());
+    stop_on_io_error("replace", path, error_number);
+  }
+  console_line(std::to_string(hosts.cache.size()) + " " + messages_line(12));
+}
+
+void host_cache_free() { hosts.cache.clear(); }
+
+}  // namespace sorvik

@@ -1,0 +1,156 @@
+// Reverse lookups of the cached addresses without a name, the DNS check and
+// the naming of a period's clients.
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "driver/console.h"
+#include "driver/message_table.h"
+#include "hosts/host_cache.h"
+#include "stats/counted_list.h"
+
+namespace sorvik {
+
+namespace {
+
+struct LookupResult {
+  bool found = false;
+  std::string name;
+};
+
+// Looks `address` up through `resolver`; a resolver that throws counts as
+// a failed lookup, since a worker thread must not let an exception escape.
+LookupResult look_up(const Resolver& resolver, HostAddress address) {
+  LookupResult result;
+  try {
+    result.found = resolver.lookup(address, result.name);
+  } catch (...) {
+    result.found = false;
+  }
+  if (!result.found) result.name.clear();
+  return result;
+}
+
+// Runs the lookups of `addresses` on up to kMaxConcurrentLookups worker
+// threads and hands the results to `take` on the calling thread, strictly in
+// the order of `addresses`, each as soon as it and all before it are in.
+class LookupPool {
+ public:
+  LookupPool(const Resolver& resolver, const std::vector<HostAddress>& addresses)
+      : resolver_(resolver),
+        addresses_(addresses),
+        results_(addresses.size()),
+        done_(addresses.size(), false) {
+    const std::size_t wanted = std::min<std::size_t>(addresses.size(), kMaxConcurrentLookups);
+    for (std::size_t i = 0; i < wanted; ++i) {
+      try {
+        workers_.emplace_back([this](std::stop_token stop) { work(stop); });
+      } catch (const std::system_error&) {
+        break;  // go on with the threads there are (or none: see result())
+      }
+    }
+  }
+
+  // The result of lookup `index`; waits until it is in. Results must be
+  // taken in ascending order of index.
+  LookupResult result(std::size_t index) {
+    if (workers_.empty()) return look_up(resolver_, addresses_[index]);
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait(lock, [&] { return done_[index]; });
+    return std::move(results_[index]);
+  }
+
+ private:
+  void work(std::stop_token stop) {
+    while (!stop.stop_requested()) {
+      const std::size_t index = next_.fetch_add(1);
+      if (index >= addresses_.size()) return;
+      LookupResult result = look_up(resolver_, addresses_[index]);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        results_[index] = std::move(result);
+        done_[index] = true;
+      }
+      ready_.notify_all();
+    }
+  }
+
+  const Resolver& resolver_;
+  const std::vector<HostAddress>& addresses_;
+  std::vector<LookupResult> results_;
+  std::vector<bool> done_;  // guarded by mutex_, like results_
+  std::atomic<std::size_t> next_{0};
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  // Last member: destroyed first, so the threads are stopped and joined while
+  // everything they use still exists.
+  std::vector<std::jthread> workers_;
+};
+
+}  // namespace
+
+void dns_check(bool quiet) {
+  if (!quiet) console_write(std::string("DNS-check (") + kDnsCheckAddress + ") ... ");
+  HostAddress address = 0;
+  parse_address(kDnsCheckAddress, address);
+  hosts.dns_available = look_up(hosts.resolver, address).found;
+  if (!quiet) console_line(hosts.dns_available ? std::string("ok.") : messages_line(25));
+}
+
+void resolve_new_hosts() {
+  console_write("ip2url: ");
+  std::vector<HostAddress> addresses;
+  for (const auto& [address, leaf] : hosts.cache) {
+    if (leaf.name.empty()) addresses.push_back(address);
+  }
+  int64_t resolved = 0;
+  int64_t failed = 0;
+  {
+    // Only the lookups run in parallel; the cache and the console are updated
+    // here, in ascending address order, as the one-by-one walk would.
+    LookupPool pool(hosts.resolver, addresses);
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+      LookupResult result = pool.result(i);
+      HostLeaf& leaf = hosts.cache[addresses[i]];
+      if (result.found && usable_host_name(result.name)) {
+        resolved += 1;
+        result.name.resize(std::min(result.name.size(), kHostNameLimit));
+        leaf.name = std::move(result.name);
+        leaf.day = today();
+        console_write(".");
+      } else {
+        failed += 1;
+        leaf.name = kLookupFailedName;
+        leaf.day = today() - kHostExpiryDays + kFailedLookupRetryDays;
+        console_write("-");
+      }
+    }
+  }
+  const int64_t total = static_cast<int64_t>(addresses.size());
+  console_line(" " + messages_line(18));
+  if (total > 0) {
+    console_line("IPs: " + std::to_string(total) + messages_line(23) + " " +
+                 std::to_string(resolved) + messages_line(24) + " " + std::to_string(failed) +
+                 messages_line(25));
+  }
+}
+
+void name_period_hosts() {
+  const CountedList& clients = list_snapshot(1);
+  console_write(messages_line(41) + " ");
+  for (const ListEntry& entry : clients.entries) host_insert(entry.key, "", 0);
+  console_line(messages_line(18));
+  resolve_new_hosts();
+  console_write(messages_line(42) + " ");
+  for (int64_t n = 1; n <= static_cast<int64_t>(clients.entries.size()); ++n) {
+    const std::string& key = clients.entries[static_cast<std::size_t>(n - 1)].key;
+    list_set_key_at(1, n, key + "=" + host_lookup(key));
+  }
+  console_line(messages_line(18));
+}
+
+}  // namespace sorvik
