@@ -1,0 +1,129 @@
+#include <algorithm>
+#include <chrono>
+
+#include "hosts/host_cache.h"
+#include "hosts_fixture.h"
+#include "stats/counted_list.h"
+
+namespace sorvik {
+namespace {
+
+using std::chrono::milliseconds;
+using HostResolutionTest = HostsTest;
+
+constexpr int32_t kFailedDay = kTestToday - 173;
+
+TEST_F(HostResolutionTest, ResolvesOnlyUnnamedAddressesInNumericOrder) {
+  host_insert("10.0.0.1", "", 0);
+  host_insert("9.0.0.1", "", 0);
+  host_insert("10.0.0.2", "cached.example", 46000);
+  host_insert("10.0.0.3", "", 0);
+  resolver_.answer("9.0.0.1", "nine.example");
+  resolver_.answer("10.0.0.3", std::string(70, 'h'));  // cut without a message
+  resolve_new_hosts();
+  EXPECT_EQ(take_console_output(), "ip2url: .-. [18]\nIPs: 3[23] 2[24] 1[25]\n");
+  std::vector<std::string> looked_up = resolver_.lookups();  // concurrent: any order
+  std::sort(looked_up.begin(), looked_up.end());
+  EXPECT_EQ(looked_up, (std::vector<std::string>{"10.0.0.1", "10.0.0.3", "9.0.0.1"}));
+  EXPECT_EQ(host_lookup("9.0.0.1"), "nine.example");
+  EXPECT_EQ(hosts.cache.at(0x09000001).day, kTestToday);
+  EXPECT_EQ(host_lookup("10.0.0.1"), "(not found)");
+  EXPECT_EQ(hosts.cache.at(0x0A000001).day, kFailedDay);
+  EXPECT_EQ(host_lookup("10.0.0.3"), std::string(64, 'h'));
+  EXPECT_EQ(hosts.cache.at(0x0A000002).day, 46000);
+}
+
+TEST_F(HostResolutionTest, NothingToResolvePrintsNoCounters) {
+  host_insert("10.0.0.2", "cached.example", 46000);
+  resolve_new_hosts();
+  EXPECT_EQ(take_console_output(), "ip2url:  [18]\n");
+  EXPECT_TRUE(resolver_.lookups().empty());
+}
+
+TEST_F(HostResolutionTest, HostileAndSlowAnswersAreFailedLookups) {
+  const char* hostile[] = {"a=b.example", "a;b.example", "a\nb.example", "a\tb.example",
+                           "\x1f.example"};
+  for (int i = 0; i < 5; ++i) {
+    host_insert("1.0.0." + std::to_string(i), "", 0);
+    resolver_.answer("1.0.0." + std::to_string(i), hostile[i]);
+  }
+  host_insert("1.0.0.5", "", 0);
+  resolver_.fail("1.0.0.5", milliseconds(50));  // a time-out
+  host_insert("1.0.0.6", "", 0);
+  resolver_.answer("1.0.0.6", "m\xFCller.example", milliseconds(50));
+  resolve_new_hosts();
+  EXPECT_EQ(take_console_output(), "ip2url: ------. [18]\nIPs: 7[23] 1[24] 6[25]\n");
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(host_lookup("1.0.0." + std::to_string(i)), "(not found)");
+  EXPECT_EQ(host_lookup("1.0.0.6"), "m\xFCller.example");
+}
+
+// Later addresses answer sooner, so the lookups finish out of order; what is
+// printed and stored must still be the one-by-one result.
+TEST_F(HostResolutionTest, ConcurrentLookupsGiveTheSequentialResult) {
+  std::string expected_progress;
+  for (int i = 0; i < 100; ++i) {
+    const std::string address = "10.0." + std::to_string(i) + ".1";
+    host_insert(address, "", 0);
+    const milliseconds delay((100 - i) % 7 * 5);
+    if (i % 3 == 0) {
+      resolver_.fail(address, delay);
+      expected_progress += "-";
+    } else {
+      resolver_.answer(address, "host" + std::to_string(i) + ".example", delay);
+      expected_progress += ".";
+    }
+  }
+  resolve_new_hosts();
+  EXPECT_EQ(take_console_output(),
+            "ip2url: " + expected_progress + " [18]\nIPs: 100[23] 66[24] 34[25]\n");
+  for (int i = 0; i < 100; ++i) {
+    const std::string address = "10.0." + std::to_string(i) + ".1";
+    EXPECT_EQ(host_lookup(address),
+              i % 3 == 0 ? "(not found)" : "host" + std::to_string(i) + ".example");
+    EXPECT_EQ(hosts.cache.at(0x0A000001 | (i << 8)).day, i % 3 == 0 ? kFailedDay : kTestToday);
+  }
+  std::vector<std::string> looked_up = resolver_.lookups();
+  EXPECT_EQ(looked_up.size(), 100u);  // each address once
+  std::sort(looked_up.begin(), looked_up.end());
+  EXPECT_EQ(std::unique(looked_up.begin(), looked_up.end()), looked_up.end());
+  EXPECT_GT(resolver_.peak_in_flight(), 1);
+  EXPECT_LE(resolver_.peak_in_flight(), 32);
+}
+
+TEST_F(HostResolutionTest, DnsCheckInBothForms) {
+  dns_check(false);
+  EXPECT_EQ(take_console_output(), "DNS-check (8.8.8.8) ... [25]\n");
+  EXPECT_FALSE(dns_available());
+  resolver_.answer("8.8.8.8", "dns.example");
+  dns_check(false);
+  EXPECT_EQ(take_console_output(), "DNS-check (8.8.8.8) ... ok.\n");
+  EXPECT_TRUE(dns_available());
+  resolver_.fail("8.8.8.8");
+  dns_check(true);
+  EXPECT_FALSE(dns_available());
+  EXPECT_EQ(take_console_output(), "");
+}
+
+TEST_F(HostResolutionTest, PeriodClientsGetTheirHostNames) {
+  host_insert("10.0.0.1", "ten.example", 46000);
+  const std::vector<std::string> clients = {"10.0.0.1", "9.0.0.1", "10.0.0.7", "www.example.com",
+                                            std::string(250, 'k')};
+  for (const std::string& key : clients) {
+    lists.current_entry = EntryValues{};
+    lists.current_entry.key = key;
+    list_add(1);
+  }
+  resolver_.answer("9.0.0.1", "nine.example");
+  name_period_hosts();
+  EXPECT_EQ(take_console_output(),
+            "[41] [18]\nip2url: .- [18]\nIPs: 2[23] 1[24] 1[25]\n[42] [18]\n");
+  std::vector<std::string> keys;
+  for (const ListEntry& entry : list_snapshot(1).entries) keys.push_back(entry.key);
+  const std::vector<std::string> named = {"10.0.0.1=ten.example", "9.0.0.1=nine.example",
+                                          "10.0.0.7=(not found)", "www.example.com=(Not found!)",
+                                          std::string(250, 'k') + "=(Not"};  // cut at 255
+  EXPECT_EQ(keys, named);
+}
+
+}  // namespace
+}  // namespace sorvik
