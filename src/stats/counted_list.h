@@ -27,6 +27,8 @@ struct EntryValues {
   PackedTime time = 0;
   uint64_t visits = 0;
   int64_t kbytes = 0;
+
+  bool operator==(const EntryValues&) const = default;
 };
 
 using ListEntry = EntryValues;

@@ -45,94 +45,55 @@ class CountedListTest : public SorvikTest {
 
 using Keys = std::vector<std::string>;
 
-TEST_F(CountedListTest, StartUpDefaults) {
-  for (int slot = 1; slot <= kListSlots; ++slot) {
-    const CountedList& list = list_snapshot(slot);
-    EXPECT_EQ(list.title, "");
-    EXPECT_EQ(list.sort_key, 0);
-    EXPECT_EQ(list.list_letter, '_');
-    EXPECT_EQ(list.sort_letter, 'u');
-    EXPECT_EQ(list.count, 0);
-    EXPECT_EQ(list.total_hits, 0u);
-    EXPECT_EQ(list.total_kbytes, 0);
-    EXPECT_EQ(list.total_visits, 0u);
-  }
-}
-
-TEST_F(CountedListTest, FirstAddCopiesTheStagedEntry) {
-  EXPECT_TRUE(add(4, "/docs/", 3, at(9, 0), -7, 2, "/docs/a.html"));
-  const CountedList& list = list_snapshot(4);
-  EXPECT_EQ(list.count, 1);
-  EXPECT_EQ(list.total_hits, 3u);
-  EXPECT_EQ(list.total_kbytes, -7);
-  EXPECT_EQ(list.total_visits, 2u);
+TEST_F(CountedListTest, NewEntryCopiesTheStagedValuesAndRepeatsAddUp) {
+  EXPECT_TRUE(add(4, "/docs/", 3, at(9, 0), -7, 5, "/docs/a.html"));
   const ListEntry* e = list_entry_at(4, 1);
-  ASSERT_NE(e, nullptr);
-  EXPECT_EQ(e->key, "/docs/");
-  EXPECT_EQ(e->extra, "/docs/a.html");
-  EXPECT_EQ(e->hits, 3u);
-  EXPECT_EQ(e->time, at(9, 0));
-  EXPECT_EQ(e->visits, 2u);
-  EXPECT_EQ(e->kbytes, -7);
+  EXPECT_EQ(*e, (ListEntry{"/docs/", "/docs/a.html", 3, at(9, 0), 5, -7}));
+  EXPECT_EQ(list_snapshot(4).count, 1);
+  EXPECT_EQ(list_snapshot(4).total_kbytes, -7);
+
+  // A repeat counts one visit at most, whatever visits are staged.
+  EXPECT_FALSE(add(4, "/docs/", 2, at(11, 0), 4, 9));
+  EXPECT_FALSE(add(4, "/docs/", 3, at(11, 1), 5, 9));
+  EXPECT_TRUE(add(4, "/img/", 1, at(11, 2), 1, 4));
+  EXPECT_EQ(*list_entry_at(4, 1), (ListEntry{"/docs/", "/docs/a.html", 8, at(11, 1), 6, 2}));
+  const CountedList& list = list_snapshot(4);
+  EXPECT_EQ(list.count, 2);
+  EXPECT_EQ(list.total_hits, 9u);
+  EXPECT_EQ(list.total_kbytes, 3);
+  EXPECT_EQ(list.total_visits, 10u);
 }
 
-TEST_F(CountedListTest, VisitRuleWithinOneHour) {
-  add(1, "a", 1, at(10, 0));
-  EXPECT_FALSE(add(1, "a", 1, at(10, 20)));  // 640 units
-  EXPECT_EQ(list_entry_at(1, 1)->hits, 2u);
-  EXPECT_EQ(list_entry_at(1, 1)->visits, 1u);
-
-  add(2, "a", 1, at(10, 0));
-  add(2, "a", 1, at(10, 30));  // 960 units
-  EXPECT_EQ(list_entry_at(2, 1)->visits, 2u);
-  EXPECT_EQ(list_snapshot(2).total_visits, 2u);
-
+TEST_F(CountedListTest, VisitRuleComparesPackedTimes) {
+  struct Case {
+    PackedTime first, second;
+    uint64_t visits;
+  };
+  const Case cases[] = {
+      {at(10, 0), at(10, 20), 1},   // 640 units
+      {at(10, 0), at(10, 30), 2},   // 960 units
+      {at(10, 45), at(11, 10), 1},  // 2048 - 35 * 32 = 928 units
+      {at(10, 40), at(11, 10), 2},  // 1088 units
+      {at(10, 50), at(11, 25), 2},  // 35 minutes, yet only 1248 units
+      {at(10, 20), at(10, 10), 2},  // earlier: wraps to a large value
+      {at(23, 59, 58), packed(2026, 12, 8, 0, 0, 0), 2},
+  };
+  for (const Case& c : cases) {
+    list_clear(1);
+    add(1, "a", 1, c.first);
+    EXPECT_FALSE(add(1, "a", 1, c.second));
+    const ListEntry* e = list_entry_at(1, 1);
+    EXPECT_EQ(e->hits, 2u);
+    EXPECT_EQ(e->visits, c.visits) << c.first << " " << c.second;
+    EXPECT_EQ(list_snapshot(1).total_visits, c.visits);
+    EXPECT_EQ(e->time, c.second);  // also when it moves back
+  }
   // The gap is measured from the latest request, not the first one.
-  add(3, "a", 1, at(10, 0));
-  add(3, "a", 1, at(10, 20));
-  add(3, "a", 1, at(10, 40));
-  EXPECT_EQ(list_entry_at(3, 1)->visits, 1u);
-}
-
-TEST_F(CountedListTest, VisitRuleAcrossHoursUsesThePackedDifference) {
-  add(1, "a", 1, at(10, 45));
-  add(1, "a", 1, at(11, 10));  // 2048 - 35 * 32 = 928 units
-  EXPECT_EQ(list_entry_at(1, 1)->visits, 1u);
-
-  add(2, "a", 1, at(10, 40));
-  add(2, "a", 1, at(11, 10));  // 2048 - 30 * 32 = 1088 units
-  EXPECT_EQ(list_entry_at(2, 1)->visits, 2u);
-
-  add(3, "a", 1, at(10, 50));
-  add(3, "a", 1, at(11, 25));  // 35 minutes, yet only 1248 units
-  EXPECT_EQ(list_entry_at(3, 1)->visits, 2u);
-
-  add(4, "a", 1, packed(2026, 12, 7, 23, 59, 58));
-  add(4, "a", 1, packed(2026, 12, 8, 0, 0, 0));  // next day
-  EXPECT_EQ(list_entry_at(4, 1)->visits, 2u);
-}
-
-TEST_F(CountedListTest, EarlierTimeCountsANewVisitAndMovesTheTimeBack) {
+  list_clear(1);
+  add(1, "a", 1, at(10, 0));
   add(1, "a", 1, at(10, 20));
-  add(1, "a", 1, at(10, 10));
-  EXPECT_EQ(list_entry_at(1, 1)->visits, 2u);
-  EXPECT_EQ(list_entry_at(1, 1)->time, at(10, 10));
-  EXPECT_EQ(list_snapshot(1).total_visits, 2u);
-}
-
-TEST_F(CountedListTest, RepeatAddCountsOneVisitWhateverIsStaged) {
-  add(1, "a", 1, at(10, 0), 0, 5);
-  add(1, "a", 2, at(11, 0), 4, 9);
-  add(1, "a", 3, at(11, 1), 5, 9);
-  const ListEntry* e = list_entry_at(1, 1);
-  EXPECT_EQ(e->visits, 6u);
-  EXPECT_EQ(e->hits, 6u);
-  EXPECT_EQ(e->kbytes, 9);
-  const CountedList& list = list_snapshot(1);
-  EXPECT_EQ(list.total_visits, 6u);
-  EXPECT_EQ(list.total_hits, 6u);
-  EXPECT_EQ(list.total_kbytes, 9);
-  EXPECT_EQ(list.count, 1);
+  add(1, "a", 1, at(10, 40));
+  EXPECT_EQ(list_entry_at(1, 1)->visits, 1u);
 }
 
 TEST_F(CountedListTest, KeysMatchByExactBytes) {
@@ -325,21 +286,28 @@ TEST_F(CountedListTest, SetKeyAtGivesAnEarlierEntryTheKey) {
   EXPECT_EQ(list_snapshot(1).count, 3);
 }
 
-TEST_F(CountedListTest, SortingAnEmptyListRecordsTheState) {
-  message_table.sort_letters = "uhkvab";
-  list_sort(9, 3);
+TEST_F(CountedListTest, SortRecordsKeyAndLetterWhateverItReorders) {
+  message_table.sort_letters = "uhkvbzq";
+  list_sort(9, 3);  // empty list
   EXPECT_EQ(list_snapshot(9).sort_key, 3);
   EXPECT_EQ(list_snapshot(9).sort_letter, 'v');
-}
 
-TEST_F(CountedListTest, SortLetterBeyondTheSortLettersIsCodeZero) {
+  add(8, "b", 1);
+  add(8, "a", 9);
+  list_sort(8, 0);
+  EXPECT_EQ(keys(8), (Keys{"b", "a"}));
+  EXPECT_EQ(list_snapshot(8).sort_key, 0);
+  EXPECT_EQ(list_snapshot(8).sort_letter, 'u');
+  list_sort(8, 6);
+  EXPECT_EQ(keys(8), (Keys{"b", "a"}));
+  EXPECT_EQ(list_snapshot(8).sort_key, 6);
+  EXPECT_EQ(list_snapshot(8).sort_letter, 'q');
+
+  // Beyond the end of the sort letters: the character with code 0.
   message_table.sort_letters = "uhk";
-  add(9, "a");
-  list_sort(9, 2);
-  EXPECT_EQ(list_snapshot(9).sort_letter, 'k');
-  list_sort(9, 3);
-  EXPECT_EQ(list_snapshot(9).sort_key, 3);
-  EXPECT_EQ(list_snapshot(9).sort_letter, '\0');
+  list_sort(8, 3);
+  EXPECT_EQ(list_snapshot(8).sort_key, 3);
+  EXPECT_EQ(list_snapshot(8).sort_letter, '\0');
 }
 
 TEST_F(CountedListTest, NumericKeysSortDescendingAndStably) {
@@ -363,20 +331,6 @@ TEST_F(CountedListTest, KeySortsCompareUnsignedBytes) {
   EXPECT_EQ(keys(20), (Keys{"", "10", "9", "A", "Z", "a", "ab", "\xE4"}));
   list_sort(20, 5);
   EXPECT_EQ(keys(20), (Keys{"\xE4", "ab", "a", "Z", "A", "9", "10", ""}));
-}
-
-TEST_F(CountedListTest, KeysZeroAndSixKeepTheOrder) {
-  message_table.sort_letters = "uhkvbzq";
-  add(8, "b", 1);
-  add(8, "a", 9);
-  list_sort(8, 0);
-  EXPECT_EQ(keys(8), (Keys{"b", "a"}));
-  EXPECT_EQ(list_snapshot(8).sort_key, 0);
-  EXPECT_EQ(list_snapshot(8).sort_letter, 'u');
-  list_sort(8, 6);
-  EXPECT_EQ(keys(8), (Keys{"b", "a"}));
-  EXPECT_EQ(list_snapshot(8).sort_key, 6);
-  EXPECT_EQ(list_snapshot(8).sort_letter, 'q');
 }
 
 TEST_F(CountedListTest, AddAfterSortFindsTheMovedEntries) {
