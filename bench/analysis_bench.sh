@@ -39,8 +39,10 @@ opsys_file="$(example_value OpSys)"
 run="$work/run"
 rm -rf "$run"
 mkdir -p "$run/reports" "$run/html"
-cp "$repo/$browser_file" "$run/browser.txt"
-cp "$repo/$opsys_file" "$run/opsys.txt"
+for pair in "$browser_file:browser.txt" "$opsys_file:opsys.txt"; do
+  source_file="$repo/${pair%%:*}"
+  if [[ -f "$source_file" ]]; then cp "$source_file" "$run/${pair#*:}"; else : >"$run/${pair#*:}"; fi
+done
 cp "$work/logs/host.dat" "$run/host.dat"
 cat >"$run/sorvik.conf" <<EOF
 logfiles=$work/logs/access.*
