@@ -1,0 +1,186 @@
+// The language files in examples/ must carry a text at every line position
+// the program reads, with the blanks the composed console and page texts
+// rely on.
+#include <set>
+#include <string>
+#include <vector>
+
+#include "driver/language_file.h"
+#include "driver/message_table.h"
+#include "driver/settings.h"
+#include "support/test_support.h"
+
+namespace sorvik {
+namespace {
+
+struct GroupUse {
+  Group group;
+  const char* name;
+  std::vector<int> lines;
+};
+
+std::vector<int> range(int first, int last) {
+  std::vector<int> lines;
+  for (int k = first; k <= last; ++k) lines.push_back(k);
+  return lines;
+}
+
+std::vector<int> joined(std::vector<std::vector<int>> parts) {
+  std::vector<int> lines;
+  for (const auto& part : parts) lines.insert(lines.end(), part.begin(), part.end());
+  return lines;
+}
+
+// Every line position some part of the program reads.
+const std::vector<GroupUse>& used_lines() {
+  static const std::vector<GroupUse> uses = {
+      {kReturnCodes, "Return codes", {0, 1}},
+      {kLists, "Lists", range(0, 27)},
+      {kSortOptions, "Sort options", range(0, 6)},
+      {kHosts, "Hosts", {7}},
+      {kMessages, "Messages",
+       joined({{0, 1, 3}, range(5, 15), range(17, 21), range(23, 25), range(27, 29),
+               range(31, 34), range(36, 42)})},
+      {kHtml, "HTML", joined({range(1, 40), range(42, 46), range(48, 51)})},
+  };
+  return uses;
+}
+
+// Lines that are composed directly after a number or a word, or directly
+// before one, and so need their own blank there.
+struct Spacing {
+  Group group;
+  int line;
+  bool leading;  // else trailing
+};
+const std::vector<Spacing> kSpacing = {
+    {kMessages, 0, true},  {kMessages, 12, true}, {kMessages, 23, true}, {kMessages, 24, true},
+    {kMessages, 25, true}, {kMessages, 1, false}, {kMessages, 3, false}, {kHtml, 13, true},
+    {kHtml, 14, true},     {kHtml, 18, true},     {kHtml, 26, true},     {kHtml, 44, true},
+    {kHtml, 44, false},    {kHtml, 19, false},    {kHtml, 20, true},     {kHtml, 20, false},
+    {kHtml, 21, true},     {kHtml, 21, false},    {kHtml, 43, true},     {kHtml, 43, false},
+    {kHtml, 46, false},    {kHtml, 48, false},    {kHtml, 49, true},     {kHtml, 50, false},
+    {kSortOptions, 1, true}, {kSortOptions, 2, true}, {kSortOptions, 3, true},
+    {kSortOptions, 4, true}, {kSortOptions, 5, true},
+};
+
+bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+class ShippedLanguageTest : public SorvikTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
+    SorvikTest::SetUp();
+    path_ = std::string(SORVIK_SOURCE_DIR) + "/examples/" + GetParam();
+    settings.lang_file = path_;
+    load_language();
+    derive_vocabularies();
+  }
+  std::string path_;
+};
+
+TEST_P(ShippedLanguageTest, FitsTheTableAndClosesEveryGroup) {
+  int stored = 0;
+  std::string line;
+  for (char c : read_file(path_) + "\n") {
+    if (c != '\n') {
+      line += c;
+      continue;
+    }
+    if (!line.empty() && line[0] != '[') ++stored;
+    line.clear();
+  }
+  EXPECT_LE(stored, kMessageEntries);
+  for (const GroupUse& use : used_lines()) {
+    EXPECT_GT(message_table.group_start[use.group], 0) << use.name;
+    // A group ends where the next header starts; Return codes are searched
+    // from that end downwards.
+    EXPECT_GE(message_table.group_end[use.group], message_table.group_start[use.group])
+        << use.name;
+  }
+  EXPECT_GT(message_table.group_start[kEndOfConfiguration], 0);
+}
+
+TEST_P(ShippedLanguageTest, EveryReadPositionHasAText) {
+  for (const GroupUse& use : used_lines()) {
+    const int available =
+        message_table.group_end[use.group] - message_table.group_start[use.group] + 1;
+    for (int k : use.lines) {
+      EXPECT_LT(k, available) << use.name << " line " << k << " is outside its group";
+      EXPECT_FALSE(message(use.group, k).empty()) << use.name << " line " << k;
+    }
+  }
+}
+
+TEST_P(ShippedLanguageTest, ComposedTextsCarryTheirBlanks) {
+  for (const Spacing& s : kSpacing) {
+    const std::string& text = message(s.group, s.line);
+    ASSERT_FALSE(text.empty()) << s.group << "/" << s.line;
+    EXPECT_EQ(s.leading ? text.front() : text.back(), ' ')
+        << "group " << s.group << " line " << s.line << " needs a "
+        << (s.leading ? "leading" : "trailing") << " blank";
+  }
+}
+
+TEST_P(ShippedLanguageTest, ListLettersAreDistinctLetters) {
+  const std::string& letters = message_table.list_letters;
+  ASSERT_GE(letters.size(), 26u);
+  std::set<char> seen;
+  for (char c : letters) {
+    EXPECT_TRUE(is_ascii_letter(c)) << "list letter " << int(c);
+    EXPECT_TRUE(seen.insert(c).second) << "list letter " << c << " twice";
+  }
+}
+
+TEST_P(ShippedLanguageTest, SortLettersAreDistinctAndSortAboveTheFullStop) {
+  const std::string& letters = message_table.sort_letters;
+  ASSERT_GE(letters.size(), 6u);
+  std::set<char> seen;
+  for (std::size_t k = 0; k < letters.size(); ++k) {
+    const char c = letters[k];
+    EXPECT_TRUE(c >= 'a' && c <= 'z') << "sort letter of key " << k;
+    EXPECT_TRUE(seen.insert(c).second) << "sort letter " << c << " twice";
+    // "u" marks a list that was never sorted.
+    if (k >= 1 && k <= 5) {
+      EXPECT_NE(c, 'u') << "sort letter of key " << k;
+    }
+  }
+}
+
+TEST_P(ShippedLanguageTest, ReturnCodeLinesStartWithDistinctCodes) {
+  std::set<std::string> codes;
+  for (int k = 1; k <= message_table.group_end[kReturnCodes] -
+                           message_table.group_start[kReturnCodes];
+       ++k) {
+    const std::string& text = return_codes_line(k);
+    ASSERT_GE(text.size(), 5u) << "Return codes line " << k;
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_TRUE(text[i] >= '0' && text[i] <= '9') << "Return codes line " << k;
+    }
+    EXPECT_EQ(text[3], ' ') << "Return codes line " << k;
+    EXPECT_TRUE(codes.insert(text.substr(0, 3)).second) << "code " << text << " twice";
+  }
+  for (const char* code : {"200", "206", "301", "302", "304", "400", "401", "403", "404", "405",
+                           "500", "503"}) {
+    EXPECT_EQ(codes.count(code), 1u) << code;
+  }
+}
+
+// Latin-1, never UTF-8: the only bytes above 127 are German letters.
+TEST_P(ShippedLanguageTest, NonAsciiBytesAreLatin1Umlauts) {
+  const std::string allowed = "\xC4\xD6\xDC\xDF\xE4\xF6\xFC";
+  for (char c : read_file(path_)) {
+    if (static_cast<unsigned char>(c) < 0x80) continue;
+    EXPECT_NE(allowed.find(c), std::string::npos)
+        << "byte " << static_cast<int>(static_cast<unsigned char>(c));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, ShippedLanguageTest,
+                         ::testing::Values("english.lng", "german.lng"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           const std::string name = info.param;
+                           return name.substr(0, name.find('.'));
+                         });
+
+}  // namespace
+}  // namespace sorvik
