@@ -221,9 +221,9 @@ bool convert_size(std::string_view text, int64_t& size) {
   console_line();
   console_line("Line: " + std::to_string(analysis.record_number));
   console_line(cut_text(messages_line(1) + record.field[4]));
-  error_log_entry(analysis.current_log_path, "Time: Ip=" + record.field[1] + ", x2=" +
-                                                 record.field[2] + ", x3=" + record.field[3] +
-                                                 ", time=" + record.field[4]);
+  error_log_entry(analysis.current_log_path,
+                  "Time: Ip=" + record.field[1] + ", x2=" + record.field[2] +
+                      ", x3=" + record.field[3] + ", time=" + record.field[4]);
   stop_run(kExitBadTime, true);
 }
 
@@ -362,9 +362,9 @@ RequestInfo parse_request() {
   } else {
     // Counted as a page under an empty path: the request line of an unknown
     // method says nothing reliable about what was asked for.
-    error_log_entry(analysis.current_log_path, "Unknown command in line " +
-                                                   std::to_string(analysis.record_number) +
-                                                   ": " + info.method);
+    error_log_entry(
+        analysis.current_log_path,
+        "Unknown command in line " + std::to_string(analysis.record_number) + ": " + info.method);
     console_write("!");
   }
 

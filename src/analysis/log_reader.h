@@ -22,8 +22,8 @@ struct LineTokens {
   int64_t pending_empty = 0;  // empty tokens ended by blanks, not yet known to be inside the line
   bool started = false;       // the current token has taken a byte or a quote
   bool in_quotes = false;
-  bool has_bytes = false;     // the line holds at least one byte besides its line feed
-  std::array<uint16_t, kRecordFields + 1> length{};  // 1..11
+  bool has_bytes = false;  // the line holds at least one byte besides its line feed
+  std::array<uint16_t, kRecordFields + 1> length{};                  // 1..11
   std::array<std::array<char, kTextLimit>, kRecordFields + 1> text;  // 1..11
 };
 
@@ -35,8 +35,8 @@ struct LogReader {
   std::vector<char> buffer;  // unread bytes are buffer[begin, end)
   std::size_t begin = 0;
   std::size_t end = 0;
-  bool at_end = false;       // the file has delivered all its bytes
-  int64_t line_number = 0;   // physical lines finished so far
+  bool at_end = false;      // the file has delivered all its bytes
+  int64_t line_number = 0;  // physical lines finished so far
   LineTokens line;
 };
 

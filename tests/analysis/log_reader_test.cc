@@ -1,0 +1,269 @@
+#include "analysis/log_reader.h"
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "driver/console.h"
+#include "driver/error_log.h"
+#include "driver/run_stop.h"
+#include "driver/settings.h"
+#include "support/test_support.h"
+
+namespace sorvik {
+namespace {
+
+// One log line in the accepted format, with the parts that tests vary.
+std::string log_line(const std::string& client, const std::string& agent = "Moz (X)") {
+  return client +
+         " - - [06/Dec/2002:03:05:33 +0100] \"GET /docs/ HTTP/1.0\" 200 2326 www.ex.org "
+         "\"-\" \"" +
+         agent + "\"\n";
+}
+
+class LogReaderTest : public SorvikTest {
+ protected:
+  void SetUp() override {
+    SorvikTest::SetUp();
+    settings.errlog_file = "errlog.txt";
+    error_log_open();
+    take_console_output();
+    analysis.current_log_path = "logs/a.23";
+  }
+  void TearDown() override {
+    reset_log_reader();
+    SorvikTest::TearDown();
+  }
+
+  // Fields 1 and 11 of every record of a file with `content`.
+  std::vector<std::string> read_all(const std::string& content) {
+    write_file("a.log", content);
+    open_log("a.log");
+    std::vector<std::string> records;
+    while (read_record() == kRecordFields) {
+      records.push_back(analysis.record.field[1] + "|" + analysis.record.field[11]);
+    }
+    EXPECT_EQ(read_record(), 0);
+    close_log();
+    return records;
+  }
+
+  // The error log after its session start line.
+  std::string logged() {
+    const std::string text = read_file("errlog.txt");
+    return text.substr(text.find('\n') + 1);
+  }
+  static std::string entry(const std::string& text) {
+    return "101112: Error in file logs/a.23!\n        " + text + "!\n";
+  }
+};
+
+TEST_F(LogReaderTest, LineOfElevenTokensIsOneRecord) {
+  read_all(log_line("1.2.3.4"));
+  const std::array<std::string, 12> expected = {"",
+                                                "1.2.3.4",
+                                                "-",
+                                                "-",
+                                                "[06/Dec/2002:03:05:33",
+                                                "+0100]",
+                                                "GET /docs/ HTTP/1.0",
+                                                "200",
+                                                "2326",
+                                                "www.ex.org",
+                                                "-",
+                                                "Moz (X)"};
+  EXPECT_EQ(analysis.record.field, expected);
+}
+
+TEST_F(LogReaderTest, BadLinesAreSkippedWithoutShiftingLaterRecords) {
+  const auto before_line_feed = [](std::string line, const std::string& text) {
+    return line.insert(line.size() - 1, text);
+  };
+  std::string open_quote = log_line("6", "open");
+  open_quote.erase(open_quote.size() - 2, 1);
+  const std::string content =
+      log_line("1") + "2 - - [x +0100] \"GET /\" 200 1 h \"-\"\n" + log_line("3") + "4 x" +
+      log_line("") + "\n  \n\r\n" + before_line_feed(log_line("5"), "  ") + " " + log_line("x") +
+      "a \"b c\n" + open_quote + before_line_feed(log_line("7", "crlf"), "\r");
+  EXPECT_EQ(read_all(content),
+            (std::vector<std::string>{"1|Moz (X)", "3|Moz (X)", "5|Moz (X)", "6|open", "7|crlf"}));
+  EXPECT_EQ(console_output(), "!!!!");
+  EXPECT_EQ(logged(), entry("Malformed line 2: 10 fields, line skipped") +
+                          entry("Malformed line 4: 12 fields, line skipped") +
+                          entry("Malformed line 9: 12 fields, line skipped") +
+                          entry("Malformed line 10: 2 fields, line skipped"));
+}
+
+TEST_F(LogReaderTest, TokensAreCutAsWritten) {
+  read_all(std::string(300, '1') + " \"\" \"-\" [" + std::string(1, '\0') +
+           "t \"+0\"1] \"GET /a b\"c 2\r0 \"" +
+           std::string("2\0"
+                       "6",
+                       3) +
+           "\" a\"b c\"d - " + std::string(240, 'a') + "\"" + std::string(20, 'b') + "\"c   \n");
+  const std::array<std::string, 12> expected = {
+      "",          std::string(255, '1'),
+      "",          "-",
+      "[t",        "+01]",
+      "GET /a bc", "2\r0",
+      "26",        "ab cd",
+      "-",         std::string(240, 'a') + std::string(15, 'b')};
+  EXPECT_EQ(analysis.record.field, expected);
+}
+
+TEST_F(LogReaderTest, EveryByteIsUsed) {
+  // 1024 * 100 + 5 bytes, ending in a line without line feed; one line is
+  // longer than a read and has its carriage return as the read's last byte.
+  const std::string head = "0 - - [06/Dec/2002:03:05:33 +0100] \"GET /\" 200 1 h \"";
+  std::string content = head + std::string(64 * 1024 - head.size() - 7, 'r') + "\" long\r\n";
+  ASSERT_EQ(content[64 * 1024 - 1], '\r');
+  std::vector<std::string> expected = {"0|long"};
+  while (content.size() < 1024 * 100 - 300) {
+    expected.push_back(std::to_string(expected.size()) + "|Moz (X)");
+    content += log_line(std::to_string(expected.size() - 1));
+  }
+  std::string last = log_line("last", "end");
+  last.back() = '\r';
+  content += std::string(1024 * 100 + 5 - content.size() - last.size(), '\n') + last;
+  expected.push_back("last|end");
+  EXPECT_EQ(read_all(content), expected);
+  EXPECT_EQ(console_output(), "");
+  EXPECT_TRUE(read_all("").empty());
+}
+
+TEST_F(LogReaderTest, UnopenableLogEndsTheRunWithAnIoReport) {
+  try {
+    open_log("missing.log");
+    FAIL();
+  } catch (const RunStop& stop) {
+    EXPECT_EQ(stop.exit_status, kExitIoError);
+    EXPECT_EQ(stop.console_line, "Cannot open missing.log: No such file or directory");
+  }
+}
+
+TEST(TimeStampTest, MonthsDecideByTheirFirstLetters) {
+  const char* names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  for (int m = 1; m <= 12; ++m) EXPECT_EQ(month_number(names[m - 1]), m);
+  const std::vector<std::pair<std::string, int>> odd = {
+      {"Aqq", 8}, {"Jux", 7}, {"Mzr", 3}, {"Jxn", 0}, {"J", 0}, {"jan", 0}, {"Xyz", 0}, {"", 0}};
+  for (const auto& [text, number] : odd) EXPECT_EQ(month_number(text), number) << text;
+}
+
+TEST(TimeStampTest, PacksTheExampleAndRejectsNonDigits) {
+  TimeStamp t;
+  ASSERT_TRUE(parse_time_stamp("[06/Dec/2002:03:05:33", t));
+  EXPECT_EQ(pack_time(t), (22u << 25) | (12u << 21) | (6u << 16) | (3u << 11) | (5u << 5) | 16u);
+  ASSERT_TRUE(parse_time_stamp("[00/Jan/1999:00:59:09 zone", t));
+  EXPECT_EQ(t.day * 100 + t.minute, 59);
+  for (const char* bad : {"[06/Xyz/2002:03:05:33", "[3x/Dec/2002:03:05:33", "[06/Dec/2O02:03:05:33",
+                          "[06/Dec/+002:03:05:33", "[06/Dec/2002:0x:05:33", "[06/Dec/2002: 3:05:33",
+                          "[06/Dec/2002:03:05:"}) {
+    EXPECT_FALSE(parse_time_stamp(bad, t)) << bad;
+  }
+}
+
+class ParseRequestTest : public LogReaderTest {
+ protected:
+  void SetUp() override {
+    LogReaderTest::SetUp();
+    std::vector<std::string> lines(15);
+    lines[1] = "Bad time: ";
+    lines[3] = "Bad size ";
+    lines[14] = "Error in line";
+    set_group_lines(kMessages, lines);
+    settings.default_file = "index.html";
+    read_all(
+        "1.2.3.4 id user [06/Dec/2002:03:05:33 +0100] \"GET /docs/ HTTP/1.0\" 200 2326 h - a\n");
+    analysis.record_number = 7;
+  }
+  RequestInfo parse_with(int field, const std::string& value) {
+    analysis.record.field[field] = value;
+    return parse_request();
+  }
+  // The exit status of the stop that parsing ends in, 0 for none.
+  int stop_status(int field, const std::string& value) {
+    try {
+      parse_with(field, value);
+    } catch (const RunStop& stop) {
+      EXPECT_TRUE(stop.wait_for_key);
+      return stop.exit_status;
+    }
+    return 0;
+  }
+};
+
+TEST_F(ParseRequestTest, ExampleRecordIsADefaultPage) {
+  const RequestInfo info = parse_request();
+  EXPECT_EQ(info.path + " " + info.extension + " " + std::to_string(info.kbytes),
+            "/docs/index.html .HTM 2");
+  EXPECT_TRUE(info.is_page);
+  EXPECT_EQ(info.time >> 25, 22u);
+  EXPECT_EQ(analysis.period_bytes, 2326);
+}
+
+TEST_F(ParseRequestTest, SizesAreSigned64BitRoundedToKilobytes) {
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  const std::vector<std::pair<std::string, std::pair<int64_t, int64_t>>> cases = {
+      {"-", {0, 0}},
+      {"511", {511, 0}},
+      {"512", {512, 1}},
+      {"1535", {1535, 1}},
+      {"1536", {1536, 2}},
+      {"+7", {7, 0}},
+      {"-600", {-600, 0}},
+      {"-1537", {-1537, -1}},
+      {"3000000000", {3000000000, 2929688}},
+      {"9223372036854775807", {kMax, kMax / 1024 + 1}},
+      {"-9223372036854775808", {-kMax - 1, -(kMax / 1024)}}};
+  for (const auto& [text, expected] : cases) {
+    const RequestInfo info = parse_with(8, text);
+    EXPECT_EQ(std::make_pair(info.size, info.kbytes), expected) << text;
+  }
+}
+
+TEST_F(ParseRequestTest, BadSizeStopsWithStatus5BeforeCountingAnything) {
+  console_write("Reading a.23 ... ");
+  EXPECT_EQ(stop_status(8, "12a"), kExitBadSize);
+  EXPECT_EQ(console_output(),
+            "Reading a.23 ... \nError in line 7\nBad size String=12aIP= 1.2.3.4\n");
+  EXPECT_EQ(logged(), entry("Error, line: 7, file length conversion, String= 12a, IP= 1.2.3.4"));
+  EXPECT_EQ(analysis.period_bytes, 0);
+  for (const char* bad :
+       {"", "+", "--5", " 5", "5 ", "0x10", "9223372036854775808", "-99999999999999999999"}) {
+    EXPECT_EQ(stop_status(8, bad), kExitBadSize) << bad;
+  }
+}
+
+TEST_F(ParseRequestTest, BadTimeStopsWithStatus4AfterAddingTheSize) {
+  EXPECT_EQ(stop_status(4, "[3x/Dec/2002:03:05:33"), kExitBadTime);
+  EXPECT_EQ(console_output(), "\nLine: 7\nBad time: [3x/Dec/2002:03:05:33\n");
+  EXPECT_EQ(logged(), entry("Time: Ip=1.2.3.4, x2=id, x3=user, time=[3x/Dec/2002:03:05:33"));
+  EXPECT_EQ(analysis.period_bytes, 2326);
+}
+
+TEST_F(ParseRequestTest, PathAndExtensionDecidePages) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"GET /a.b/c HTTP/1.0", "/a.b/c .B/C file"},
+      {"GET /x.jpeg", "/x.jpeg .JPE file"},
+      {"HEAD /I.HTML HTTP/1.0", "/I.HTML .HTM page"},
+      {"GET /cgi/count", "/cgi/count  page"},
+      {"GET /s?q=a.gif H", "/s?q=a.gif .GIF file"},
+      {"GET  /x HTTP/1.0", "  page"},
+      {"GET", "  page"},
+      {"POST /f.gif HTTP/1.0", "  page"},
+      {"get /x.gif", "  page"}};
+  for (const auto& [request, expected] : cases) {
+    const RequestInfo info = parse_with(6, request);
+    EXPECT_EQ(info.path + " " + info.extension + (info.is_page ? " page" : " file"), expected);
+  }
+  EXPECT_EQ(console_output(), "!!");
+  EXPECT_EQ(logged(),
+            entry("Unknown command in line 7: POST") + entry("Unknown command in line 7: get"));
+}
+
+}  // namespace
+}  // namespace sorvik
