@@ -180,8 +180,8 @@ void write_top_table(int slot, int k) {
 
   const int32_t shown = n > settings.html_tables ? settings.html_tables : n;
   const std::string caption_line =
-      cut_text("<H3>Top " + std::to_string(shown) + " " + html_line(22) + " " +
-               std::to_string(n) + " " + list.title + " " + sort_caption(k) + "</H3>");
+      cut_text("<H3>Top " + std::to_string(shown) + " " + html_line(22) + " " + std::to_string(n) +
+               " " + list.title + " " + sort_caption(k) + "</H3>");
   const std::string column_heads = "&nbsp;" + list.title + "&nbsp;</TH><TH>&nbsp;" +
                                    value_caption(k) + "&nbsp;</TH><TH>&nbsp;%&nbsp;</TH></TR>";
   if (table_page != nullptr) {
@@ -218,8 +218,7 @@ void write_top_table(int slot, int k) {
 
   if (table_page != nullptr) {
     write_line(*table_page, "<TR><TH ALIGN=LEFT>" + html_line(23) + "</TH><TH ALIGN=RIGHT>" +
-                                format_thousands(total) +
-                                "</TH><TH ALIGN=RIGHT>100.00</TH></TR>");
+                                format_thousands(total) + "</TH><TH ALIGN=RIGHT>100.00</TH></TR>");
     write_line(*table_page, "</TABLE>");
     write_back_to_top(*table_page);
   }
