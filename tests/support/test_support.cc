@@ -10,6 +10,7 @@
 
 #include "driver/console.h"
 #include "driver/program.h"
+#include "hosts/host_cache.h"
 
 namespace sorvik {
 
@@ -49,6 +50,9 @@ void SorvikTest::SetUp() {
     return static_cast<unsigned char>(keys_[next_key_++]);
   };
   clock_source = [this]() { return now_; };
+  // No test reaches the network: every reverse lookup fails at once unless a
+  // test installs a scripted resolver of its own.
+  hosts.resolver = Resolver{[](HostAddress, std::string&) { return false; }};
 
   char cwd[4096];
   previous_dir_ = getcwd(cwd, sizeof cwd) != nullptr ? cwd : "/";
