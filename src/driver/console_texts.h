@@ -54,7 +54,8 @@ inline constexpr std::string_view kParameter = " Parameter=";
 inline constexpr std::string_view kLine = "Line ";
 inline constexpr std::string_view kInConfWillBeIgnored = " in conf file will be ignored!";
 inline constexpr std::string_view kLineDe = "Zeile ";
-inline constexpr std::string_view kInConfWillBeIgnoredDe = " in der Konfigurationsdatei wird ignoriert!";
+inline constexpr std::string_view kInConfWillBeIgnoredDe =
+    " in der Konfigurationsdatei wird ignoriert!";
 
 // Missing settings after the file was read.
 inline constexpr std::string_view kLanguageMissing = "Language file missing! Execution terminated!";

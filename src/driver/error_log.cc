@@ -30,7 +30,8 @@ std::string entry_time(const LocalTime& t) {
 
 // The session stamp: "yyyymmdd - hhnnss", or "yyyymmdd -" at exactly midnight.
 std::string session_stamp(const LocalTime& t) {
-  std::string stamp = zero_padded(t.year, 4) + zero_padded(t.month, 2) + zero_padded(t.day, 2) + " -";
+  std::string stamp =
+      zero_padded(t.year, 4) + zero_padded(t.month, 2) + zero_padded(t.day, 2) + " -";
   if (t.hour != 0 || t.minute != 0 || t.second != 0) stamp += " " + entry_time(t);
   return stamp;
 }

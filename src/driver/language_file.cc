@@ -20,8 +20,8 @@ namespace {
 // The group names in the order a header is searched for them; the first that
 // occurs in a header line names its group.
 constexpr std::array<std::string_view, kGroupCount + 1> kGroupNames = {
-    "",         "Return codes", "Lists", "Sort options", "Hosts",
-    "Messages", "HTML",         "End of configuration file",
+    "",      "Return codes", "Lists", "Sort options",
+    "Hosts", "Messages",     "HTML",  "End of configuration file",
 };
 
 // The group a header line names, or 0 when it names none.
@@ -83,8 +83,8 @@ void derive_vocabularies() {
     list_set_title(slot, table.list_titles[slot]);
     // A letters line too short for this slot gives the letter with code 0.
     const std::size_t position = static_cast<std::size_t>(slot);
-    list_set_letter(slot, position <= table.list_letters.size() ? table.list_letters[position - 1]
-                                                                : '\0');
+    list_set_letter(
+        slot, position <= table.list_letters.size() ? table.list_letters[position - 1] : '\0');
   }
 }
 

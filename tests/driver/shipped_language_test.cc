@@ -39,29 +39,29 @@ const std::vector<GroupUse>& used_lines() {
       {kSortOptions, "Sort options", range(0, 6)},
       {kHosts, "Hosts", {7}},
       {kMessages, "Messages",
-       joined({{0, 1, 3}, range(5, 15), range(17, 21), range(23, 25), range(27, 29),
-               range(31, 34), range(36, 42)})},
+       joined({{0, 1, 3},
+               range(5, 15),
+               range(17, 21),
+               range(23, 25),
+               range(27, 29),
+               range(31, 34),
+               range(36, 42)})},
       {kHtml, "HTML", joined({range(1, 40), range(42, 46), range(48, 51)})},
   };
   return uses;
 }
 
-// Lines that are composed directly after a number or a word, or directly
-// before one, and so need their own blank there.
-struct Spacing {
+// Lines that are composed directly after or before a number or a word, and
+// so need their own blank there.
+struct Blanks {
   Group group;
-  int line;
-  bool leading;  // else trailing
+  std::vector<int> leading;
+  std::vector<int> trailing;
 };
-const std::vector<Spacing> kSpacing = {
-    {kMessages, 0, true},  {kMessages, 12, true}, {kMessages, 23, true}, {kMessages, 24, true},
-    {kMessages, 25, true}, {kMessages, 1, false}, {kMessages, 3, false}, {kHtml, 13, true},
-    {kHtml, 14, true},     {kHtml, 18, true},     {kHtml, 26, true},     {kHtml, 44, true},
-    {kHtml, 44, false},    {kHtml, 19, false},    {kHtml, 20, true},     {kHtml, 20, false},
-    {kHtml, 21, true},     {kHtml, 21, false},    {kHtml, 43, true},     {kHtml, 43, false},
-    {kHtml, 46, false},    {kHtml, 48, false},    {kHtml, 49, true},     {kHtml, 50, false},
-    {kSortOptions, 1, true}, {kSortOptions, 2, true}, {kSortOptions, 3, true},
-    {kSortOptions, 4, true}, {kSortOptions, 5, true},
+const std::vector<Blanks> kBlanks = {
+    {kMessages, {0, 12, 23, 24, 25}, {1, 3}},
+    {kHtml, {13, 14, 18, 20, 21, 26, 43, 44, 49}, {19, 20, 21, 43, 44, 46, 48, 50}},
+    {kSortOptions, {1, 2, 3, 4, 5}, {}},
 };
 
 bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -94,8 +94,7 @@ TEST_P(ShippedLanguageTest, FitsTheTableAndClosesEveryGroup) {
     EXPECT_GT(message_table.group_start[use.group], 0) << use.name;
     // A group ends where the next header starts; Return codes are searched
     // from that end downwards.
-    EXPECT_GE(message_table.group_end[use.group], message_table.group_start[use.group])
-        << use.name;
+    EXPECT_GE(message_table.group_end[use.group], message_table.group_start[use.group]) << use.name;
   }
   EXPECT_GT(message_table.group_start[kEndOfConfiguration], 0);
 }
@@ -112,12 +111,15 @@ TEST_P(ShippedLanguageTest, EveryReadPositionHasAText) {
 }
 
 TEST_P(ShippedLanguageTest, ComposedTextsCarryTheirBlanks) {
-  for (const Spacing& s : kSpacing) {
-    const std::string& text = message(s.group, s.line);
-    ASSERT_FALSE(text.empty()) << s.group << "/" << s.line;
-    EXPECT_EQ(s.leading ? text.front() : text.back(), ' ')
-        << "group " << s.group << " line " << s.line << " needs a "
-        << (s.leading ? "leading" : "trailing") << " blank";
+  for (const Blanks& rule : kBlanks) {
+    for (int k : rule.leading) {
+      const std::string& text = message(rule.group, k);
+      EXPECT_TRUE(!text.empty() && text.front() == ' ') << rule.group << "/" << k << " leading";
+    }
+    for (int k : rule.trailing) {
+      const std::string& text = message(rule.group, k);
+      EXPECT_TRUE(!text.empty() && text.back() == ' ') << rule.group << "/" << k << " trailing";
+    }
   }
 }
 
@@ -148,9 +150,8 @@ TEST_P(ShippedLanguageTest, SortLettersAreDistinctAndSortAboveTheFullStop) {
 
 TEST_P(ShippedLanguageTest, ReturnCodeLinesStartWithDistinctCodes) {
   std::set<std::string> codes;
-  for (int k = 1; k <= message_table.group_end[kReturnCodes] -
-                           message_table.group_start[kReturnCodes];
-       ++k) {
+  for (int k = 1;
+       k <= message_table.group_end[kReturnCodes] - message_table.group_start[kReturnCodes]; ++k) {
     const std::string& text = return_codes_line(k);
     ASSERT_GE(text.size(), 5u) << "Return codes line " << k;
     for (int i = 0; i < 3; ++i) {
@@ -159,8 +160,8 @@ TEST_P(ShippedLanguageTest, ReturnCodeLinesStartWithDistinctCodes) {
     EXPECT_EQ(text[3], ' ') << "Return codes line " << k;
     EXPECT_TRUE(codes.insert(text.substr(0, 3)).second) << "code " << text << " twice";
   }
-  for (const char* code : {"200", "206", "301", "302", "304", "400", "401", "403", "404", "405",
-                           "500", "503"}) {
+  for (const char* code :
+       {"200", "206", "301", "302", "304", "400", "401", "403", "404", "405", "500", "503"}) {
     EXPECT_EQ(codes.count(code), 1u) << code;
   }
 }
