@@ -82,10 +82,9 @@ void count_referrer(const LogRecord& record) {
   // The own site's address is a text like any other, so it holds at most 255 bytes.
   const std::size_t own_length = std::min(kScheme.size() + server.size(), kTextLimit);
   const std::size_t server_length = own_length - kScheme.size();
-  const bool internal = referrer.size() >= own_length &&
-                        referrer.substr(0, kScheme.size()) == kScheme &&
-                        referrer.substr(kScheme.size(), server_length) ==
-                            server.substr(0, server_length);
+  const bool internal =
+      referrer.size() >= own_length && referrer.substr(0, kScheme.size()) == kScheme &&
+      referrer.substr(kScheme.size(), server_length) == server.substr(0, server_length);
   if (internal) {
     const std::string_view rest = referrer.substr(own_length);
     add_key(kInternalReferrers, rest.empty() ? std::string_view("/") : rest);
@@ -102,8 +101,7 @@ std::string domain_of(const std::string& key) {
     domain = messages_line(9);
   } else {
     // The search starts before the last character, so a trailing "." is kept.
-    const std::size_t dot =
-        key.size() < 2 ? std::string::npos : key.rfind('.', key.size() - 2);
+    const std::size_t dot = key.size() < 2 ? std::string::npos : key.rfind('.', key.size() - 2);
     domain = dot == std::string::npos ? key : key.substr(dot + 1);
   }
   for (char& c : domain) {
@@ -112,8 +110,7 @@ std::string domain_of(const std::string& key) {
   return domain;
 }
 
-std::string period_title(const std::string& number_text, const std::string& year_text,
-                         int mode) {
+std::string period_title(const std::string& number_text, const std::string& year_text, int mode) {
   std::string title;
   if (mode == kModeYears) {
     title = messages_line(8) + " " + year_text;
@@ -147,9 +144,9 @@ void name_status_codes() {
       list_rename(kStatusCodes, key, *line);
       continue;
     }
-    error_log_entry(analysis.current_log_path, "Unknown return code in line " +
-                                                   std::to_string(analysis.record_number) +
-                                                   ": " + key);
+    error_log_entry(
+        analysis.current_log_path,
+        "Unknown return code in line " + std::to_string(analysis.record_number) + ": " + key);
     console_line(messages_line(15) + " " + key + "!");
     list_rename(kStatusCodes, key, return_codes_line(0));
   }

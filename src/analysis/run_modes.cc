@@ -60,9 +60,9 @@ void analyse_record() { count_request(parse_request()); }
   console_line();
   console_line("Line: " + std::to_string(analysis.record_number));
   console_line(cut_text(messages_line(1) + record.field[4]));
-  error_log_entry(analysis.current_log_path, "Time: Ip=" + record.field[1] + ", x2=" +
-                                                 record.field[2] + ", x3=" + record.field[3] +
-                                                 ", time=" + record.field[4]);
+  error_log_entry(analysis.current_log_path,
+                  "Time: Ip=" + record.field[1] + ", x2=" + record.field[2] +
+                      ", x3=" + record.field[3] + ", time=" + record.field[4]);
   stop_run(kExitBadTime, true);
 }
 

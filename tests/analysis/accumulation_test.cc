@@ -1,0 +1,300 @@
+#include "analysis/accumulation.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/log_reader.h"
+#include "analysis/log_record.h"
+#include "driver/error_log.h"
+#include "driver/settings.h"
+#include "stats/agent_classes.h"
+#include "stats/counted_list.h"
+#include "support/fake_resolver.h"
+#include "support/test_support.h"
+
+namespace sorvik {
+namespace {
+
+// One request as count_request receives it: the record fields it reads and
+// the parsed values.
+struct Request {
+  std::string client = "192.0.2.1";
+  std::string path = "/index.html";
+  std::string extension = ".HTM";
+  bool is_page = true;
+  std::string status = "200";
+  std::string referrer = "-";
+  std::string agent = "Mozilla/5.0 (X11; Linux x86_64)";
+  std::string stamp = "[30/Apr/2002:13:05:33";
+  int hour = 13;
+  int minute = 5;
+  int64_t kbytes = 4;
+};
+
+class AccumulationTest : public SorvikTest {
+ protected:
+  void SetUp() override {
+    SorvikTest::SetUp();
+    std::vector<std::string> messages(43);
+    messages[5] = "Week";
+    messages[6] = "of";
+    messages[7] = "Month";
+    messages[8] = "Year";
+    messages[9] = "unnamed";
+    messages[15] = "Unknown return code";
+    messages[17] = "Writing report";
+    messages[18] = "done.";
+    set_group_lines(kMessages, messages);
+    set_group_lines(kReturnCodes,
+                    {"Other code", "200 OK", "4041 too long", "404 Not Found", "200 Fine"});
+    std::vector<std::string> html(26);
+    html[4] = "key";
+    html[5] = "hits";
+    html[6] = "kB";
+    html[7] = "visits";
+    html[13] = "by";
+    html[25] = "Volume";
+    set_group_lines(kHtml, html);
+    std::vector<std::string> host_texts(8);
+    host_texts[7] = "other agent";
+    set_group_lines(kHosts, host_texts);
+    for (int slot = 1; slot <= 20; ++slot) list_set_title(slot, "T" + std::to_string(slot));
+
+    settings.target_dir = ".";
+    settings.html_out = false;
+    settings.html_week = settings.html_month = settings.html_year = false;
+    settings.errlog_file = "errlog.txt";
+    error_log_open();
+    analysis.current_log_path = "logs/a.23";
+    resolver_.install();
+    take_console_output();
+  }
+
+  void count(const Request& r) {
+    LogRecord& record = analysis.record;
+    record.field[1] = r.client;
+    record.field[4] = r.stamp;
+    record.field[7] = r.status;
+    record.field[9] = "www.example.org";
+    record.field[10] = r.referrer;
+    record.field[11] = r.agent;
+    RequestInfo info;
+    info.path = r.path;
+    info.extension = r.extension;
+    info.is_page = r.is_page;
+    info.kbytes = r.kbytes;
+    info.time = pack_time(
+        TimeStamp{2002, 4, 30, static_cast<uint16_t>(r.hour), static_cast<uint16_t>(r.minute), 33});
+    count_request(info);
+  }
+
+  static Request image(const std::string& path, const std::string& extension) {
+    Request r;
+    r.path = path;
+    r.extension = extension;
+    r.is_page = false;
+    return r;
+  }
+
+  static std::vector<std::string> keys(int slot) {
+    std::vector<std::string> result;
+    for (const ListEntry& e : list_snapshot(slot).entries) result.push_back(e.key);
+    return result;
+  }
+
+  // The entries of the text report's section of list `slot` sorted by
+  // `caption`, as "key=value".
+  static std::vector<std::string> section(const std::string& report, int slot,
+                                          const std::string& caption) {
+    const std::string head = " T" + std::to_string(slot) + "by " + caption + "\n";
+    std::vector<std::string> result;
+    std::size_t at = report.find(head);
+    if (at == std::string::npos) return result;
+    at += head.size();
+    for (;;) {
+      const std::size_t end = report.find('\n', at);
+      const std::string line = report.substr(at, end - at);
+      if (line == "---" || end == std::string::npos) break;
+      const std::string key = line.substr(0, line.find(" ."));
+      const std::size_t number_end = line.rfind(' ');
+      const std::size_t number_start = line.rfind(' ', number_end - 1) + 1;
+      result.push_back(key + "=" + line.substr(number_start, number_end - number_start));
+      at = end + 1;
+    }
+    return result;
+  }
+
+  std::string error_log_entries() {
+    const std::string text = read_file("errlog.txt");
+    return text.substr(text.find('\n') + 1);
+  }
+
+  FakeResolver resolver_;
+};
+
+using Keys = std::vector<std::string>;
+
+TEST_F(AccumulationTest, PageRequestFillsItsLists) {
+  Request r;
+  r.path = "/docs/a.html";
+  count(r);
+  EXPECT_EQ(keys(1), Keys{"192.0.2.1"});
+  EXPECT_EQ(list_snapshot(1).entries[0].extra, "/docs/a.html");
+  EXPECT_EQ(keys(9), Keys{"/docs/a.html"});
+  EXPECT_EQ(keys(5), Keys{"/docs/a.html"});
+  EXPECT_EQ(keys(6), Keys{"/docs/a.html"});
+  EXPECT_EQ(keys(4), Keys{"/docs/"});
+  EXPECT_EQ(keys(14), Keys{"-"});  // a missing referrer is an external one
+  EXPECT_EQ(keys(11), Keys{"200"});
+  EXPECT_EQ(keys(17), Keys{"Mozilla/5.0"});
+  EXPECT_EQ(keys(18), Keys{"other agent"});
+  EXPECT_EQ(keys(19), Keys{"other agent"});
+  EXPECT_EQ(keys(20), Keys{"13"});
+  for (int slot : {2, 3, 7, 8, 10, 12, 13, 15, 16}) EXPECT_EQ(list_snapshot(slot).count, 0) << slot;
+  EXPECT_EQ(list_snapshot(5).total_kbytes, 4);
+}
+
+TEST_F(AccumulationTest, FirstRequestThatIsNoPageGivesNoEntryPage) {
+  count(image("/logo.gif", ".GIF"));
+  Request page;
+  page.minute = 6;
+  count(page);
+  EXPECT_EQ(list_snapshot(9).count, 0);
+  EXPECT_EQ(list_snapshot(1).entries[0].extra, "/index.html");
+  EXPECT_EQ(list_snapshot(1).entries[0].hits, 2u);
+}
+
+TEST_F(AccumulationTest, ImagesAreSortedByExtension) {
+  count(image("/a.gif", ".GIF"));
+  count(image("/b.jpeg", ".JPE"));
+  count(image("/c.jp", ".JP"));
+  count(image("/d.png", ".PNG"));
+  count(image("/e.gifx", ".GIF"));
+  EXPECT_EQ(keys(8), (Keys{"/a.gif", "/e.gifx"}));
+  EXPECT_EQ(keys(7), (Keys{"/b.jpeg", "/c.jp"}));
+  EXPECT_EQ(list_snapshot(6).count, 0);
+  EXPECT_EQ(list_snapshot(5).count, 5);
+  EXPECT_EQ(keys(4), Keys{"/"});
+}
+
+TEST_F(AccumulationTest, ReferrersOfPagesAreInternalSearchOrExternal) {
+  Request r;
+  for (const char* referrer :
+       {"http://www.example.org/", "http://www.example.org/x.html", "HTTP://www.example.org/x.html",
+        "http://www.google.com/search?q=log+report", "http://www.example.org"}) {
+    r.referrer = referrer;
+    count(r);
+  }
+  EXPECT_EQ(keys(13), (Keys{"/", "/x.html"}));
+  EXPECT_EQ(keys(14), Keys{"HTTP://www.example.org/x.html"});
+  EXPECT_EQ(keys(15), Keys{"http://www.google.com"});
+  EXPECT_EQ(keys(16), Keys{"log report"});
+}
+
+TEST_F(AccumulationTest, ReferrersOfOtherFilesAreNotCounted) {
+  Request r = image("/a.jpg", ".JPG");
+  for (const char* referrer :
+       {"http://www.example.org/x.html", "http://other.example/", "http://g.example/s?q=x", "-"}) {
+    r.referrer = referrer;
+    count(r);
+  }
+  for (int slot = 13; slot <= 16; ++slot) EXPECT_EQ(list_snapshot(slot).count, 0) << slot;
+}
+
+TEST_F(AccumulationTest, NotFoundPathsAreCountedOnlyFor404) {
+  Request r;
+  r.path = "/gone.html";
+  r.status = "404";
+  count(r);
+  r.path = "/other.html";
+  r.status = "4040";
+  count(r);
+  EXPECT_EQ(keys(12), Keys{"/gone.html"});
+  EXPECT_EQ(keys(11), (Keys{"404", "4040"}));
+}
+
+TEST_F(AccumulationTest, UnknownMethodCountsAsPageWithEmptyPath) {
+  Request r;
+  r.path = "";
+  r.extension = "";
+  count(r);
+  EXPECT_EQ(keys(5), Keys{""});
+  EXPECT_EQ(keys(6), Keys{""});
+  EXPECT_EQ(keys(9), Keys{""});
+  EXPECT_EQ(keys(4), Keys{""});
+}
+
+TEST_F(AccumulationTest, UnknownAgentKeepsTheRequestsOwnValues) {
+  Request r;
+  r.kbytes = 7;
+  count(r);
+  EXPECT_EQ(list_snapshot(18).total_kbytes, 7);
+  EXPECT_EQ(list_snapshot(19).total_kbytes, 7);
+  EXPECT_EQ(list_snapshot(20).total_kbytes, 7);
+  EXPECT_EQ(keys(kUnknownBrowsers), Keys{"Mozilla/5.0 (X11; Linux x86_64)"});
+}
+
+TEST_F(AccumulationTest, FlushDerivesRepeatClientsDomainsAndExitPages) {
+  resolver_.answer("192.0.2.1", "a.example.DE");
+  resolver_.answer("192.0.2.2", "b.example.de");
+  Request r;
+  r.hour = 10;
+  count(r);
+  r.hour = 11;  // an hour later: a second visit
+  r.path = "/last.html";
+  count(r);
+  r.client = "192.0.2.2";
+  count(r);
+  Request images_only = image("/a.gif", ".GIF");
+  images_only.client = "192.0.2.3";
+  count(images_only);
+
+  flush_period("2002w23", "23", "2002", kModeWeeks);
+  const std::string report = read_file("2002w23.txt");
+  EXPECT_EQ(report.substr(0, report.find('\n')), "Week 23 of 2002");
+  EXPECT_EQ(section(report, 2, "visits"), Keys{"192.0.2.1=a.example.DE=2"});
+  EXPECT_EQ(section(report, 3, "hits"), (Keys{"de=3", "unnamed=1"}));
+  EXPECT_EQ(section(report, 10, "hits"), (Keys{"/last.html=2", "=1"}));
+  for (int slot = 1; slot <= 20; ++slot) EXPECT_EQ(list_snapshot(slot).count, 0) << slot;
+}
+
+TEST_F(AccumulationTest, FlushNamesStatusCodesByReturnCodes) {
+  analysis.record_number = 41;
+  for (const char* status : {"200", "404", "599", "4041", "20"}) {
+    Request r;
+    r.status = status;
+    count(r);
+  }
+  flush_period("2002m05", "05", "2002", kModeMonths);
+  const std::string console = take_console_output();
+  EXPECT_EQ(console.substr(console.find("Writing report")),
+            "Writing report Unknown return code 599!\n"
+            "Unknown return code 4041!\n"
+            "Unknown return code 20!\n"
+            "done.\n");
+  const std::string entry =
+      "101112: Error in file logs/a.23!\n        Unknown return code in line 41: ";
+  EXPECT_EQ(error_log_entries(), entry + "599!\n" + entry + "4041!\n" + entry + "20!\n");
+  const std::string report = read_file("2002m05.txt");
+  EXPECT_EQ(report.substr(0, report.find('\n')), "Month 05 of 2002");
+  // The search runs from the group's last line, so "200 Fine" wins over "200 OK".
+  EXPECT_EQ(section(report, 11, "hits"), (Keys{"200 Fine=1", "404 Not Found=1", "Other code=1",
+                                               "Other code=1", "Other code=1"}));
+}
+
+TEST_F(AccumulationTest, VolumeIsRoundedToTheEvenNeighbour) {
+  const std::vector<std::pair<long double, std::string>> cases = {
+      {1536, " 2 kB\n"}, {2560, " 2 kB\n"}, {2561, " 3 kB\n"}, {511, " 0 kB\n"}};
+  for (const auto& [bytes, ending] : cases) {
+    analysis.period_bytes = bytes;
+    flush_period("2002y", "00", "2002", kModeYears);
+    const std::string report = read_file("2002y.txt");
+    EXPECT_EQ(report.substr(0, report.find('\n')), "Year 2002");
+    EXPECT_EQ(report.substr(report.size() - ending.size()), ending) << bytes;
+    EXPECT_EQ(analysis.period_bytes, 0);
+  }
+}
+
+}  // namespace
+}  // namespace sorvik
