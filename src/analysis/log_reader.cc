@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -28,10 +29,15 @@ constexpr std::array<bool, 256> make_outside_stops() {
   std::array<bool, 256> stops{};
   stops[' '] = true;
   stops['"'] = true;
-  stops[0] = true;
   return stops;
 }
 constexpr std::array<bool, 256> kOutsideStops = make_outside_stops();
+
+// The first `byte` in [from, to), or `to` when there is none.
+const char* find_byte(const char* from, const char* to, char byte) {
+  const void* found = std::memchr(from, byte, static_cast<std::size_t>(to - from));
+  return found != nullptr ? static_cast<const char*>(found) : to;
+}
 
 // Appends [from, to) to the current token, keeping its first 255 bytes.
 void append_to_token(LineTokens& line, const char* from, const char* to) {
@@ -55,19 +61,17 @@ void start_token(LineTokens& line) {
   line.pending_empty = 0;
 }
 
-// Cuts the bytes [p, q) of the current line into tokens. Called once per line,
-// or several times for a line longer than the buffer; the state in `line`
-// carries over between the pieces.
+// Cuts the bytes [p, q) of the current line, which hold no byte 0, into
+// tokens. The state in `line` carries over from piece to piece of a line.
 void cut_tokens(LineTokens& line, const char* p, const char* q) {
-  if (p < q) line.has_bytes = true;
   while (p < q) {
     if (line.in_quotes) {
-      const char* s = p;
-      while (s < q && *s != '"' && *s != '\0') ++s;
+      // Quoted texts are the long ones (request, referrer, agent), so a
+      // library scan pays off here.
+      const char* s = find_byte(p, q, '"');
       append_to_token(line, p, s);
       if (s == q) return;
-      // A quote closes the quoted text; a byte 0 is dropped.
-      if (*s == '"') line.in_quotes = false;
+      line.in_quotes = false;
       p = s + 1;
       continue;
     }
@@ -94,6 +98,17 @@ void cut_tokens(LineTokens& line, const char* p, const char* q) {
   }
 }
 
+// Cuts [from, to), a line or, for a line longer than the buffer, a piece of
+// it, after dropping its byte 0s (rare, so they are looked for once).
+void cut_piece(char* from, char* to) {
+  if (from == to) return;
+  log_reader.line.has_bytes = true;
+  if (std::memchr(from, '\0', static_cast<std::size_t>(to - from)) != nullptr) {
+    to = std::remove(from, to, '\0');
+  }
+  cut_tokens(log_reader.line, from, to);
+}
+
 // Ends the current line: hands a line of eleven tokens to analysis.record and
 // reports any other non-empty line. True when a record was delivered.
 bool finish_line() {
@@ -105,7 +120,10 @@ bool finish_line() {
   const bool record = fields == kRecordFields;
   if (record) {
     for (int i = 1; i <= kRecordFields; ++i) {
-      analysis.record.field[i].assign(line.text[i].data(), line.length[i]);
+      // clear and append take a cheaper path than assign in the library.
+      std::string& field = analysis.record.field[i];
+      field.clear();
+      field.append(line.text[i].data(), line.length[i]);
     }
   } else if (fields > 0) {
     console_write("!");
@@ -123,7 +141,7 @@ bool finish_line() {
 }
 
 // The end of a line's bytes with a carriage return before its end dropped.
-const char* without_carriage_return(const char* from, const char* to) {
+char* without_carriage_return(char* from, char* to) {
   return to > from && to[-1] == '\r' ? to - 1 : to;
 }
 
@@ -141,8 +159,8 @@ void refill() {
   if (r.end == r.buffer.size()) {
     // A carriage return at the end may turn out to precede the line feed, so
     // it waits for the next piece.
-    const char* cut_end = without_carriage_return(data, data + r.end);
-    cut_tokens(r.line, data, cut_end);
+    char* cut_end = without_carriage_return(data, data + r.end);
+    cut_piece(data, cut_end);
     const std::size_t kept = static_cast<std::size_t>(data + r.end - cut_end);
     std::memmove(data, cut_end, kept);
     r.end = kept;
@@ -260,12 +278,12 @@ int read_record() {
   LogReader& r = log_reader;
   if (r.fd < 0) return 0;
   for (;;) {
-    const char* from = r.buffer.data() + r.begin;
-    const char* to = r.buffer.data() + r.end;
-    const void* found = std::memchr(from, '\n', static_cast<std::size_t>(to - from));
+    char* from = r.buffer.data() + r.begin;
+    char* to = r.buffer.data() + r.end;
+    void* found = std::memchr(from, '\n', static_cast<std::size_t>(to - from));
     if (found != nullptr) {
-      const char* line_feed = static_cast<const char*>(found);
-      cut_tokens(r.line, from, without_carriage_return(from, line_feed));
+      char* line_feed = static_cast<char*>(found);
+      cut_piece(from, without_carriage_return(from, line_feed));
       r.begin = static_cast<std::size_t>(line_feed + 1 - r.buffer.data());
       if (finish_line()) return kRecordFields;
       continue;
@@ -276,7 +294,7 @@ int read_record() {
     }
     // The file ended: a last line without a line feed is still a line.
     if (from == to && !r.line.has_bytes) return 0;
-    cut_tokens(r.line, from, without_carriage_return(from, to));
+    cut_piece(from, without_carriage_return(from, to));
     r.begin = r.end;
     if (finish_line()) return kRecordFields;
   }
