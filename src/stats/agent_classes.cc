@@ -1,6 +1,8 @@
 #include "stats/agent_classes.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <unordered_map>
@@ -16,52 +18,101 @@ namespace sorvik {
 namespace {
 
 // Agents are classified twice per request, but a log holds few distinct
-// agents; the class found for an agent text is therefore remembered. Only the
-// pattern match is remembered: an unknown agent is still counted on every
+// agents; the classes found for an agent text are therefore remembered. Only
+// the pattern match is remembered: an unknown agent is still counted on every
 // request, and the unknown text is read from the language table each time.
 struct CachedClass {
   std::string class_text;
+  bool found = false;  // false: not looked for yet
   bool unknown = false;
 };
 
-struct TextHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+// Both classes of one agent text, so that the operating-system call that
+// follows the browser call for the same request finds its entry directly.
+struct AgentClasses {
+  CachedClass classes[2];  // by browser patterns, by operating-system patterns
 };
 
-// The remembered classes of one pattern list, and what that list looked like
-// when they were found: when the list is seen changed, they are forgotten.
-struct PatternCache {
-  std::unordered_map<std::string, CachedClass, TextHash, std::equal_to<>> classes;
-  std::size_t pattern_count = 0;
-  const ListEntry* pattern_data = nullptr;
-  std::string first_pattern;
-  std::string last_pattern;
+// Eight bytes at a time: agents are long, and every request hashes one.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const {
+    constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
+    uint64_t h = text.size() * kMultiplier;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+      uint64_t chunk;
+      std::memcpy(&chunk, text.data() + i, 8);
+      h = (h ^ chunk) * kMultiplier;
+      h ^= h >> 29;
+    }
+    uint64_t tail = 0;
+    if (i < text.size()) std::memcpy(&tail, text.data() + i, text.size() - i);
+    h = (h ^ tail) * kMultiplier;
+    return h ^ (h >> 32);
+  }
+};
+
+// What a pattern list looked like when classes were found by it: when the
+// list is seen changed, every remembered class is forgotten.
+struct PatternShape {
+  std::size_t count = 0;
+  const ListEntry* data = nullptr;
+  std::string first;
+  std::string last;
+};
+
+struct ClassCache {
+  std::unordered_map<std::string, AgentClasses, TextHash, std::equal_to<>> agents;
+  PatternShape shapes[2];
+  // The entry of the agent looked up last (nodes stay put until erased).
+  const std::string* last_agent = nullptr;
+  AgentClasses* last_classes = nullptr;
 };
 
 // A log whose agents are all different would otherwise grow the memory with
 // every request.
 constexpr std::size_t kCacheLimit = 1 << 16;
 
-PatternCache pattern_caches[2];  // browser patterns, operating-system patterns
+ClassCache class_cache;
 
-PatternCache& cache_for(int slot) { return pattern_caches[slot == kBrowserPatterns ? 0 : 1]; }
+int cache_side(int slot) { return slot == kBrowserPatterns ? 0 : 1; }
 
-void forget_classes(PatternCache& cache, const CountedList& patterns) {
-  cache.classes.clear();
-  cache.pattern_count = patterns.entries.size();
-  cache.pattern_data = patterns.entries.data();
-  cache.first_pattern = patterns.entries.empty() ? std::string() : patterns.entries.front().key;
-  cache.last_pattern = patterns.entries.empty() ? std::string() : patterns.entries.back().key;
+PatternShape shape_of(const CountedList& patterns) {
+  PatternShape shape;
+  shape.count = patterns.entries.size();
+  shape.data = patterns.entries.data();
+  if (!patterns.entries.empty()) {
+    shape.first = patterns.entries.front().key;
+    shape.last = patterns.entries.back().key;
+  }
+  return shape;
 }
 
-bool cache_matches(const PatternCache& cache, const CountedList& patterns) {
-  if (cache.pattern_count != patterns.entries.size() ||
-      cache.pattern_data != patterns.entries.data()) {
-    return false;
+bool same_shape(const PatternShape& shape, const CountedList& patterns) {
+  if (shape.count != patterns.entries.size() || shape.data != patterns.entries.data()) return false;
+  return patterns.entries.empty() ||
+         (shape.first == patterns.entries.front().key && shape.last == patterns.entries.back().key);
+}
+
+void forget_agents() {
+  class_cache.agents.clear();
+  class_cache.last_agent = nullptr;
+  class_cache.last_classes = nullptr;
+}
+
+// The remembered classes of `agent`, made when absent.
+AgentClasses& classes_of(std::string_view agent) {
+  ClassCache& cache = class_cache;
+  if (cache.last_agent != nullptr && *cache.last_agent == agent) return *cache.last_classes;
+  auto known = cache.agents.find(agent);
+  if (known == cache.agents.end()) {
+    if (cache.agents.size() >= kCacheLimit) forget_agents();
+    known = cache.agents.emplace(std::string(agent), AgentClasses{}).first;
   }
-  return patterns.entries.empty() || (cache.first_pattern == patterns.entries.front().key &&
-                                      cache.last_pattern == patterns.entries.back().key);
+  cache.last_agent = &known->first;
+  cache.last_classes = &known->second;
+  return known->second;
 }
 
 // The first pattern in list order that occurs in the agent, with the agent's
@@ -72,12 +123,14 @@ CachedClass find_class(const CountedList& patterns, std::string_view agent) {
     if (at == std::string_view::npos) continue;
     const std::size_t tail_start = at + pattern.key.size();
     const std::size_t tail_end = agent.find_first_of(")(;", tail_start);
-    CachedClass found;
-    found.class_text = cut_text(pattern.key);
-    append_cut(found.class_text, agent.substr(tail_start, tail_end - tail_start));
-    return found;
+    CachedClass match;
+    match.found = true;
+    match.class_text = cut_text(pattern.key);
+    append_cut(match.class_text, agent.substr(tail_start, tail_end - tail_start));
+    return match;
   }
   CachedClass none;
+  none.found = true;
   none.unknown = true;
   return none;
 }
@@ -125,7 +178,8 @@ void write_unknown_file(int slot, int message, const std::string& list_file,
 }  // namespace
 
 void reset_agent_class_cache() {
-  for (PatternCache& cache : pattern_caches) cache = PatternCache{};
+  forget_agents();
+  for (PatternShape& shape : class_cache.shapes) shape = PatternShape{};
 }
 
 void load_agent_list(int slot) {
@@ -143,20 +197,21 @@ void load_agent_list(int slot) {
     list_add(slot);
   }
   console_line(std::to_string(list_snapshot(slot).count) + messages_line(12));
-  forget_classes(cache_for(slot), list_snapshot(slot));
+  forget_agents();
+  class_cache.shapes[cache_side(slot)] = shape_of(list_snapshot(slot));
 }
 
 std::string classify_agent(int slot, std::string_view agent) {
   const CountedList& patterns = list_snapshot(slot);
-  PatternCache& cache = cache_for(slot);
-  if (!cache_matches(cache, patterns)) forget_classes(cache, patterns);
-
-  auto known = cache.classes.find(agent);
-  if (known == cache.classes.end()) {
-    if (cache.classes.size() >= kCacheLimit) cache.classes.clear();
-    known = cache.classes.emplace(std::string(agent), find_class(patterns, agent)).first;
+  const int side = cache_side(slot);
+  PatternShape& shape = class_cache.shapes[side];
+  if (!same_shape(shape, patterns)) {
+    forget_agents();
+    shape = shape_of(patterns);
   }
-  if (!known->second.unknown) return known->second.class_text;
+  CachedClass& cached = classes_of(agent).classes[side];
+  if (!cached.found) cached = find_class(patterns, agent);
+  if (!cached.unknown) return cached.class_text;
   count_unknown_agent(slot, agent);
   return hosts_line(7);
 }

@@ -187,6 +187,24 @@ TEST_F(AgentClassTest, PatternsChangedOutsideTheLoaderAreNoticed) {
   EXPECT_EQ(classify_agent(kBrowserPatterns, "Foo/1"), "Foo/1");
 }
 
+TEST_F(AgentClassTest, ClassesStayRightBeyondManyDistinctAgents) {
+  load_browsers("Known/\n");
+  stage_request(1);
+  constexpr int kAgents = 70000;  // more than are remembered at a time
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < kAgents; ++i) {
+      const std::string number = std::to_string(i);
+      ASSERT_EQ(classify_agent(kBrowserPatterns, "Known/" + number + " x"), "Known/" + number + " x");
+      if (i % 7 == 0) {
+        ASSERT_EQ(classify_agent(kBrowserPatterns, "Other/" + number), "unknown");
+      }
+    }
+  }
+  const CountedList& unknown = list_snapshot(kUnknownBrowsers);
+  EXPECT_EQ(unknown.count, (kAgents + 6) / 7);
+  EXPECT_EQ(unknown.total_hits, 2u * unknown.count);
+}
+
 TEST_F(AgentClassTest, LongClassIsCutAt255Bytes) {
   load_browsers("X/\n");
   const std::string agent = "X/" + std::string(300, 'v');
