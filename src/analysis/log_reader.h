@@ -53,7 +53,8 @@ void close_log();
 // the file has no more records. Every line is one record candidate: a line of
 // exactly eleven tokens is a record; an empty or blanks-only line is skipped
 // silently; any other line is skipped with a "!" on the console and a
-// "Malformed line" error-log entry. A read failure ends the run (status 74).
+// "Malformed line" error-log entry. A line feed always ends the line, also
+// inside a quoted text left open. A read failure ends the run (status 74).
 int read_record();
 
 // Number of a three-letter English month abbreviation, 0 when unknown.
