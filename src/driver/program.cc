@@ -102,6 +102,7 @@ void reset_all_state() {
   reset_error_log();
   reset_lists();
   reset_analysis();
+  reset_log_reader();
   reset_results();
   reset_hosts();
   reset_report();
