@@ -191,7 +191,8 @@ void load_agent_list(int slot) {
   const bool browsers = slot == kBrowserPatterns;
   console_write(messages_line(browsers ? 38 : 39));
   console_write(" ");
-  for (std::string& line : read_text_lines(browsers ? settings.browser_file : settings.opsys_file)) {
+  for (std::string& line :
+       read_text_lines(browsers ? settings.browser_file : settings.opsys_file)) {
     if (is_comment_line(line)) continue;
     entry.key = std::move(line);
     list_add(slot);

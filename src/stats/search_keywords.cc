@@ -16,10 +16,10 @@ inline constexpr int kSearchPhrases = 16;
 // order matters: a query holding several of them gives the phrase of the one
 // that stands first here, wherever it stands in the query.
 constexpr std::array<std::string_view, 28> kSearchKeys = {
-    "q=",        "s=",       "as_q=",   "ask=",    "general=", "key=",         "Keywords=",
-    "keywords=", "keyword=", "MT=",     "p=",      "qr=",      "qry=",         "qs=",
-    "qt=",       "query=",   "QUERY=",  "SearchTerms=", "search=", "soegord=", "srch=",
-    "string=",   "su=",      "szukaj=", "terms=",  "uri=",     "url=",         "words=",
+    "q=",        "s=",       "as_q=",   "ask=",         "general=", "key=",     "Keywords=",
+    "keywords=", "keyword=", "MT=",     "p=",           "qr=",      "qry=",     "qs=",
+    "qt=",       "query=",   "QUERY=",  "SearchTerms=", "search=",  "soegord=", "srch=",
+    "string=",   "su=",      "szukaj=", "terms=",       "uri=",     "url=",     "words=",
 };
 
 constexpr std::string_view kScheme = "http://";
