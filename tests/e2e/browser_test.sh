@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Opens every page of two runs in headless Chromium and follows their links:
+# the bundled example, and a run over log data full of markup and script.
+# Usage: browser_test.sh <sorvik binary> <source dir>
+set -euo pipefail
+
+binary=$(realpath "$1")
+source_dir=$(realpath "$2")
+helper="$(dirname "$(realpath "$0")")/browser_pages.py"
+
+browser=$(command -v chromium || command -v chromium-browser || true)
+if [ -z "$browser" ]; then
+  if [ "${CI:-}" = "true" ]; then
+    echo "FAIL: chromium is not installed; the browser test cannot run (apt-get install chromium)"
+    exit 1
+  fi
+  echo "skipped: chromium is not installed"
+  exit 0
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/sorvik-browser-test-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# Runs the program in folder $1 with configuration $2; "J" answers the question
+# asked when name resolution does not work, the line end the final key wait.
+run_sorvik() {
+  local status=0
+  (cd "$1" && printf 'J\n' | "$binary" "$2" >console.txt 2>&1) || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "FAIL: sorvik ended with status $status in $1:"
+    tail -n 20 "$1/console.txt"
+    exit 1
+  fi
+}
+
+# The bundled example, run from a copy so that nothing is written into the
+# source tree.
+mkdir -p "$work/example"
+cp -R "$source_dir/examples" "$work/example/examples"
+mkdir -p "$work/example/out/reports" "$work/example/out/html"
+run_sorvik "$work/example" examples/sorvik.conf
+
+python3 "$helper" hostile "$work/hostile" "$source_dir/examples"
+run_sorvik "$work/hostile" sorvik.conf
+
+failed=0
+python3 "$helper" check "$browser" "$work/example" examples/sorvik.conf || failed=1
+python3 "$helper" check "$browser" "$work/hostile" sorvik.conf --hostile || failed=1
+exit "$failed"
