@@ -1,5 +1,6 @@
 #include "driver/program.h"
 
+#include <exception>
 #include <new>
 
 #include "analysis/log_file_selection.h"
@@ -142,6 +143,10 @@ int run_program(const std::vector<std::string>& arguments) {
   } catch (const std::bad_alloc&) {
     console_finish_line();
     console_line("Out of memory: the run is stopped.");
+    return kExitIoError;
+  } catch (const std::exception& failure) {
+    console_finish_line();
+    console_line(std::string("Internal error: ") + failure.what());
     return kExitIoError;
   }
 }
