@@ -143,11 +143,11 @@ int run_program(const std::vector<std::string>& arguments) {
   } catch (const std::bad_alloc&) {
     console_finish_line();
     console_line("Out of memory: the run is stopped.");
-    return kExitIoError;
+    return kExitInternalError;
   } catch (const std::exception& failure) {
     console_finish_line();
     console_line(std::string("Internal error: ") + failure.what());
-    return kExitIoError;
+    return kExitInternalError;
   }
 }
 

@@ -15,6 +15,7 @@ inline constexpr int kExitTooManyArguments = 2;
 inline constexpr int kExitFileNotCreated = 3;  // configuration missing or report not created
 inline constexpr int kExitBadTime = 4;
 inline constexpr int kExitBadSize = 5;         // also an unknown language group
+inline constexpr int kExitInternalError = 70;  // out of memory or an unexpected failure
 inline constexpr int kExitIoError = 74;
 inline constexpr int kExitLocked = 75;
 
