@@ -102,6 +102,7 @@ void reset_all_state() {
   reset_message_table();
   reset_error_log();
   reset_lists();
+  reset_agent_class_cache();
   reset_analysis();
   reset_log_reader();
   reset_results();
