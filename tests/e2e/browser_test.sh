@@ -40,10 +40,18 @@ cp -R "$source_dir/examples" "$work/example/examples"
 mkdir -p "$work/example/out/reports" "$work/example/out/html"
 run_sorvik "$work/example" examples/sorvik.conf
 
+# The hostile run is run twice; before the second run the page of a complete
+# week is deleted, so the index page must show that week without a link.
 python3 "$helper" hostile "$work/hostile" "$source_dir/examples"
+run_sorvik "$work/hostile" sorvik.conf
+rm "$work/hostile/html/2026w10.html"
 run_sorvik "$work/hostile" sorvik.conf
 
 failed=0
+if ! grep -q '^<TR><TD ALIGN=LEFT>2026</TD><TD ALIGN=RIGHT>10</TD>' "$work/hostile/html/index.html"; then
+  echo "FAIL: index.html does not show the week of the deleted page without a link"
+  failed=1
+fi
 python3 "$helper" check "$browser" "$work/example" examples/sorvik.conf || failed=1
 python3 "$helper" check "$browser" "$work/hostile" sorvik.conf --hostile || failed=1
 exit "$failed"
