@@ -87,7 +87,7 @@ fi
 
 lines=$(cat "$work"/logs/access.* | wc -l)
 # Each period end prints "IPs: <total>..." when it looked addresses up.
-lookups=$(grep -ao 'IPs: [0-9]*' console.txt | awk '{ sum += $2 } END { print sum + 0 }')
+lookups=$({ grep -ao 'IPs: [0-9]*' console.txt || true; } | awk '{ sum += $2 } END { print sum + 0 }')
 awk -v lines="$lines" -v start="$start" -v end="$end" -v peak="$peak_kb" \
     -v lookups="$lookups" 'BEGIN {
   seconds = end - start

@@ -161,6 +161,9 @@ void count_request(const RequestInfo& info) {
 
   entry.key.assign(record.field[1]);
   const bool new_client = list_add(kClients);
+  // Only the client list's extra (the client's latest page) is ever read, so
+  // the other lists are spared a copy of the path on every add.
+  entry.extra.clear();
   if (new_client && info.is_page) add_key(kEntryPages, info.path);
 
   add_key(kFiles, info.path);
@@ -180,14 +183,15 @@ void count_request(const RequestInfo& info) {
   add_key(kStatusCodes, record.field[7]);
   if (record.field[7] == "404") add_key(kNotFound, info.path);
 
-  entry.key = agent_name(record.field[11]);
+  // Assigned, not moved, so that the staged key keeps its capacity.
+  entry.key.assign(agent_name(record.field[11]));
   list_add(kAgentNames);
 
   // An unknown agent is also counted in list 25 or 26 with values of its
   // own; classify_agent hands the request's staged values back afterwards.
-  entry.key = classify_agent(kBrowserPatterns, record.field[11]);
+  entry.key.assign(classify_agent(kBrowserPatterns, record.field[11]));
   list_add(kBrowsers);
-  entry.key = classify_agent(kOpsysPatterns, record.field[11]);
+  entry.key.assign(classify_agent(kOpsysPatterns, record.field[11]));
   list_add(kOperatingSystems);
 
   add_key(kHours, chars_at(record.field[4], 14, 15));
