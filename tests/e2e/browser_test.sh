@@ -38,6 +38,8 @@ run_sorvik() {
 mkdir -p "$work/example"
 cp -R "$source_dir/examples" "$work/example/examples"
 mkdir -p "$work/example/out/reports" "$work/example/out/html"
+python3 "$source_dir/examples/make_host_cache.py" "$source_dir"/examples/logs/access.* \
+  > "$work/example/out/host.dat"
 run_sorvik "$work/example" examples/sorvik.conf
 
 # The hostile run is run twice; before the second run the page of a complete
