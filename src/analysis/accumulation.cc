@@ -93,21 +93,32 @@ void count_referrer(const LogRecord& record) {
   if (!extract_search_keyword(referrer)) add_key(kExternalReferrers, referrer);
 }
 
-// The top-level domain of a named client key, in lower case; clients without
-// a host name (their key ends in ")") count under one common text.
-std::string domain_of(const std::string& key) {
-  std::string domain;
+// The top-level domain of a named client key, in lower case, into `domain`;
+// clients without a host name (their key ends in ")") count under one common
+// text.
+void domain_of(const std::string& key, std::string& domain) {
   if (!key.empty() && key.back() == ')') {
-    domain = messages_line(9);
+    domain.assign(messages_line(9));
   } else {
     // The search starts before the last character, so a trailing "." is kept.
     const std::size_t dot = key.size() < 2 ? std::string::npos : key.rfind('.', key.size() - 2);
-    domain = dot == std::string::npos ? key : key.substr(dot + 1);
+    domain.assign(dot == std::string::npos ? std::string_view(key)
+                                           : std::string_view(key).substr(dot + 1));
   }
   for (char& c : domain) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  return domain;
+}
+
+// Stages a client's totals under another key for the lists derived from the
+// client list. The derived lists never read their extras.
+void stage_client(const ListEntry& client) {
+  EntryValues& entry = lists.current_entry;
+  entry.extra.clear();
+  entry.hits = client.hits;
+  entry.kbytes = client.kbytes;
+  entry.time = client.time;
+  entry.visits = client.visits;
 }
 
 std::string period_title(const std::string& number_text, const std::string& year_text, int mode) {
@@ -207,16 +218,21 @@ void flush_period(const std::string& page_name, const std::string& number_text,
   write_top_table(kClients, kByKbytes);
 
   // The derived lists walk the clients in the order the last table left them.
+  // The entries are read in place: copying each one into current_entry
+  // would cost more than the adds themselves.
   const int32_t clients = list_snapshot(kClients).count;
   for (int32_t i = 1; i <= clients; ++i) {
-    if (list_fetch(kClients, i) && lists.current_entry.visits > 1) list_add(kRepeatClients);
+    const ListEntry* client = list_entry_at(kClients, i);
+    if (client->visits <= 1) continue;
+    lists.current_entry = *client;
+    list_add(kRepeatClients);
   }
   write_top_table(kRepeatClients, kByVisits);
 
   for (int32_t i = 1; i <= clients; ++i) {
-    if (!list_fetch(kClients, i)) break;
-    std::string domain = domain_of(lists.current_entry.key);
-    lists.current_entry.key.swap(domain);
+    const ListEntry* client = list_entry_at(kClients, i);
+    stage_client(*client);
+    domain_of(client->key, lists.current_entry.key);
     list_add(kDomains);
   }
   write_top_table(kDomains, kByHits);
@@ -231,10 +247,11 @@ void flush_period(const std::string& page_name, const std::string& number_text,
   write_top_table(kEntryPages, kByHits);
 
   for (int32_t i = 1; i <= clients; ++i) {
-    if (!list_fetch(kClients, i)) break;
+    const ListEntry* client = list_entry_at(kClients, i);
     // The exit page is the client's latest page, kept as the entry's extra.
+    stage_client(*client);
     lists.current_entry.hits = 1;
-    lists.current_entry.key = lists.current_entry.extra;
+    lists.current_entry.key.assign(client->extra);
     list_add(kExitPages);
   }
   write_top_table(kExitPages, kByHits);
