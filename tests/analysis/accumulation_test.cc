@@ -165,17 +165,25 @@ TEST_F(AccumulationTest, FirstRequestThatIsNoPageGivesNoEntryPage) {
   EXPECT_EQ(list_snapshot(1).entries[0].hits, 2u);
 }
 
-TEST_F(AccumulationTest, ImagesAreSortedByExtension) {
-  count(image("/a.gif", ".GIF"));
-  count(image("/b.jpeg", ".JPE"));
-  count(image("/c.jp", ".JP"));
-  count(image("/d.png", ".PNG"));
-  count(image("/e.gifx", ".GIF"));
+TEST_F(AccumulationTest, OtherFilesAreSortedByExtensionAndTheirReferrersIgnored) {
+  const std::vector<std::pair<const char*, const char*>> files = {{"/a.gif", ".GIF"},
+                                                                  {"/b.jpeg", ".JPE"},
+                                                                  {"/c.jp", ".JP"},
+                                                                  {"/d.png", ".PNG"},
+                                                                  {"/e.gifx", ".GIF"}};
+  const char* referrers[] = {"http://www.example.org/x.html", "http://other.example/",
+                             "http://g.example/s?q=x", "-", "-"};
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    Request r = image(files[i].first, files[i].second);
+    r.referrer = referrers[i];
+    count(r);
+  }
   EXPECT_EQ(keys(8), (Keys{"/a.gif", "/e.gifx"}));
   EXPECT_EQ(keys(7), (Keys{"/b.jpeg", "/c.jp"}));
   EXPECT_EQ(list_snapshot(6).count, 0);
   EXPECT_EQ(list_snapshot(5).count, 5);
   EXPECT_EQ(keys(4), Keys{"/"});
+  for (int slot = 13; slot <= 16; ++slot) EXPECT_EQ(list_snapshot(slot).count, 0) << slot;
 }
 
 TEST_F(AccumulationTest, ReferrersOfPagesAreInternalSearchOrExternal) {
@@ -190,16 +198,6 @@ TEST_F(AccumulationTest, ReferrersOfPagesAreInternalSearchOrExternal) {
   EXPECT_EQ(keys(14), Keys{"HTTP://www.example.org/x.html"});
   EXPECT_EQ(keys(15), Keys{"http://www.google.com"});
   EXPECT_EQ(keys(16), Keys{"log report"});
-}
-
-TEST_F(AccumulationTest, ReferrersOfOtherFilesAreNotCounted) {
-  Request r = image("/a.jpg", ".JPG");
-  for (const char* referrer :
-       {"http://www.example.org/x.html", "http://other.example/", "http://g.example/s?q=x", "-"}) {
-    r.referrer = referrer;
-    count(r);
-  }
-  for (int slot = 13; slot <= 16; ++slot) EXPECT_EQ(list_snapshot(slot).count, 0) << slot;
 }
 
 TEST_F(AccumulationTest, NotFoundPathsAreCountedOnlyFor404) {

@@ -120,7 +120,9 @@ TEST_F(ResultFileTest, MalformedLinesAreReportedAndSkipped) {
              "2002w21: complete, files=1, kBytes=2, log=a.21\n"
              "2002w2: complete, files=1, kBytes=2, visits=3, log=a.2\n"
              "2002y: complete, files=1, kBytes=2, visits=3, log=a.2\n"
-             "2002w22: complete, files=5, kBytes=6, visits=7, log=a.22\n");
+             "2002w22: complete, files=5, kBytes=6, visits=7, log=a.22\n"
+             "2002w23: incomplete, files=1, kBytes=1, visits=1, log=a.23\n"
+             "2002w24: incomplete, files=1, kBytes=1, visits=1, log=a.24\n");
   read_results();
   EXPECT_EQ(take_console_output(),
             "Reading results "
@@ -139,14 +141,17 @@ TEST_F(ResultFileTest, MalformedLinesAreReportedAndSkipped) {
                 entry("Incomplete info 2002w21: complete, files=1, kBytes=2, log=a.21") +
                 entry("Incorrect line: 2002w2: complete, files=1, kBytes=2, visits=3, log=a.2") +
                 entry("Incorrect line: 2002y: complete, files=1, kBytes=2, visits=3, log=a.2"));
-  // The open period before any section names no run mode and is ignored.
-  for (int mode = 1; mode <= 3; ++mode) EXPECT_EQ(results.start_file[mode], "");
+  // The open period before any section is ignored, and so is every open
+  // period after the first of a section.
+  EXPECT_EQ(results.start_file[2], "");
+  EXPECT_EQ(results.start_file[3], "a.23");
+  EXPECT_EQ(results.open_period[3], "2002w23");
   EXPECT_EQ(names(3), std::vector<std::string>{"2002w22"});
 }
 
 TEST_F(ResultFileTest, FiguresAndLogAreReadAtTheirMarkers) {
   write_file("results.txt",
-             "{ Monthes }\n"
+             "{ Weeks, Monthes }\n"  // the first name in table order wins
              "2002m01: complete, files=  12, kBytes=x9, visits=007, log= access log 3 \n"
              "2002m02: complete, files=3, kBytes=18446744073709551617, visits=1, log=b\n");
   read_results();
@@ -172,28 +177,6 @@ TEST_F(ResultFileTest, LaterDuplicateReplacesValuesAtTheFirstPosition) {
   EXPECT_EQ(first.kbytes, 8);
   EXPECT_EQ(first.visits, 7);
   EXPECT_EQ(first.log, "b.21");
-}
-
-TEST_F(ResultFileTest, SectionsAreFoundBySubstringInTableOrder) {
-  write_file("results.txt",
-             "{ Weeks and Monthes }\n"
-             "2002m01: complete, files=1, kBytes=1, visits=1, log=a\n"
-             "{Years, any text}\n"
-             "2002y: complete, files=1, kBytes=1, visits=1, log=a\n");
-  read_results();
-  EXPECT_EQ(names(2), std::vector<std::string>{"2002m01"});
-  EXPECT_EQ(names(1), std::vector<std::string>{"2002y"});
-}
-
-TEST_F(ResultFileTest, OnlyTheFirstOpenPeriodOfASectionCounts) {
-  write_file("results.txt",
-             "{ Weeks }\n"
-             "2002w23: incomplete, files=1, kBytes=1, visits=1, log=a.23\n"
-             "2002w24: incomplete, files=1, kBytes=1, visits=1, log=a.24\n");
-  read_results();
-  EXPECT_EQ(results.start_file[3], "a.23");
-  EXPECT_EQ(results.open_period[3], "2002w23");
-  EXPECT_TRUE(results.result_lists[3].empty());
 }
 
 TEST_F(ResultFileTest, RecordResultTakesTheListTotalsAndUpdatesInPlace) {
