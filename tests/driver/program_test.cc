@@ -1,0 +1,222 @@
+// Whole runs of the analyzer, in process: a scripted resolver and a fixed
+// clock make every byte of the console and of every written file repeatable,
+// so two consecutive runs over a small log folder are compared with golden
+// transcripts (tests/driver/golden/). Set SORVIK_UPDATE_GOLDEN=1 to rewrite
+// them after an intended change, and read the difference before committing.
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "driver/program.h"
+#include "driver/run_stop.h"
+#include "support/fake_resolver.h"
+#include "support/test_support.h"
+
+namespace sorvik {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kSource = SORVIK_SOURCE_DIR;
+
+const char kConfiguration[] =
+    "# Test run: every output below out/\n"
+    "logfiles=logs/access.*\n"
+    "targetdir=out/reports\n"
+    "htmldir=out/html\n"
+    "Lang_file=" SORVIK_SOURCE_DIR "/examples/english.lng\n"
+    "Browser=out/browsers.lst\n"
+    "OpSys=out/opsys.lst\n"
+    "Results=out/results.txt\n"
+    "Errlogfile=out/errlog.txt\n"
+    "Host_file=out/host.dat\n"
+    "Host_Url=www.example.org\n"
+    "Analyse_Years=yes\n"
+    "html_tables=5\n"
+    "no_html_week=yes\n"
+    "no_html_year=yes\n";
+
+// One access-log line in the eleven-field format.
+std::string log_line(const std::string& client, const std::string& time,
+                     const std::string& request, const std::string& status,
+                     const std::string& size, const std::string& referrer,
+                     const std::string& agent) {
+  return client + " - - [" + time + " +0100] \"" + request + "\" " + status + " " + size +
+         " www.example.org \"" + referrer + "\" \"" + agent + "\"\n";
+}
+
+const char kFirefox[] = "Mozilla/5.0 (X11; Linux x86_64; rv:133.0) Gecko/20100101 Firefox/133.0";
+const char kChrome[] =
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/131.0.0.0 Safari/537.36";
+const char kBot[] = "Mozilla/5.0 (compatible; Googlebot/2.1; +http://www.google.com/bot.html)";
+const char kOdd[] = "FetchThing 0.1 (homebrew)";
+
+// Week 49 of 2026 runs from Monday 30 November: it spans a month boundary.
+std::string week_49() {
+  return log_line("192.0.2.10", "30/Nov/2026:09:15:02", "GET / HTTP/1.1", "200", "5120", "-",
+                  kFirefox) +
+         log_line("192.0.2.10", "30/Nov/2026:09:15:03", "GET /img/logo.gif HTTP/1.1", "200",
+                  "2048", "http://www.example.org/", kFirefox) +
+         log_line("192.0.2.10", "30/Nov/2026:10:05:00", "GET /docs/guide.html HTTP/1.1", "200",
+                  "10240", "http://www.example.org/", kFirefox) +
+         log_line("198.51.100.7", "30/Nov/2026:23:59:59", "GET /photos/a.jpg HTTP/1.1", "200",
+                  "40000", "http://elsewhere.example/list?x=1&q=ignored", kChrome) +
+         log_line("198.51.100.7", "01/Dec/2026:00:00:10", "GET /docs/ HTTP/1.1", "200", "3000",
+                  "http://search.example/find?q=log+analyzer%21&lang=en", kChrome) +
+         "this line has too few fields\n" +
+         log_line("203.0.113.5", "01/Dec/2026:08:00:00", "GET /missing.html HTTP/1.1", "404",
+                  "-", "-", kBot) +
+         log_line("203.0.113.5", "01/Dec/2026:08:00:01", "POST /cgi-bin/form HTTP/1.1", "200",
+                  "512", "-", kBot) +
+         log_line("192.0.2.10", "02/Dec/2026:12:00:00", "GET /docs/guide.html HTTP/1.1", "304",
+                  "0", "http://other.example/links.html", kFirefox);
+}
+
+std::string week_50() {
+  return log_line("192.0.2.11", "07/Dec/2026:07:30:00", "GET /index.html HTTP/1.1", "200",
+                  "5120", "http://www.example.org/docs/guide.html", kOdd) +
+         log_line("192.0.2.11", "07/Dec/2026:07:31:00", "GET /<script>x</script> HTTP/1.1",
+                  "404", "300", "-", kOdd) +
+         log_line("198.51.100.7", "08/Dec/2026:18:00:00", "GET /docs/guide.html HTTP/1.1", "200",
+                  "10240", "http://search.example/find?query=r%C3%A9sum%E9", kChrome);
+}
+
+std::string week_50_appended() {
+  return log_line("192.0.2.11", "09/Dec/2026:07:30:00", "GET /index.html HTTP/1.1", "599",
+                  "1536", "-", kOdd);
+}
+
+std::string week_51() {
+  return log_line("192.0.2.10", "14/Dec/2026:10:00:00", "GET /docs/guide.html HTTP/1.1", "200",
+                  "10240", "-", kFirefox) +
+         log_line("203.0.113.5", "14/Dec/2026:11:00:00", "GET /robots.txt HTTP/1.1", "200", "70",
+                  "-", kBot);
+}
+
+class ProgramTest : public SorvikTest {
+ protected:
+  void SetUp() override {
+    SorvikTest::SetUp();
+    fs::create_directories("logs");
+    fs::create_directories("out/reports");
+    fs::create_directories("out/html");
+    fs::copy_file(kSource + "/examples/browsers.lst", "out/browsers.lst");
+    fs::copy_file(kSource + "/examples/opsys.lst", "out/opsys.lst");
+    write_file("sorvik.conf", kConfiguration);
+    resolver_.answer("8.8.8.8", "dns.example");
+    resolver_.answer("192.0.2.10", "dsl-10.provider.example.DE");
+    resolver_.answer("198.51.100.7", "gw.campus.example.edu");
+    resolver_.install();
+  }
+
+  // The console and every file below out/, in name order, as one text.
+  std::string transcript() {
+    std::string text = "=== console\n" + take_console_output();
+    std::vector<std::string> paths;
+    for (const auto& item : fs::recursive_directory_iterator("out")) {
+      if (item.is_regular_file()) paths.push_back(item.path().string());
+    }
+    std::sort(paths.begin(), paths.end());
+    for (const std::string& path : paths) {
+      if (path == "out/browsers.lst" || path == "out/opsys.lst") continue;
+      text += "=== " + path + "\n" + read_file(path);
+    }
+    return text;
+  }
+
+  void expect_golden(const std::string& name, const std::string& actual) {
+    const std::string path = kSource + "/tests/driver/golden/" + name;
+    if (std::getenv("SORVIK_UPDATE_GOLDEN") != nullptr) write_file(path, actual);
+    const std::string expected = read_file(path);
+    ASSERT_FALSE(expected.empty()) << "missing golden file " << path;
+    EXPECT_EQ(actual, expected) << "run differs from " << path;
+  }
+
+  FakeResolver resolver_;
+};
+
+TEST_F(ProgramTest, TwoRunsOverGrowingLogsMatchTheirTranscripts) {
+  write_file("logs/access.49", week_49());
+  write_file("logs/access.50", week_50());
+  set_keys("x");
+  ASSERT_EQ(run_program({"sorvik.conf"}), kExitNormal);
+  expect_golden("first_run.txt", transcript());
+
+  // The next run resumes at the open week and month; the closed week 49 and
+  // November keep their pages and result entries.
+  write_file("logs/access.50", week_50() + week_50_appended());
+  write_file("logs/access.51", week_51());
+  set_time(LocalTime{2026, 12, 15, 6, 0, 0, 0});
+  set_keys("x");
+  ASSERT_EQ(run_program({"sorvik.conf"}), kExitNormal);
+  expect_golden("second_run.txt", transcript());
+}
+
+TEST_F(ProgramTest, AnswersToTheDnsQuestion) {
+  write_file("logs/access.49", week_49());
+  resolver_.fail("8.8.8.8");
+
+  // Keys other than J, Y and N are ignored; "n" stops at once without
+  // touching the result or host-name files.
+  set_keys("?xn");
+  EXPECT_EQ(run_program({"sorvik.conf"}), kExitOperatorStop);
+  const std::string stopped = take_console_output();
+  EXPECT_NE(stopped.find("(Y/N) stopped.\n"), std::string::npos) << stopped;
+  EXPECT_EQ(stopped.find("Elapsed"), std::string::npos);
+  EXPECT_FALSE(file_exists("out/results.txt"));
+  EXPECT_FALSE(file_exists("out/host.dat"));
+  const std::string log = read_file("out/errlog.txt");
+  EXPECT_NE(log.find("101112: Warning! DNS not available!\n101112: Stopped by user action!\n"
+                     "***** Ending session 20261207 - 101112 *****\n\n"),
+            std::string::npos)
+      << log;
+
+  // At the end of input the run stops like "N", with its own entry.
+  set_keys("");
+  EXPECT_EQ(run_program({"sorvik.conf"}), kExitOperatorStop);
+  EXPECT_NE(read_file("out/errlog.txt").find("Stopped: no answer at end of input!\n"),
+            std::string::npos);
+
+  // "y" goes on; without a working check the cache is not saved.
+  set_keys("y");
+  take_console_output();
+  EXPECT_EQ(run_program({"sorvik.conf"}), kExitNormal);
+  EXPECT_TRUE(file_exists("out/results.txt"));
+  EXPECT_FALSE(file_exists("out/host.dat"));
+}
+
+TEST_F(ProgramTest, ConfigurationWithoutTargetStillEndsNormally) {
+  write_file("sorvik.conf", "logfiles=logs/access.*\nLang_file=" + kSource +
+                                "/examples/english.lng\nBrowser=out/browsers.lst\n"
+                                "OpSys=out/opsys.lst\nResults=r.txt\nErrlogfile=e.txt\n");
+  EXPECT_EQ(run_program({"sorvik.conf"}), kExitNormal);
+  const std::string console = take_console_output();
+  EXPECT_NE(console.find("Elapsed time in seconds: 0\nPress any key"), std::string::npos)
+      << console;
+  EXPECT_FALSE(file_exists("e.txt"));  // the error log is never opened
+}
+
+TEST_F(ProgramTest, RunThatPassesMidnightCountsOnIntoTheNextDay) {
+  // The clock reads 23:59:59 at the start and 00:00:01 at the end.
+  int readings = 0;
+  clock_source = [&readings]() {
+    return readings++ == 0 ? LocalTime{2026, 12, 7, 23, 59, 59, 0}
+                           : LocalTime{2026, 12, 8, 0, 0, 1, 0};
+  };
+  write_file("sorvik.conf", "Lang_file=" + kSource + "/examples/english.lng\n");
+  EXPECT_EQ(run_program({"sorvik.conf"}), kExitNormal);
+  EXPECT_NE(take_console_output().find("Elapsed time in seconds: 2\n"), std::string::npos);
+}
+
+TEST_F(ProgramTest, IoFailureEndsWithOneLineAndStatus74) {
+  fs::create_directories("conf.d");
+  EXPECT_EQ(run_program({"conf.d"}), kExitIoError);
+  const std::string console = take_console_output();
+  EXPECT_NE(console.find("\nCannot read conf.d: Is a directory\n"), std::string::npos) << console;
+}
+
+}  // namespace
+}  // namespace sorvik
