@@ -76,48 +76,46 @@ void write_group_cell(OutputFile& page, std::size_t rows, std::string_view text)
   write_line(page, "</TD>");
 }
 
-// Rows of the year overview: one year cell per year group, one page cell per
-// page, read with the list letter at character 6 and the sort letter at 7.
-void write_year_rows(OutputFile& page, const std::vector<ListEntry>& run) {
-  std::size_t a = 0;
-  while (a < run.size()) {
-    const std::string_view year = chars_at(run[a].key, 1, 4);
-    std::size_t b = a;
-    while (b + 1 < run.size() && chars_at(run[b + 1].key, 1, 4) == year) ++b;
-    write_html_raw(page, "<TR>");
-    write_group_cell(page, b - a + 1, year);
-    for (std::size_t i = a; i <= b; ++i) {
-      if (i != a) write_html_raw(page, "<TR>");
-      write_page_cell(page, run[i].key, 6, 7);
-      write_line(page, "</TD></TR>");
-    }
-    a = b + 1;
+// The last position, from `a` up to `limit`, of the stretch of entries whose
+// characters `first` to `last` equal those of entry `a`.
+std::size_t stretch_end(const std::vector<ListEntry>& run, std::size_t a, std::size_t limit,
+                        std::size_t first, std::size_t last) {
+  const std::string_view shared = chars_at(run[a].key, first, last);
+  std::size_t b = a;
+  while (b + 1 <= limit && chars_at(run[b + 1].key, first, last) == shared) ++b;
+  return b;
+}
+
+// The page cells of entries `from` to `to`, one row each; the first row was
+// opened by its group cells.
+void write_page_rows(OutputFile& page, const std::vector<ListEntry>& run, std::size_t from,
+                     std::size_t to, std::size_t list_at, std::size_t sort_at) {
+  for (std::size_t i = from; i <= to; ++i) {
+    if (i != from) write_html_raw(page, "<TR>");
+    write_page_cell(page, run[i].key, list_at, sort_at);
+    write_line(page, "</TD></TR>");
   }
 }
 
-// Rows of the week and month overviews: year groups split into number groups
-// (characters 6 and 7), page letters at characters 8 and 9.
-void write_numbered_rows(OutputFile& page, const std::vector<ListEntry>& run) {
-  std::size_t a = 0;
-  while (a < run.size()) {
-    const std::string_view year = chars_at(run[a].key, 1, 4);
-    std::size_t b = a;
-    while (b + 1 < run.size() && chars_at(run[b + 1].key, 1, 4) == year) ++b;
+// Rows of an overview page: one year cell per year group (characters 1 to 4).
+// Year pages read their letters at characters 6 and 7; week and month pages
+// split each year group into number groups (characters 6 and 7) and read
+// their letters at characters 8 and 9.
+void write_overview_rows(OutputFile& page, const std::vector<ListEntry>& run, bool numbered) {
+  for (std::size_t a = 0; a < run.size();) {
+    const std::size_t b = stretch_end(run, a, run.size() - 1, 1, 4);
     write_html_raw(page, "<TR>");
-    write_group_cell(page, b - a + 1, year);
-    std::size_t s = a;
-    while (s <= b) {
-      const std::string_view number = chars_at(run[s].key, 6, 7);
-      std::size_t t = s;
-      while (t + 1 <= b && chars_at(run[t + 1].key, 6, 7) == number) ++t;
-      if (s != a) write_html_raw(page, "<TR>");
-      write_group_cell(page, t - s + 1, number);
-      for (std::size_t i = s; i <= t; ++i) {
-        if (i != s) write_html_raw(page, "<TR>");
-        write_page_cell(page, run[i].key, 8, 9);
-        write_line(page, "</TD></TR>");
+    write_group_cell(page, b - a + 1, chars_at(run[a].key, 1, 4));
+    if (!numbered) {
+      write_page_rows(page, run, a, b, 6, 7);
+    } else {
+      for (std::size_t s = a; s <= b;) {
+        const std::size_t t = stretch_end(run, s, b, 6, 7);
+        if (s != a) write_html_raw(page, "<TR>");
+        write_group_cell(page, t - s + 1, chars_at(run[s].key, 6, 7));
+        write_page_rows(page, run, s, t, 8, 9);
+        s = t + 1;
       }
-      s = t + 1;
     }
     a = b + 1;
   }
@@ -140,28 +138,25 @@ void write_index_row(OutputFile& page, int mode, const ResultEntry& entry) {
   const std::string& period = entry.name;
   const std::string link = cut_text(period + ".html");
   const bool has_page = path_exists(html_path(link));
-  write_html_raw(page, "<TR><TD ALIGN=LEFT>");
-  if (mode == 1) {
+  // The period's number (the year for year periods) links to its page.
+  const auto write_linked = [&](std::string_view text) {
     if (has_page) {
       write_html_raw(page, "<A HREF=\"");
       write_html_escaped(page, link);
       write_html_raw(page, "\">");
     }
-    write_html_escaped(page, chars_at(period, 1, 4));
+    write_html_escaped(page, text);
     if (has_page) write_html_raw(page, "</A>");
-    write_html_raw(page, "</TD><TD ALIGN=RIGHT>");
+  };
+  write_html_raw(page, "<TR><TD ALIGN=LEFT>");
+  if (mode == 1) {
+    write_linked(chars_at(period, 1, 4));
   } else {
     write_html_escaped(page, chars_at(period, 1, 4));
     write_html_raw(page, "</TD><TD ALIGN=RIGHT>");
-    if (has_page) {
-      write_html_raw(page, "<A HREF=\"");
-      write_html_escaped(page, link);
-      write_html_raw(page, "\">");
-    }
-    write_html_escaped(page, chars_at(period, 6, 7));
-    if (has_page) write_html_raw(page, "</A>");
-    write_html_raw(page, "</TD><TD ALIGN=RIGHT>");
+    write_linked(chars_at(period, 6, 7));
   }
+  write_html_raw(page, "</TD><TD ALIGN=RIGHT>");
   write_html_raw(page, format_thousands(entry.files));
   write_html_raw(page, "</TD><TD ALIGN=RIGHT>");
   write_html_raw(page, format_thousands(entry.kbytes));
@@ -250,12 +245,7 @@ void write_mode_overview_page(char letter, const std::string& heading) {
   if (letter == 'w') write_html_raw(page, html_line(36) + "&nbsp;</TH><TH>&nbsp;");
   write_line(page, html_line(45) + "&nbsp;</TH></TR>");
 
-  const std::vector<ListEntry> run = select_run(letter);
-  if (letter == 'y') {
-    write_year_rows(page, run);
-  } else {
-    write_numbered_rows(page, run);
-  }
+  write_overview_rows(page, select_run(letter), letter != 'y');
 
   write_line(page, "</TABLE>");
   write_back_to_top(page);
