@@ -51,14 +51,32 @@ std::vector<std::string> read_text_lines(const std::string& path) {
   return lines;
 }
 
+namespace {
+
+// Below the size that the allocator serves by mapping fresh pages, so that
+// opening and closing many files stays cheap.
+constexpr std::size_t kOutputBuffer = 64 * 1024;
+
+// Must run before the first write to the new stream.
+void give_buffer(OutputFile& file) {
+  file.buffer = std::make_unique_for_overwrite<char[]>(kOutputBuffer);
+  std::setvbuf(file.handle, file.buffer.get(), _IOFBF, kOutputBuffer);
+}
+
+}  // namespace
+
 OutputFile::OutputFile(OutputFile&& other) noexcept
-    : handle(std::exchange(other.handle, nullptr)), path(std::move(other.path)) {}
+    : handle(std::exchange(other.handle, nullptr)),
+      path(std::move(other.path)),
+      buffer(std::move(other.buffer)) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
     if (handle != nullptr) std::fclose(handle);
     handle = std::exchange(other.handle, nullptr);
     path = std::move(other.path);
+    // Replaced only now: the closed stream may have used the old buffer.
+    buffer = std::move(other.buffer);
   }
   return *this;
 }
@@ -76,6 +94,7 @@ bool try_create_output(const std::string& path, OutputFile& file, int& error_num
   file = OutputFile{};
   file.handle = handle;
   file.path = path;
+  give_buffer(file);
   return true;
 }
 
@@ -91,6 +110,7 @@ OutputFile append_output(const std::string& path) {
   file.handle = std::fopen(path.c_str(), "ab");
   if (file.handle == nullptr) stop_on_io_error("open", path, errno);
   file.path = path;
+  give_buffer(file);
   return file;
 }
 

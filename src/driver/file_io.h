@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,9 @@ std::vector<std::string> read_text_lines(const std::string& path);
 struct OutputFile {
   std::FILE* handle = nullptr;
   std::string path;
+  // The stream's buffer: reports are written in many small pieces, and the
+  // library's default buffer would turn them into many small writes.
+  std::unique_ptr<char[]> buffer;
 
   OutputFile() = default;
   OutputFile(const OutputFile&) = delete;
