@@ -50,18 +50,56 @@ void write_table_page_head(OutputFile& file, const std::string& period) {
   write_line(file, "</H2>");
 }
 
+// Makes the lines of dotted_entry_lines and hands each one to `emit`;
+// `line` is working space that keeps its capacity from call to call.
+template <typename Emit>
+void build_dotted_entry_lines(std::string_view key, int64_t number, std::string_view caption,
+                              std::string& line, Emit&& emit) {
+  // Deliberately not cut at 255 bytes: a long key must not lose its number.
+  const std::string t = format_thousands(number);
+  line.assign(key);
+  line += " . ";
+  line += t;
+  std::size_t p = key.size() + 2;  // 1-based position of the leader's dot
+  const std::size_t q = t.size() + 2;
+  while (line.size() > kDottedWidth) {
+    const std::size_t piece = kDottedWidth - q;
+    emit(std::string_view(line).substr(0, piece));
+    line.replace(0, piece, "   ");
+    p = p - piece + 3;
+  }
+  if (line.size() < kDottedWidth) line.insert(p - 1, kDottedWidth - line.size(), '.');
+  line += ' ';
+  line.append(caption);
+  emit(std::string_view(line).substr(0, kTextLimit));
+}
+
+// The text section holds every entry of the list, so its lines are built in
+// one reused buffer and written in large blocks instead of line by line.
 void write_text_section(int slot, int k, const CountedList& list) {
   OutputFile& file = report.period_text_file;
   write_line(file, std::to_string(list.count) + " " + list.title + sort_caption(k));
   const std::string caption = value_caption(k);
+  constexpr std::size_t kBlock = 64 * 1024;
+  std::string block;
+  block.reserve(kBlock + 1024);
+  std::string scratch;
+  const auto emit = [&](std::string_view line) {
+    block.append(line);
+    block += '\n';
+  };
   for (int64_t i = 1; i <= list.count; ++i) {
-    list_fetch(slot, i);
-    const EntryValues& entry = lists.current_entry;
+    const ListEntry& entry = *list_entry_at(slot, i);
     const int64_t v = sort_value(k, entry.hits, entry.kbytes, entry.visits);
-    for (const std::string& line : dotted_entry_lines(entry.key, v, caption)) {
-      write_line(file, line);
+    build_dotted_entry_lines(entry.key, v, caption, scratch, emit);
+    if (block.size() >= kBlock) {
+      write_text(file, block);
+      block.clear();
     }
   }
+  write_text(file, block);
+  // The lines used to be made from fetched entries; the last one stays staged.
+  if (list.count >= 1) list_fetch(slot, list.count);
   write_line(file, "---");
 }
 
@@ -124,24 +162,10 @@ std::string value_caption(int k) {
 
 std::vector<std::string> dotted_entry_lines(std::string_view key, int64_t number,
                                             std::string_view caption) {
-  // Deliberately not cut at 255 bytes: a long key must not lose its number.
-  const std::string t = format_thousands(number);
-  std::string line(key);
-  line += " . ";
-  line += t;
-  std::size_t p = key.size() + 2;  // 1-based position of the leader's dot
-  const std::size_t q = t.size() + 2;
   std::vector<std::string> lines;
-  while (line.size() > kDottedWidth) {
-    const std::size_t piece = kDottedWidth - q;
-    lines.push_back(line.substr(0, piece));
-    line = "   " + line.substr(piece);
-    p = p - piece + 3;
-  }
-  if (line.size() < kDottedWidth) line.insert(p - 1, kDottedWidth - line.size(), '.');
-  line += ' ';
-  line.append(caption);
-  lines.push_back(cut_text(line));
+  std::string scratch;
+  build_dotted_entry_lines(key, number, caption, scratch,
+                           [&](std::string_view line) { lines.emplace_back(line); });
   return lines;
 }
 
