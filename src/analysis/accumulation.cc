@@ -170,29 +170,54 @@ void count_request(const RequestInfo& info) {
   EntryValues& entry = lists.current_entry;
   stage_request(info);
 
+  // The lists that outgrow the processor caches are asked for their buckets
+  // and then their entries before any add, so that the loads overlap.
+  const std::string_view directory = directory_of(info.path);
+  const bool not_found = record.field[7] == "404";
+  int path_list = 0;
+  if (info.is_page) {
+    path_list = kPages;
+  } else if (info.extension == ".GIF") {
+    path_list = kGifImages;
+  } else if (info.extension.compare(0, 3, ".JP") == 0) {
+    path_list = kJpegImages;
+  }
+  const uint32_t client_hash = list_key_hash(record.field[1]);
+  const uint32_t path_hash = list_key_hash(info.path);
+  const uint32_t directory_hash = list_key_hash(directory);
+  list_prefetch_bucket(kClients, client_hash);
+  list_prefetch_bucket(kFiles, path_hash);
+  if (path_list != 0) list_prefetch_bucket(path_list, path_hash);
+  list_prefetch_bucket(kDirectories, directory_hash);
+  if (not_found) list_prefetch_bucket(kNotFound, path_hash);
+  list_prefetch_entry(kClients, client_hash);
+  list_prefetch_entry(kFiles, path_hash);
+  if (path_list != 0) list_prefetch_entry(path_list, path_hash);
+  list_prefetch_entry(kDirectories, directory_hash);
+  if (not_found) list_prefetch_entry(kNotFound, path_hash);
+
   entry.key.assign(record.field[1]);
-  const bool new_client = list_add(kClients);
+  const bool new_client = list_add_hashed(kClients, client_hash);
   // Only the client list's extra (the client's latest page) is ever read, so
   // the other lists are spared a copy of the path on every add.
   entry.extra.clear();
-  if (new_client && info.is_page) add_key(kEntryPages, info.path);
+  entry.key.assign(info.path);
+  if (new_client && info.is_page) list_add_hashed(kEntryPages, path_hash);
 
-  add_key(kFiles, info.path);
-  if (info.is_page) {
-    list_add(kPages);  // the key is still the path
-  } else if (info.extension == ".GIF") {
-    list_add(kGifImages);
-  } else if (info.extension.compare(0, 3, ".JP") == 0) {
-    list_add(kJpegImages);
-  }
+  list_add_hashed(kFiles, path_hash);
+  if (path_list != 0) list_add_hashed(path_list, path_hash);
 
-  add_key(kDirectories, directory_of(info.path));
+  entry.key.assign(directory);
+  list_add_hashed(kDirectories, directory_hash);
 
   // Referrers of requests that are not pages are not counted anywhere.
   if (info.is_page) count_referrer(record);
 
   add_key(kStatusCodes, record.field[7]);
-  if (record.field[7] == "404") add_key(kNotFound, info.path);
+  if (not_found) {
+    entry.key.assign(info.path);
+    list_add_hashed(kNotFound, path_hash);
+  }
 
   // Assigned, not moved, so that the staged key keeps its capacity.
   entry.key.assign(agent_name(record.field[11]));

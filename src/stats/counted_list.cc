@@ -248,7 +248,42 @@ void reorder(CountedList& list, int key) {
 
 void reset_lists() { lists = ListState{}; }
 
-bool list_add(int slot) {
+uint32_t list_key_hash(std::string_view key) { return hash_key(key.substr(0, kTextLimit)); }
+
+void list_prefetch_bucket(int slot, uint32_t hash) {
+  const CountedList* list = slot_list(slot);
+  if (list == nullptr || !list->index.valid || list->index.buckets.empty()) return;
+  const std::vector<IndexBucket>& buckets = list->index.buckets;
+  __builtin_prefetch(&buckets[hash & (buckets.size() - 1)]);
+}
+
+namespace {
+
+// The first entry that the bucket run of `hash` names for it, or nullptr.
+const ListEntry* entry_for_hash(int slot, uint32_t hash) {
+  const CountedList* list = slot_list(slot);
+  if (list == nullptr || !list->index.valid || list->index.buckets.empty()) return nullptr;
+  const std::vector<IndexBucket>& buckets = list->index.buckets;
+  const std::size_t mask = buckets.size() - 1;
+  for (std::size_t i = hash & mask; buckets[i].position != 0; i = (i + 1) & mask) {
+    if (buckets[i].hash == hash) return &list->entries[buckets[i].position - 1];
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void list_prefetch_entry(int slot, uint32_t hash) {
+  const ListEntry* entry = entry_for_hash(slot, hash);
+  if (entry == nullptr) return;
+  // An entry spans two cache lines: the key's and the counters'.
+  __builtin_prefetch(entry);
+  __builtin_prefetch(reinterpret_cast<const char*>(entry) + sizeof(ListEntry) - 1);
+}
+
+bool list_add(int slot) { return list_add_hashed(slot, list_key_hash(lists.current_entry.key)); }
+
+bool list_add_hashed(int slot, uint32_t hash) {
   CountedList* list = slot_list(slot);
   if (list == nullptr) return false;
   const EntryValues& current = lists.current_entry;
@@ -257,7 +292,6 @@ bool list_add(int slot) {
 
   ensure_index(*list);
   reserve_one(list->index);
-  const uint32_t hash = hash_key(key);
   const Probe p = probe(*list, key, hash);
   mark_unsorted(*list);
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sorvik {
@@ -82,6 +83,23 @@ void reset_lists();
 // entry was created. Any add puts the list back into the unsorted state. Keys
 // and extras are held cut at 255 bytes. Slots outside 1..26 are ignored.
 bool list_add(int slot);
+
+// The index hash of a key as list_add computes it for lists.current_entry.key
+// (the key cut at 255 bytes).
+uint32_t list_key_hash(std::string_view key);
+
+// list_add for a staged key whose list_key_hash is already known: the same
+// key added to several lists is hashed once.
+bool list_add_hashed(int slot, uint32_t hash);
+
+// Hints for a coming add of a key with this hash. The large lists outgrow
+// the processor caches, and each add waits first for its index bucket, then
+// for its entry; asking for those of several lists ahead lets the waits
+// overlap. list_prefetch_bucket starts loading the bucket where the search
+// begins; list_prefetch_entry, some time later, the entry that bucket run
+// names for the hash. Neither changes anything.
+void list_prefetch_bucket(int slot, uint32_t hash);
+void list_prefetch_entry(int slot, uint32_t hash);
 
 // The n-th entry in list order (from 1), or nullptr.
 const ListEntry* list_entry_at(int slot, int64_t n);
