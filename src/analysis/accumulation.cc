@@ -219,15 +219,15 @@ void count_request(const RequestInfo& info) {
     list_add_hashed(kNotFound, path_hash);
   }
 
-  // Assigned, not moved, so that the staged key keeps its capacity.
-  entry.key.assign(agent_name(record.field[11]));
+  // Written into the staged key, which keeps its capacity.
+  agent_name_into(record.field[11], entry.key);
   list_add(kAgentNames);
 
   // An unknown agent is also counted in list 25 or 26 with values of its
   // own; classify_agent hands the request's staged values back afterwards.
-  entry.key.assign(classify_agent(kBrowserPatterns, record.field[11]));
+  classify_agent_into(kBrowserPatterns, record.field[11], entry.key);
   list_add(kBrowsers);
-  entry.key.assign(classify_agent(kOpsysPatterns, record.field[11]));
+  classify_agent_into(kOpsysPatterns, record.field[11], entry.key);
   list_add(kOperatingSystems);
 
   add_key(kHours, chars_at(record.field[4], 14, 15));

@@ -202,7 +202,7 @@ void load_agent_list(int slot) {
   class_cache.shapes[cache_side(slot)] = shape_of(list_snapshot(slot));
 }
 
-std::string classify_agent(int slot, std::string_view agent) {
+void classify_agent_into(int slot, std::string_view agent, std::string& out) {
   const CountedList& patterns = list_snapshot(slot);
   const int side = cache_side(slot);
   PatternShape& shape = class_cache.shapes[side];
@@ -212,14 +212,32 @@ std::string classify_agent(int slot, std::string_view agent) {
   }
   CachedClass& cached = classes_of(agent).classes[side];
   if (!cached.found) cached = find_class(patterns, agent);
-  if (!cached.unknown) return cached.class_text;
+  if (!cached.unknown) {
+    out.assign(cached.class_text);
+    return;
+  }
   count_unknown_agent(slot, agent);
-  return hosts_line(7);
+  out.assign(hosts_line(7));
+}
+
+std::string classify_agent(int slot, std::string_view agent) {
+  std::string out;
+  classify_agent_into(slot, agent, out);
+  return out;
+}
+
+void agent_name_into(std::string_view agent, std::string& out) {
+  if (agent.size() < 20 && agent.find('(') == std::string_view::npos) {
+    out.assign(agent.substr(0, kTextLimit));
+    return;
+  }
+  out.assign(agent.substr(0, agent.find_first_of(" (")).substr(0, kTextLimit));
 }
 
 std::string agent_name(std::string_view agent) {
-  if (agent.size() < 20 && agent.find('(') == std::string_view::npos) return cut_text(agent);
-  return cut_text(agent.substr(0, agent.find_first_of(" (")));
+  std::string out;
+  agent_name_into(agent, out);
+  return out;
 }
 
 void write_unknown_lists() {

@@ -22,9 +22,16 @@ void load_agent_list(int slot);
 // matches, and the agent is then counted in slot 25 or 26.
 std::string classify_agent(int slot, std::string_view agent);
 
+// classify_agent, with the class assigned to `out` (which keeps its
+// capacity) instead of returned. `out` may be lists.current_entry.key: the
+// count of an unknown agent is made before `out` is assigned.
+void classify_agent_into(int slot, std::string_view agent, std::string& out);
+
 // The agent's name: the whole agent when shorter than 20 bytes without "(",
 // else the text before its first blank or "(".
 std::string agent_name(std::string_view agent);
+// agent_name, assigned to `out`.
+void agent_name_into(std::string_view agent, std::string& out);
 
 // Writes browser_file + ".unknown" and opsys_file + ".unknown".
 void write_unknown_lists();

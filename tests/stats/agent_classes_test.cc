@@ -156,6 +156,25 @@ TEST_F(AgentClassTest, UnknownAgentIsCountedOnEveryRequestAndStagedValuesReturn)
   EXPECT_EQ(list_snapshot(kUnknownOpsys).count, 0);
 }
 
+TEST_F(AgentClassTest, ClassesWrittenIntoTheStagedKeyMatchTheReturnedOnes) {
+  load_browsers("Firefox/\n");
+  stage_request(42);
+  // A long staged key: the unknown agent's own count must not leave it behind.
+  lists.current_entry.key.assign(300, 'k');
+  const std::string unknown_agent = "Mozilla/5.0 (Unknown) Strange/1";
+  classify_agent_into(kBrowserPatterns, unknown_agent, lists.current_entry.key);
+  EXPECT_EQ(lists.current_entry.key, "unknown");
+  EXPECT_EQ(counts_of(kUnknownBrowsers), (Counts{{unknown_agent, 1}}));
+  const std::string known_agent = "Mozilla/5.0 (X11; rv:128.0) Gecko/20100101 Firefox/128.0";
+  classify_agent_into(kBrowserPatterns, known_agent, lists.current_entry.key);
+  EXPECT_EQ(lists.current_entry.key, classify_agent(kBrowserPatterns, known_agent));
+  EXPECT_EQ(lists.current_entry.key, "Firefox/128.0");
+  agent_name_into(known_agent, lists.current_entry.key);
+  EXPECT_EQ(lists.current_entry.key, "Mozilla/5.0");
+  agent_name_into(std::string(300, 'a'), lists.current_entry.key);
+  EXPECT_EQ(lists.current_entry.key, std::string(255, 'a'));
+}
+
 TEST_F(AgentClassTest, EmptyAgentIsAnUnknownOperatingSystemWithEmptyKey) {
   write_file("opsys.lst", "Linux\n");
   load_agent_list(kOpsysPatterns);
