@@ -4,9 +4,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "driver/console.h"
 #include "driver/error_log.h"
@@ -16,13 +23,67 @@
 
 namespace sorvik {
 
-LogReader log_reader;
-
 namespace {
 
 // Large reads keep the system calls rare; the block size is not visible in
 // the records, because lines are cut wherever the reads end.
 constexpr std::size_t kReadSize = 64 * 1024;
+
+// The tokens of the line being cut. Only the first eleven tokens keep their
+// bytes; later ones are only counted.
+struct LineTokens {
+  int64_t count = 0;          // tokens ended so far
+  int64_t pending_empty = 0;  // empty tokens ended by blanks, not yet known to be inside the line
+  bool started = false;       // the current token has taken a byte or a quote
+  bool in_quotes = false;
+  bool has_bytes = false;  // the line holds at least one byte besides its line feed
+  std::array<uint16_t, kRecordFields + 1> length{};                  // 1..11
+  std::array<std::array<char, kTextLimit>, kRecordFields + 1> text;  // 1..11
+};
+
+// What read_record meets next: a record, a malformed line, a failed read or
+// the end of the file. Silently skipped lines leave nothing.
+enum class EventKind : uint8_t { kRecord, kMalformed, kReadError, kEnd };
+
+struct LineEvent {
+  EventKind kind = EventKind::kEnd;
+  int64_t line_number = 0;  // kMalformed: the physical line
+  int64_t fields = 0;       // kMalformed: its token count
+  int error_number = 0;     // kReadError
+  std::size_t offset = 0;   // kRecord: where its fields begin in Batch::bytes
+  std::array<uint16_t, kRecordFields + 1> length{};  // kRecord: 1..11
+};
+
+// Events handed over together; a record's fields lie one after the other in
+// `bytes`.
+struct Batch {
+  std::vector<LineEvent> events;
+  std::string bytes;
+  void clear() {
+    events.clear();
+    bytes.clear();
+  }
+};
+
+// A batch is handed over when it holds this many events, so that the two
+// threads meet rarely.
+constexpr std::size_t kBatchEvents = 512;
+// Batches filled but not yet taken; the reading thread waits beyond that, so
+// memory stays bounded however long the file is.
+constexpr std::size_t kBatchesAhead = 4;
+
+// The reading side: the file and the cutting of its bytes into lines and
+// tokens. Only the reading thread touches it while that thread runs.
+struct Cutter {
+  int fd = -1;
+  std::vector<char> buffer;  // unread bytes are buffer[begin, end)
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  bool at_end = false;      // the file has delivered all its bytes
+  int64_t line_number = 0;  // physical lines finished so far
+  LineTokens line;
+  Batch* batch = nullptr;  // where finished lines go
+};
 
 // Bytes that interrupt a run of token bytes outside quotes.
 constexpr std::array<bool, 256> make_outside_stops() {
@@ -100,36 +161,35 @@ void cut_tokens(LineTokens& line, const char* p, const char* q) {
 
 // Cuts [from, to), a line or, for a line longer than the buffer, a piece of
 // it, after dropping its byte 0s (rare, so they are looked for once).
-void cut_piece(char* from, char* to) {
+void cut_piece(Cutter& c, char* from, char* to) {
   if (from == to) return;
-  log_reader.line.has_bytes = true;
+  c.line.has_bytes = true;
   if (std::memchr(from, '\0', static_cast<std::size_t>(to - from)) != nullptr) {
     to = std::remove(from, to, '\0');
   }
-  cut_tokens(log_reader.line, from, to);
+  cut_tokens(c.line, from, to);
 }
 
-// Ends the current line: hands a line of eleven tokens to analysis.record and
-// reports any other non-empty line. True when a record was delivered.
-bool finish_line() {
-  LineTokens& line = log_reader.line;
-  log_reader.line_number += 1;
+// Ends the current line: a line of eleven tokens becomes a record event, any
+// other non-empty line a malformed-line event.
+void finish_line(Cutter& c) {
+  LineTokens& line = c.line;
+  c.line_number += 1;
   // Blanks at the end of the line make no tokens; a quote left open at the
   // line's end is closed by the line feed.
   const int64_t fields = line.count + (line.started ? 1 : 0);
-  const bool record = fields == kRecordFields;
-  if (record) {
-    for (int i = 1; i <= kRecordFields; ++i) {
-      // clear and append take a cheaper path than assign in the library.
-      std::string& field = analysis.record.field[i];
-      field.clear();
-      field.append(line.text[i].data(), line.length[i]);
-    }
+  if (fields == kRecordFields) {
+    LineEvent& event = c.batch->events.emplace_back();
+    event.kind = EventKind::kRecord;
+    event.offset = c.batch->bytes.size();
+    event.length = line.length;
+    for (int i = 1; i <= kRecordFields; ++i)
+      c.batch->bytes.append(line.text[i].data(), line.length[i]);
   } else if (fields > 0) {
-    console_write("!");
-    error_log_entry(analysis.current_log_path,
-                    "Malformed line " + std::to_string(log_reader.line_number) + ": " +
-                        std::to_string(fields) + " fields, line skipped");
+    LineEvent& event = c.batch->events.emplace_back();
+    event.kind = EventKind::kMalformed;
+    event.line_number = c.line_number;
+    event.fields = fields;
   }
   line.count = 0;
   line.pending_empty = 0;
@@ -137,7 +197,6 @@ bool finish_line() {
   line.in_quotes = false;
   line.has_bytes = false;
   line.length.fill(0);
-  return record;
 }
 
 // The end of a line's bytes with a carriage return before its end dropped.
@@ -147,37 +206,151 @@ char* without_carriage_return(char* from, char* to) {
 
 // Makes room in the buffer and reads more bytes. A line that fills the whole
 // buffer is cut as far as it goes, so that lines of any length need no more
-// memory than the buffer.
-void refill() {
-  LogReader& r = log_reader;
-  char* data = r.buffer.data();
-  if (r.begin > 0) {
-    std::memmove(data, data + r.begin, r.end - r.begin);
-    r.end -= r.begin;
-    r.begin = 0;
+// memory than the buffer. Returns the errno of a failed read, else 0.
+int refill(Cutter& c) {
+  char* data = c.buffer.data();
+  if (c.begin > 0) {
+    std::memmove(data, data + c.begin, c.end - c.begin);
+    c.end -= c.begin;
+    c.begin = 0;
   }
-  if (r.end == r.buffer.size()) {
+  if (c.end == c.buffer.size()) {
     // A carriage return at the end may turn out to precede the line feed, so
     // it waits for the next piece.
-    char* cut_end = without_carriage_return(data, data + r.end);
-    cut_piece(data, cut_end);
-    const std::size_t kept = static_cast<std::size_t>(data + r.end - cut_end);
+    char* cut_end = without_carriage_return(data, data + c.end);
+    cut_piece(c, data, cut_end);
+    const std::size_t kept = static_cast<std::size_t>(data + c.end - cut_end);
     std::memmove(data, cut_end, kept);
-    r.end = kept;
+    c.end = kept;
   }
   for (;;) {
-    const ssize_t got = read(r.fd, data + r.end, r.buffer.size() - r.end);
+    const ssize_t got = read(c.fd, data + c.end, c.buffer.size() - c.end);
     if (got > 0) {
-      r.end += static_cast<std::size_t>(got);
-      return;
+      c.end += static_cast<std::size_t>(got);
+      return 0;
     }
     if (got == 0) {
-      r.at_end = true;
-      return;
+      c.at_end = true;
+      return 0;
     }
-    if (errno != EINTR) stop_on_io_error("read", r.path, errno);
+    if (errno != EINTR) return errno;
   }
 }
+
+// Cuts lines into the current batch until it is full. False when the file is
+// done: its last event (the end or a failed read) is in the batch.
+bool cut_batch(Cutter& c) {
+  while (c.batch->events.size() < kBatchEvents) {
+    char* from = c.buffer.data() + c.begin;
+    char* to = c.buffer.data() + c.end;
+    void* found = std::memchr(from, '\n', static_cast<std::size_t>(to - from));
+    if (found != nullptr) {
+      char* line_feed = static_cast<char*>(found);
+      cut_piece(c, from, without_carriage_return(from, line_feed));
+      c.begin = static_cast<std::size_t>(line_feed + 1 - c.buffer.data());
+      finish_line(c);
+      continue;
+    }
+    if (!c.at_end) {
+      if (const int error_number = refill(c); error_number != 0) {
+        LineEvent& event = c.batch->events.emplace_back();
+        event.kind = EventKind::kReadError;
+        event.error_number = error_number;
+        return false;
+      }
+      continue;
+    }
+    // The file ended: a last line without a line feed is still a line.
+    if (from != to || c.line.has_bytes) {
+      cut_piece(c, from, without_carriage_return(from, to));
+      c.begin = c.end;
+      finish_line(c);
+    }
+    c.batch->events.emplace_back().kind = EventKind::kEnd;
+    return false;
+  }
+  return true;
+}
+
+// The two threads of one open log file. The reading thread fills batches
+// and queues them; read_record takes them in order and gives the emptied
+// ones back for reuse.
+struct ReadAhead {
+  Cutter cutter;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::unique_ptr<Batch>> filled;  // guarded by mutex
+  std::vector<std::unique_ptr<Batch>> spare;  // guarded by mutex
+  bool stopping = false;                      // guarded by mutex
+  std::thread thread;
+
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+  explicit ReadAhead(int fd) {
+    cutter.fd = fd;
+    cutter.buffer.resize(kReadSize);
+    thread = std::thread([this] { produce(); });
+  }
+  // Also on a stopped run: the reading thread is told to end and awaited.
+  ~ReadAhead() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      stopping = true;
+    }
+    changed.notify_all();
+    thread.join();
+  }
+
+  void produce() {
+    for (;;) {
+      std::unique_ptr<Batch> batch;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return stopping || filled.size() < kBatchesAhead; });
+        if (stopping) return;
+        if (!spare.empty()) {
+          batch = std::move(spare.back());
+          spare.pop_back();
+        }
+      }
+      if (!batch) batch = std::make_unique<Batch>();
+      batch->clear();
+      cutter.batch = batch.get();
+      const bool more = cut_batch(cutter);
+      cutter.batch = nullptr;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        filled.push_back(std::move(batch));
+      }
+      changed.notify_all();
+      if (!more) return;
+    }
+  }
+
+  // The next filled batch, waited for; `used` goes back for reuse.
+  std::unique_ptr<Batch> take(std::unique_ptr<Batch> used) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (used) spare.push_back(std::move(used));
+    changed.notify_all();
+    changed.wait(lock, [&] { return !filled.empty(); });
+    std::unique_ptr<Batch> batch = std::move(filled.front());
+    filled.pop_front();
+    changed.notify_all();
+    return batch;
+  }
+};
+
+// The open log file as read_record sees it.
+struct LogReader {
+  int fd = -1;
+  std::string path;
+  std::unique_ptr<ReadAhead> read_ahead;
+  std::unique_ptr<Batch> batch;  // taken from the reading thread
+  std::size_t next_event = 0;    // in batch
+  bool done = false;             // the end of the file was met
+};
+
+LogReader log_reader;
 
 // Converts a non-empty run of ASCII digits; false for anything else.
 bool convert_digits(std::string_view text, uint16_t& value) {
@@ -250,7 +423,7 @@ char upper_ascii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - '
 }  // namespace
 
 void reset_log_reader() {
-  if (log_reader.fd >= 0) close(log_reader.fd);
+  close_log();
   log_reader = LogReader{};
 }
 
@@ -261,42 +434,53 @@ void open_log(const std::string& path) {
   LogReader& r = log_reader;
   r.fd = fd;
   r.path = path;
-  r.buffer.resize(kReadSize);
-  r.begin = 0;
-  r.end = 0;
-  r.at_end = false;
-  r.line_number = 0;
-  r.line = LineTokens{};
+  r.batch.reset();
+  r.next_event = 0;
+  r.done = false;
+  r.read_ahead = std::make_unique<ReadAhead>(fd);
 }
 
 void close_log() {
+  // The reading thread ends before its file is closed.
+  log_reader.read_ahead.reset();
   if (log_reader.fd >= 0) close(log_reader.fd);
   log_reader.fd = -1;
 }
 
 int read_record() {
   LogReader& r = log_reader;
-  if (r.fd < 0) return 0;
+  if (r.fd < 0 || r.done) return 0;
   for (;;) {
-    char* from = r.buffer.data() + r.begin;
-    char* to = r.buffer.data() + r.end;
-    void* found = std::memchr(from, '\n', static_cast<std::size_t>(to - from));
-    if (found != nullptr) {
-      char* line_feed = static_cast<char*>(found);
-      cut_piece(from, without_carriage_return(from, line_feed));
-      r.begin = static_cast<std::size_t>(line_feed + 1 - r.buffer.data());
-      if (finish_line()) return kRecordFields;
-      continue;
+    if (!r.batch || r.next_event == r.batch->events.size()) {
+      r.batch = r.read_ahead->take(std::move(r.batch));
+      r.next_event = 0;
     }
-    if (!r.at_end) {
-      refill();
-      continue;
+    const LineEvent& event = r.batch->events[r.next_event++];
+    switch (event.kind) {
+      case EventKind::kRecord: {
+        const char* bytes = r.batch->bytes.data() + event.offset;
+        for (int i = 1; i <= kRecordFields; ++i) {
+          // clear and append take a cheaper path than assign in the library.
+          std::string& field = analysis.record.field[i];
+          field.clear();
+          field.append(bytes, event.length[i]);
+          bytes += event.length[i];
+        }
+        return kRecordFields;
+      }
+      case EventKind::kMalformed:
+        console_write("!");
+        error_log_entry(analysis.current_log_path,
+                        "Malformed line " + std::to_string(event.line_number) + ": " +
+                            std::to_string(event.fields) + " fields, line skipped");
+        break;
+      case EventKind::kReadError:
+        r.done = true;
+        stop_on_io_error("read", r.path, event.error_number);
+      case EventKind::kEnd:
+        r.done = true;
+        return 0;
     }
-    // The file ended: a last line without a line feed is still a line.
-    if (from == to && !r.line.has_bytes) return 0;
-    cut_piece(from, without_carriage_return(from, to));
-    r.begin = r.end;
-    if (finish_line()) return kRecordFields;
   }
 }
 

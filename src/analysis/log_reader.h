@@ -3,44 +3,20 @@
 #ifndef SORVIK_ANALYSIS_LOG_READER_H_
 #define SORVIK_ANALYSIS_LOG_READER_H_
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "analysis/log_record.h"
 #include "driver/text.h"
 
 namespace sorvik {
 
-// The tokens of the line being cut. Only the first eleven tokens keep their
-// bytes; later ones are only counted.
-struct LineTokens {
-  int64_t count = 0;          // tokens ended so far
-  int64_t pending_empty = 0;  // empty tokens ended by blanks, not yet known to be inside the line
-  bool started = false;       // the current token has taken a byte or a quote
-  bool in_quotes = false;
-  bool has_bytes = false;  // the line holds at least one byte besides its line feed
-  std::array<uint16_t, kRecordFields + 1> length{};                  // 1..11
-  std::array<std::array<char, kTextLimit>, kRecordFields + 1> text;  // 1..11
-};
-
-// The log file being read and the unread part of its data. One reader serves
-// every log file of the run.
-struct LogReader {
-  int fd = -1;
-  std::string path;
-  std::vector<char> buffer;  // unread bytes are buffer[begin, end)
-  std::size_t begin = 0;
-  std::size_t end = 0;
-  bool at_end = false;      // the file has delivered all its bytes
-  int64_t line_number = 0;  // physical lines finished so far
-  LineTokens line;
-};
-
-extern LogReader log_reader;
+// The reading and cutting of a log file run on a second thread, a few
+// thousand lines ahead of read_record; everything visible (the records, the
+// console marks and error-log entries of malformed lines, a read failure)
+// happens in read_record, in file order, as if it read the file itself.
 
 // Closes an open log file and forgets all reader state (start-up state).
 void reset_log_reader();

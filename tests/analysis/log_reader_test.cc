@@ -1,5 +1,7 @@
 #include "analysis/log_reader.h"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -142,6 +144,63 @@ TEST_F(LogReaderTest, UnopenableLogEndsTheRunWithAnIoReport) {
     EXPECT_EQ(stop.exit_status, kExitIoError);
     EXPECT_EQ(stop.console_line, "Cannot open missing.log: No such file or directory");
   }
+}
+
+TEST_F(LogReaderTest, LongFileKeepsMarksInStepWithRecordsAndCanBeLeftEarly) {
+  // Far more lines than are read ahead, with a malformed line every 700.
+  std::string content;
+  std::vector<int64_t> marks_before;  // "!" marks due before record k
+  int64_t malformed = 0;
+  for (int n = 1; n <= 20000; ++n) {
+    if (n % 700 == 0) {
+      content += "bad line\n";
+      ++malformed;
+    } else {
+      content += log_line(std::to_string(n));
+      marks_before.push_back(malformed);
+    }
+  }
+  write_file("a.log", content);
+  open_log("a.log");
+  std::size_t records = 0;
+  while (read_record() == kRecordFields) {
+    ASSERT_LT(records, marks_before.size());
+    ASSERT_EQ(static_cast<int64_t>(console_output().size()), marks_before[records]) << records;
+    ++records;
+  }
+  EXPECT_EQ(records, marks_before.size());
+  EXPECT_EQ(console_output(), std::string(static_cast<std::size_t>(malformed), '!'));
+  EXPECT_EQ(analysis.record.field[1], "20000");
+  close_log();
+
+  // Left after three records while the rest is still being read ahead; the
+  // next file starts from its own first line.
+  open_log("a.log");
+  for (int k = 0; k < 3; ++k) ASSERT_EQ(read_record(), kRecordFields);
+  EXPECT_EQ(analysis.record.field[1], "3");
+  write_file("b.log", log_line("b1"));
+  open_log("b.log");
+  ASSERT_EQ(read_record(), kRecordFields);
+  EXPECT_EQ(analysis.record.field[1], "b1");
+  EXPECT_EQ(read_record(), 0);
+  // A reader left open is ended by the reset as well.
+  open_log("a.log");
+  ASSERT_EQ(read_record(), kRecordFields);
+  reset_log_reader();
+  EXPECT_EQ(read_record(), 0);
+}
+
+TEST_F(LogReaderTest, FailedReadEndsTheRunWithAnIoReport) {
+  ASSERT_EQ(mkdir("logs.d", 0755), 0);
+  open_log("logs.d");
+  try {
+    read_record();
+    FAIL();
+  } catch (const RunStop& stop) {
+    EXPECT_EQ(stop.exit_status, kExitIoError);
+    EXPECT_EQ(stop.console_line, "Cannot read logs.d: Is a directory");
+  }
+  EXPECT_EQ(read_record(), 0);
 }
 
 TEST(TimeStampTest, MonthsDecideByTheirFirstLetters) {
