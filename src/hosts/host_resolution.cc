@@ -142,13 +142,28 @@ void resolve_new_hosts() {
 void name_period_hosts() {
   const CountedList& clients = list_snapshot(1);
   console_write(messages_line(41) + " ");
-  for (const ListEntry& entry : clients.entries) host_insert(entry.key, "", 0);
+  // The cache entry of each client, kept so that naming the clients needs no
+  // second search; entries are never removed while a period is named, and
+  // map entries stay where they are.
+  std::vector<const HostLeaf*> leaves;
+  leaves.reserve(clients.entries.size());
+  for (const ListEntry& entry : clients.entries) {
+    HostAddress address = 0;
+    if (parse_address(entry.key, address)) {
+      leaves.push_back(&hosts.cache[address]);
+    } else {
+      leaves.push_back(nullptr);
+    }
+  }
   console_line(messages_line(18));
   resolve_new_hosts();
   console_write(messages_line(42) + " ");
-  for (int64_t n = 1; n <= static_cast<int64_t>(clients.entries.size()); ++n) {
-    const std::string& key = clients.entries[static_cast<std::size_t>(n - 1)].key;
-    list_set_key_at(1, n, key + "=" + host_lookup(key));
+  std::string named;
+  for (std::size_t i = 0; i < leaves.size(); ++i) {
+    named.assign(clients.entries[i].key);
+    named += '=';
+    named += leaves[i] != nullptr ? std::string_view(leaves[i]->name) : kNotCachedName;
+    list_set_key_at(1, static_cast<int64_t>(i) + 1, named);
   }
   console_line(messages_line(18));
 }
