@@ -88,7 +88,13 @@ void write_text_section(int slot, int k, const CountedList& list) {
     block.append(line);
     block += '\n';
   };
+  // After a sort the keys (held apart from the entries when long) are
+  // scattered in memory: those a few rows ahead are asked for early.
+  constexpr std::size_t kAhead = 8;
+  const std::vector<ListEntry>& entries = list.entries;
   for (int64_t i = 1; i <= list.count; ++i) {
+    const std::size_t ahead = static_cast<std::size_t>(i) - 1 + kAhead;
+    if (ahead < entries.size()) __builtin_prefetch(entries[ahead].key.data());
     const ListEntry& entry = *list_entry_at(slot, i);
     const int64_t v = sort_value(k, entry.hits, entry.kbytes, entry.visits);
     build_dotted_entry_lines(entry.key, v, caption, scratch, emit);
