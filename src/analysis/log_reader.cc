@@ -407,7 +407,11 @@ bool convert_size(std::string_view text, int64_t& size) {
   stop_run(kExitBadSize, true);
 }
 
-[[noreturn]] void stop_on_bad_time() {
+char upper_ascii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+void stop_on_bad_time_stamp() {
   const LogRecord& record = analysis.record;
   console_line();
   console_line("Line: " + std::to_string(analysis.record_number));
@@ -417,10 +421,6 @@ bool convert_size(std::string_view text, int64_t& size) {
                       ", x3=" + record.field[3] + ", time=" + record.field[4]);
   stop_run(kExitBadTime, true);
 }
-
-char upper_ascii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-}  // namespace
 
 void reset_log_reader() {
   close_log();
@@ -540,7 +540,7 @@ RequestInfo parse_request() {
   analysis.period_bytes += static_cast<long double>(info.size);
 
   TimeStamp stamp;
-  if (!parse_time_stamp(record.field[4], stamp)) stop_on_bad_time();
+  if (!parse_time_stamp(record.field[4], stamp)) stop_on_bad_time_stamp();
   info.time = pack_time(stamp);
 
   const std::string_view request = record.field[6];

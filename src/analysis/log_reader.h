@@ -50,6 +50,10 @@ PackedTime pack_time(const TimeStamp& stamp);
 // the console lines, the error-log entry and a key press).
 RequestInfo parse_request();
 
+// Ends the run as an unconvertible time stamp in analysis.record does: the
+// console lines, the "Time: Ip=" error-log entry, a key press and status 4.
+[[noreturn]] void stop_on_bad_time_stamp();
+
 }  // namespace sorvik
 
 #endif  // SORVIK_ANALYSIS_LOG_READER_H_

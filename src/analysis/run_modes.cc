@@ -53,19 +53,6 @@ void close_log_file() {
 
 void analyse_record() { count_request(parse_request()); }
 
-// The stop of an unconvertible time stamp: the console lines, the "Time: Ip="
-// entry, a key press and exit status 4.
-[[noreturn]] void stop_on_bad_year_text() {
-  const LogRecord& record = analysis.record;
-  console_line();
-  console_line("Line: " + std::to_string(analysis.record_number));
-  console_line(cut_text(messages_line(1) + record.field[4]));
-  error_log_entry(analysis.current_log_path,
-                  "Time: Ip=" + record.field[1] + ", x2=" + record.field[2] +
-                      ", x3=" + record.field[3] + ", time=" + record.field[4]);
-  stop_run(kExitBadTime, true);
-}
-
 // Takes the record's year text into analysis.year_text. A year that is not
 // four ASCII digits would put arbitrary bytes into period and file names, so
 // it ends the run exactly as an unconvertible time stamp does.
@@ -74,7 +61,7 @@ void take_checked_year_text() {
   analysis.year_text.assign(chars_at(stamp, 9, 12));
   bool digits = analysis.year_text.size() == 4;
   for (const char c : analysis.year_text) digits = digits && c >= '0' && c <= '9';
-  if (!digits) stop_on_bad_year_text();
+  if (!digits) stop_on_bad_time_stamp();
 }
 
 }  // namespace
