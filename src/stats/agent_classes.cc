@@ -13,6 +13,7 @@
 #include "driver/settings.h"
 #include "driver/text.h"
 #include "stats/counted_list.h"
+#include "stats/text_hash.h"
 
 namespace sorvik {
 namespace {
@@ -33,24 +34,9 @@ struct AgentClasses {
   CachedClass classes[2];  // by browser patterns, by operating-system patterns
 };
 
-// Eight bytes at a time: agents are long, and every request hashes one.
 struct TextHash {
   using is_transparent = void;
-  std::size_t operator()(std::string_view text) const {
-    constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
-    uint64_t h = text.size() * kMultiplier;
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-      uint64_t chunk;
-      std::memcpy(&chunk, text.data() + i, 8);
-      h = (h ^ chunk) * kMultiplier;
-      h ^= h >> 29;
-    }
-    uint64_t tail = 0;
-    if (i < text.size()) std::memcpy(&tail, text.data() + i, text.size() - i);
-    h = (h ^ tail) * kMultiplier;
-    return h ^ (h >> 32);
-  }
+  std::size_t operator()(std::string_view text) const { return hash_text(text); }
 };
 
 // What a pattern list looked like when classes were found by it: when the

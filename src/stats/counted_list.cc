@@ -7,6 +7,7 @@
 
 #include "driver/message_table.h"
 #include "driver/text.h"
+#include "stats/text_hash.h"
 
 namespace sorvik {
 
@@ -29,42 +30,7 @@ CountedList* slot_list(int slot) {
   return &lists.list_slots[slot];
 }
 
-// A 64-bit multiply-and-mix hash over the key bytes, folded to 32 bits. The
-// bytes after the last whole eight are taken with at most two loads instead
-// of one by one; only the bucket layout depends on the hash.
-uint32_t hash_key(std::string_view key) {
-  constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
-  const char* data = key.data();
-  const std::size_t size = key.size();
-  uint64_t h = size * kMultiplier;
-  std::size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
-    uint64_t chunk;
-    std::memcpy(&chunk, data + i, 8);
-    h = (h ^ chunk) * kMultiplier;
-    h ^= h >> 29;
-  }
-  uint64_t tail = 0;
-  if (size >= 8) {
-    // The last eight bytes, overlapping the chunks before them.
-    if (i < size) std::memcpy(&tail, data + size - 8, 8);
-  } else if (size >= 4) {
-    uint32_t first;
-    uint32_t last;
-    std::memcpy(&first, data, 4);
-    std::memcpy(&last, data + size - 4, 4);
-    tail = (static_cast<uint64_t>(first) << 32) | last;
-  } else if (size > 0) {
-    tail = (static_cast<uint64_t>(static_cast<unsigned char>(data[0])) << 16) |
-           (static_cast<uint64_t>(static_cast<unsigned char>(data[size / 2])) << 8) |
-           static_cast<unsigned char>(data[size - 1]);
-  }
-  h = (h ^ tail) * kMultiplier;
-  h ^= h >> 32;
-  h *= 0xD6E8FEB86659FD93ULL;
-  h ^= h >> 32;
-  return static_cast<uint32_t>(h);
-}
+uint32_t hash_key(std::string_view key) { return static_cast<uint32_t>(hash_text(key)); }
 
 // Where `key` sits in the index (found) or the empty bucket where it would go.
 struct Probe {
