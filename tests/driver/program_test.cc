@@ -26,7 +26,7 @@ const char kConfiguration[] =
     "logfiles=logs/access.*\n"
     "targetdir=out/reports\n"
     "htmldir=out/html\n"
-    "Lang_file=" SORVIK_SOURCE_DIR "/examples/english.lng\n"
+    "Lang_file=english.lng\n"
     "Browser=out/browsers.lst\n"
     "OpSys=out/opsys.lst\n"
     "Results=out/results.txt\n"
@@ -105,6 +105,8 @@ class ProgramTest : public SorvikTest {
     fs::create_directories("out/html");
     fs::copy_file(kSource + "/examples/browsers.lst", "out/browsers.lst");
     fs::copy_file(kSource + "/examples/opsys.lst", "out/opsys.lst");
+    // A copy, so that no path of the source tree shows in the transcripts.
+    fs::copy_file(kSource + "/examples/english.lng", "english.lng");
     write_file("sorvik.conf", kConfiguration);
     resolver_.answer("8.8.8.8", "dns.example");
     resolver_.answer("192.0.2.10", "dsl-10.provider.example.DE");
@@ -189,9 +191,9 @@ TEST_F(ProgramTest, AnswersToTheDnsQuestion) {
 }
 
 TEST_F(ProgramTest, ConfigurationWithoutTargetStillEndsNormally) {
-  write_file("sorvik.conf", "logfiles=logs/access.*\nLang_file=" + kSource +
-                                "/examples/english.lng\nBrowser=out/browsers.lst\n"
-                                "OpSys=out/opsys.lst\nResults=r.txt\nErrlogfile=e.txt\n");
+  write_file("sorvik.conf",
+             "logfiles=logs/access.*\nLang_file=english.lng\nBrowser=out/browsers.lst\n"
+             "OpSys=out/opsys.lst\nResults=r.txt\nErrlogfile=e.txt\n");
   EXPECT_EQ(run_program({"sorvik.conf"}), kExitNormal);
   const std::string console = take_console_output();
   EXPECT_NE(console.find("Elapsed time in seconds: 0\nPress any key"), std::string::npos)
@@ -206,7 +208,7 @@ TEST_F(ProgramTest, RunThatPassesMidnightCountsOnIntoTheNextDay) {
     return readings++ == 0 ? LocalTime{2026, 12, 7, 23, 59, 59, 0}
                            : LocalTime{2026, 12, 8, 0, 0, 1, 0};
   };
-  write_file("sorvik.conf", "Lang_file=" + kSource + "/examples/english.lng\n");
+  write_file("sorvik.conf", "Lang_file=english.lng\n");
   EXPECT_EQ(run_program({"sorvik.conf"}), kExitNormal);
   EXPECT_NE(take_console_output().find("Elapsed time in seconds: 2\n"), std::string::npos);
 }
