@@ -99,62 +99,30 @@ void run_weeks() {
   }
 }
 
-void run_months() {
-  const std::string& start_file = results.start_file[kModeMonths];
-  const std::string& open_period = results.open_period[kModeMonths];
-  const std::size_t file_count = analysis.log_files.size();
-  print_run_heading("M");
-  const std::size_t s = start_index(start_file);
-  console_line("File: " + file_at(s) + " Startfile: " + start_file);
+namespace {
 
-  std::string period_year;
-  std::string period_month;
-  std::string month;  // of the last record read; empty until one is read
-  bool active = false;
-  std::size_t period_first_file = s;
-  for (std::size_t k = s; k < file_count; ++k) {
-    open_log_file(analysis.log_files[k]);
-    while (read_record() > 0) {
-      analysis.record_number += 1;
-      take_checked_year_text();
-      const std::string& year = analysis.year_text;
-      if (period_year.empty()) period_year = year;
-      month = two_digits(month_number(chars_at(analysis.record.field[4], 5, 7)));
-      if (period_month.empty()) period_month = month;
-      if (analysis.record_number == 1) active = year + "m" + month >= open_period;
-      // A change of month starts a new period; the year is not compared.
-      if (month != period_month) {
-        if (active) {
-          const std::string period = period_year + "m" + period_month;
-          record_result(kModeMonths, period, true, analysis.log_files[period_first_file]);
-          period_first_file = k;
-          flush_period(period, period_month, period_year, kModeMonths);
-        }
-        period_year = year;
-        period_month = month;
-        active = year + "m" + month >= open_period;
-      }
-      if (active) analyse_record();
-    }
-    close_log_file();
-    if (k + 1 == file_count) {
-      // The period still open at the end is flushed whether analysed or not.
-      const std::string period = analysis.year_text + "m" + month;
-      record_result(kModeMonths, period, false, analysis.log_files[period_first_file]);
-      flush_period(period, month, analysis.year_text, kModeMonths);
-    }
-  }
+// The name of a months period (year, "m", month) or of a years period (year, "y").
+std::string period_name(int mode, const std::string& year, const std::string& number) {
+  return mode == kModeMonths ? year + "m" + number : year + "y";
 }
 
-void run_years() {
-  const std::string& start_file = results.start_file[kModeYears];
-  const std::string& open_period = results.open_period[kModeYears];
+// The months and the years runs: a period is a stretch of consecutive records
+// with the same month (the year is not compared) or with the same year.
+// Records of periods before the open period are read but not analysed.
+void run_periods(int mode) {
+  const bool months = mode == kModeMonths;
+  const std::string& start_file = results.start_file[mode];
+  const std::string& open_period = results.open_period[mode];
   const std::size_t file_count = analysis.log_files.size();
-  print_run_heading("Y");
+  print_run_heading(months ? "M" : "Y");
   const std::size_t s = start_index(start_file);
   console_line("File: " + file_at(s) + " Startfile: " + start_file);
 
   std::string period_year;
+  std::string period_number;
+  // The month of the last record read (empty until one is read); years
+  // periods carry the number "00".
+  std::string number = months ? "" : "00";
   bool active = false;
   std::size_t period_first_file = s;
   for (std::size_t k = s; k < file_count; ++k) {
@@ -164,28 +132,40 @@ void run_years() {
       take_checked_year_text();
       const std::string& year = analysis.year_text;
       if (period_year.empty()) period_year = year;
-      if (analysis.record_number == 1) active = year + "y" >= open_period;
-      if (year != period_year) {
+      if (months) number = two_digits(month_number(chars_at(analysis.record.field[4], 5, 7)));
+      if (period_number.empty()) period_number = number;
+      if (analysis.record_number == 1) active = period_name(mode, year, number) >= open_period;
+      const bool next_period = months ? number != period_number : year != period_year;
+      if (next_period) {
         if (active) {
-          const std::string period = period_year + "y";
-          record_result(kModeYears, period, true, analysis.log_files[period_first_file]);
+          const std::string period = period_name(mode, period_year, period_number);
+          record_result(mode, period, true, analysis.log_files[period_first_file]);
           period_first_file = k;
-          flush_period(period, "00", period_year, kModeYears);
+          flush_period(period, period_number, period_year, mode);
         }
         period_year = year;
-        active = year + "y" >= open_period;
+        period_number = number;
+        active = period_name(mode, year, number) >= open_period;
       }
       if (active) analyse_record();
     }
     close_log_file();
     if (k + 1 == file_count) {
-      const std::string period = analysis.year_text + "y";
-      record_result(kModeYears, period, false, analysis.log_files[period_first_file]);
-      flush_period(period, "00", analysis.year_text, kModeYears);
-    } else {
+      // The period still open at the end is flushed whether analysed or not,
+      // named by the last record read.
+      const std::string period = period_name(mode, analysis.year_text, number);
+      record_result(mode, period, false, analysis.log_files[period_first_file]);
+      flush_period(period, number, analysis.year_text, mode);
+    } else if (!months) {
       dns_check(true);
     }
   }
 }
+
+}  // namespace
+
+void run_months() { run_periods(kModeMonths); }
+
+void run_years() { run_periods(kModeYears); }
 
 }  // namespace sorvik
