@@ -137,29 +137,30 @@ void close_output(OutputFile& file) {
 }
 
 void write_file_atomically(const std::string& path, std::string_view content) {
+  // Failures name the file being replaced: the temporary name means nothing
+  // to the operator.
   const std::string temporary = path + ".tmp" + std::to_string(getpid());
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) stop_on_io_error("create", temporary, errno);
-  const auto fail = [&](const char* operation, const std::string& name) {
-    const int error_number = errno;
-    close(fd);
+  if (fd < 0) stop_on_io_error("write", path, errno);
+  const auto fail = [&](int error_number) {
+    if (fd >= 0) close(fd);
     unlink(temporary.c_str());
-    stop_on_io_error(operation, name, error_number);
+    stop_on_io_error("write", path, error_number);
   };
   std::size_t written = 0;
   while (written < content.size()) {
     const ssize_t put = write(fd, content.data() + written, content.size() - written);
     if (put < 0) {
       if (errno == EINTR) continue;
-      fail("write", temporary);
+      fail(errno);
     }
     written += static_cast<std::size_t>(put);
   }
-  if (fsync(fd) != 0) fail("write", temporary);
+  if (fsync(fd) != 0) fail(errno);
   if (close(fd) != 0) {
     const int error_number = errno;
     unlink(temporary.c_str());
-    stop_on_io_error("write", temporary, error_number);
+    stop_on_io_error("write", path, error_number);
   }
   if (rename(temporary.c_str(), path.c_str()) != 0) {
     const int error_number = errno;

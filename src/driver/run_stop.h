@@ -17,7 +17,6 @@ inline constexpr int kExitBadTime = 4;
 inline constexpr int kExitBadSize = 5;         // also an unknown language group
 inline constexpr int kExitInternalError = 70;  // out of memory or an unexpected failure
 inline constexpr int kExitIoError = 74;
-inline constexpr int kExitLocked = 75;
 
 struct RunStop {
   int exit_status = kExitNormal;
