@@ -113,6 +113,9 @@ void reset_all_state() {
 int run_program(const std::vector<std::string>& arguments) {
   try {
     const LocalTime start = clock_now();
+    // The day number is fixed now, so that a run that passes midnight stamps
+    // every host name with the day it started.
+    today();
     console_line();
     console_line(kRule);
     console_line(std::string("Sorvik Version ") + kReportVersion + kMakerNotice);
