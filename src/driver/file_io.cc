@@ -136,7 +136,7 @@ void close_output(OutputFile& file) {
   }
 }
 
-void write_file_atomically(const std::string& path, std::string_view content) {
+std::string write_temporary_file(const std::string& path, std::string_view content) {
   // Failures name the file being replaced: the temporary name means nothing
   // to the operator.
   const std::string temporary = path + ".tmp" + std::to_string(getpid());
@@ -162,11 +162,19 @@ void write_file_atomically(const std::string& path, std::string_view content) {
     unlink(temporary.c_str());
     stop_on_io_error("write", path, error_number);
   }
+  return temporary;
+}
+
+void replace_file(const std::string& temporary, const std::string& path) {
   if (rename(temporary.c_str(), path.c_str()) != 0) {
     const int error_number = errno;
     unlink(temporary.c_str());
     stop_on_io_error("replace", path, error_number);
   }
+}
+
+void write_file_atomically(const std::string& path, std::string_view content) {
+  replace_file(write_temporary_file(path, content), path);
 }
 
 bool wildcard_match(std::string_view pattern, std::string_view name) {

@@ -58,6 +58,13 @@ void close_output(OutputFile& file);
 // file intact, removes the temporary file and ends the run.
 void write_file_atomically(const std::string& path, std::string_view content);
 
+// The two halves of write_file_atomically, for a caller that keeps a backup of
+// the old file in between: writes `content` to a new temporary file next to
+// `path`, flushed to disk, and returns its name; then renames it over `path`.
+// Failures remove the temporary file and end the run, naming `path`.
+std::string write_temporary_file(const std::string& path, std::string_view content);
+void replace_file(const std::string& temporary, const std::string& path);
+
 struct DirectoryEntry {
   std::string name;  // without directory
   int64_t size = 0;  // bytes

@@ -92,36 +92,6 @@ void load_host_line(const std::string& line, int64_t line_number) {
   if (int64_t{today()} - day < kHostExpiryDays) host_insert(address, name, day);
 }
 
-// Writes `content` to a new temporary file next to `path`, flushed to disk,
-// and returns its name. A failure removes the temporary file and ends the run.
-std::string write_temporary_file(const std::string& path, std::string_view content) {
-  const std::string temporary = path + ".tmp" + std::to_string(getpid());
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) stop_on_io_error("create", temporary, errno);
-  const auto fail = [&]() {
-    const int error_number = errno;
-    close(fd);
-    unlink(temporary.c_str());
-    stop_on_io_error("write", temporary, error_number);
-  };
-  std::size_t written = 0;
-  while (written < content.size()) {
-    const ssize_t put = write(fd, content.data() + written, content.size() - written);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      fail();
-    }
-    written += static_cast<std::size_t>(put);
-  }
-  if (fsync(fd) != 0) fail();
-  if (close(fd) != 0) {
-    const int error_number = errno;
-    unlink(temporary.c_str());
-    stop_on_io_error("write", temporary, error_number);
-  }
-  return temporary;
-}
-
 }  // namespace
 
 void reset_hosts() {
@@ -230,11 +200,7 @@ void host_cache_save() {
     console_line(messages_line(28));
     error_log_entry(path, "Failed renaming to " + backup);
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int error_number = errno;
-    unlink(temporary.c_str());
-    stop_on_io_error("replace", path, error_number);
-  }
+  replace_file(temporary, path);
   console_line(std::to_string(hosts.cache.size()) + " " + messages_line(12));
 }
 
