@@ -17,7 +17,7 @@ LocalTime system_local_time() {
   localtime_r(&seconds, &parts);
   const auto centis =
       std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch).count() % 1000 / 10;
-  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
+  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,           parts.tm_hour,
                    parts.tm_min,         parts.tm_sec,     static_cast<int>(centis)};
 }
 

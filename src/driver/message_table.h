@@ -31,9 +31,9 @@ struct MessageTable {
   std::array<int32_t, kGroupCount + 1> group_end{};
 
   // Derived vocabularies, copied once after the file is read.
-  std::string list_letters;                // line 0 of "Lists"
+  std::string list_letters;                 // line 0 of "Lists"
   std::array<std::string, 28> list_titles;  // 1..27: lines 1..27 of "Lists"
-  std::string sort_letters;                // line 0 of "Sort options"
+  std::string sort_letters;                 // line 0 of "Sort options"
   std::array<std::string, 7> sort_names;    // 1..6: lines 1..6 of "Sort options"
 };
 

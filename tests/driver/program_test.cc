@@ -3,13 +3,14 @@
 // so two consecutive runs over a small log folder are compared with golden
 // transcripts (tests/driver/golden/). Set SORVIK_UPDATE_GOLDEN=1 to rewrite
 // them after an intended change, and read the difference before committing.
+#include "driver/program.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "driver/program.h"
 #include "driver/run_stop.h"
 #include "support/fake_resolver.h"
 #include "support/test_support.h"
@@ -39,10 +40,9 @@ const char kConfiguration[] =
     "no_html_year=yes\n";
 
 // One access-log line in the eleven-field format.
-std::string log_line(const std::string& client, const std::string& time,
-                     const std::string& request, const std::string& status,
-                     const std::string& size, const std::string& referrer,
-                     const std::string& agent) {
+std::string log_line(const std::string& client, const std::string& time, const std::string& request,
+                     const std::string& status, const std::string& size,
+                     const std::string& referrer, const std::string& agent) {
   return client + " - - [" + time + " +0100] \"" + request + "\" " + status + " " + size +
          " www.example.org \"" + referrer + "\" \"" + agent + "\"\n";
 }
@@ -58,8 +58,8 @@ const char kOdd[] = "FetchThing 0.1 (homebrew)";
 std::string week_49() {
   return log_line("192.0.2.10", "30/Nov/2026:09:15:02", "GET / HTTP/1.1", "200", "5120", "-",
                   kFirefox) +
-         log_line("192.0.2.10", "30/Nov/2026:09:15:03", "GET /img/logo.gif HTTP/1.1", "200",
-                  "2048", "http://www.example.org/", kFirefox) +
+         log_line("192.0.2.10", "30/Nov/2026:09:15:03", "GET /img/logo.gif HTTP/1.1", "200", "2048",
+                  "http://www.example.org/", kFirefox) +
          log_line("192.0.2.10", "30/Nov/2026:10:05:00", "GET /docs/guide.html HTTP/1.1", "200",
                   "10240", "http://www.example.org/", kFirefox) +
          log_line("198.51.100.7", "30/Nov/2026:23:59:59", "GET /photos/a.jpg HTTP/1.1", "200",
@@ -67,26 +67,26 @@ std::string week_49() {
          log_line("198.51.100.7", "01/Dec/2026:00:00:10", "GET /docs/ HTTP/1.1", "200", "3000",
                   "http://search.example/find?q=log+analyzer%21&lang=en", kChrome) +
          "this line has too few fields\n" +
-         log_line("203.0.113.5", "01/Dec/2026:08:00:00", "GET /missing.html HTTP/1.1", "404",
-                  "-", "-", kBot) +
+         log_line("203.0.113.5", "01/Dec/2026:08:00:00", "GET /missing.html HTTP/1.1", "404", "-",
+                  "-", kBot) +
          log_line("203.0.113.5", "01/Dec/2026:08:00:01", "POST /cgi-bin/form HTTP/1.1", "200",
                   "512", "-", kBot) +
-         log_line("192.0.2.10", "02/Dec/2026:12:00:00", "GET /docs/guide.html HTTP/1.1", "304",
-                  "0", "http://other.example/links.html", kFirefox);
+         log_line("192.0.2.10", "02/Dec/2026:12:00:00", "GET /docs/guide.html HTTP/1.1", "304", "0",
+                  "http://other.example/links.html", kFirefox);
 }
 
 std::string week_50() {
-  return log_line("192.0.2.11", "07/Dec/2026:07:30:00", "GET /index.html HTTP/1.1", "200",
-                  "5120", "http://www.example.org/docs/guide.html", kOdd) +
-         log_line("192.0.2.11", "07/Dec/2026:07:31:00", "GET /<script>x</script> HTTP/1.1",
-                  "404", "300", "-", kOdd) +
+  return log_line("192.0.2.11", "07/Dec/2026:07:30:00", "GET /index.html HTTP/1.1", "200", "5120",
+                  "http://www.example.org/docs/guide.html", kOdd) +
+         log_line("192.0.2.11", "07/Dec/2026:07:31:00", "GET /<script>x</script> HTTP/1.1", "404",
+                  "300", "-", kOdd) +
          log_line("198.51.100.7", "08/Dec/2026:18:00:00", "GET /docs/guide.html HTTP/1.1", "200",
                   "10240", "http://search.example/find?query=r%C3%A9sum%E9", kChrome);
 }
 
 std::string week_50_appended() {
-  return log_line("192.0.2.11", "09/Dec/2026:07:30:00", "GET /index.html HTTP/1.1", "599",
-                  "1536", "-", kOdd);
+  return log_line("192.0.2.11", "09/Dec/2026:07:30:00", "GET /index.html HTTP/1.1", "599", "1536",
+                  "-", kOdd);
 }
 
 std::string week_51() {
