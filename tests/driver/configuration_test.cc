@@ -27,16 +27,6 @@ const char kWarnings[] =
     "Warning! Result-file undefined! Using default file results.txt!\n"
     "Warning! Errlog-file undefined! Using default file errlog.txt!\n";
 
-RunStop stop_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const RunStop& stop) {
-    return stop;
-  }
-  ADD_FAILURE() << "the run was not stopped";
-  return {};
-}
-
 class ConfigurationTest : public SorvikTest {
  protected:
   void SetUp() override {

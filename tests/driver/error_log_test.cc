@@ -12,16 +12,6 @@
 namespace sorvik {
 namespace {
 
-RunStop stop_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const RunStop& stop) {
-    return stop;
-  }
-  ADD_FAILURE() << "the run was not stopped";
-  return {};
-}
-
 class ErrorLogTest : public SorvikTest {
  protected:
   void SetUp() override {

@@ -13,16 +13,6 @@
 namespace sorvik {
 namespace {
 
-RunStop stop_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const RunStop& stop) {
-    return stop;
-  }
-  ADD_FAILURE() << "the run was not stopped";
-  return {};
-}
-
 class LanguageFileTest : public SorvikTest {
  protected:
   void load(const std::string& content) {

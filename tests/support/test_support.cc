@@ -41,6 +41,16 @@ void set_group_lines(Group g, const std::vector<std::string>& lines) {
   table.group_end[g] = table.entry_count;
 }
 
+RunStop stop_of(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const RunStop& stop) {
+    return stop;
+  }
+  ADD_FAILURE() << "the run was not stopped";
+  return {};
+}
+
 void SorvikTest::SetUp() {
   reset_all_state();
   now_ = test_time();

@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "driver/clock.h"
 #include "driver/message_table.h"
+#include "driver/run_stop.h"
 
 namespace sorvik {
 
@@ -26,6 +28,10 @@ bool file_exists(const std::string& path);
 // Places `lines` as group `g` of the message table, from the next free entry
 // on, and records the group's range (line 0 is lines[0]).
 void set_group_lines(Group g, const std::vector<std::string>& lines);
+
+// Runs `action`, which must end the run, and returns its stop (a failure of
+// the test, and an empty stop, when it returns normally).
+RunStop stop_of(const std::function<void()>& action);
 
 class SorvikTest : public ::testing::Test {
  protected:
