@@ -97,12 +97,6 @@ class AccumulationTest : public SorvikTest {
     return r;
   }
 
-  static std::vector<std::string> keys(int slot) {
-    std::vector<std::string> result;
-    for (const ListEntry& e : list_snapshot(slot).entries) result.push_back(e.key);
-    return result;
-  }
-
   // The entries of the text report's section of list `slot` sorted by
   // `caption`, as "key=value".
   static std::vector<std::string> section(const std::string& report, int slot,
@@ -139,18 +133,18 @@ TEST_F(AccumulationTest, PageRequestFillsItsLists) {
   Request r;
   r.path = "/docs/a.html";
   count(r);
-  EXPECT_EQ(keys(1), Keys{"192.0.2.1"});
+  EXPECT_EQ(list_keys(1), Keys{"192.0.2.1"});
   EXPECT_EQ(list_snapshot(1).entries[0].extra, "/docs/a.html");
-  EXPECT_EQ(keys(9), Keys{"/docs/a.html"});
-  EXPECT_EQ(keys(5), Keys{"/docs/a.html"});
-  EXPECT_EQ(keys(6), Keys{"/docs/a.html"});
-  EXPECT_EQ(keys(4), Keys{"/docs/"});
-  EXPECT_EQ(keys(14), Keys{"-"});  // a missing referrer is an external one
-  EXPECT_EQ(keys(11), Keys{"200"});
-  EXPECT_EQ(keys(17), Keys{"Mozilla/5.0"});
-  EXPECT_EQ(keys(18), Keys{"other agent"});
-  EXPECT_EQ(keys(19), Keys{"other agent"});
-  EXPECT_EQ(keys(20), Keys{"13"});
+  EXPECT_EQ(list_keys(9), Keys{"/docs/a.html"});
+  EXPECT_EQ(list_keys(5), Keys{"/docs/a.html"});
+  EXPECT_EQ(list_keys(6), Keys{"/docs/a.html"});
+  EXPECT_EQ(list_keys(4), Keys{"/docs/"});
+  EXPECT_EQ(list_keys(14), Keys{"-"});  // a missing referrer is an external one
+  EXPECT_EQ(list_keys(11), Keys{"200"});
+  EXPECT_EQ(list_keys(17), Keys{"Mozilla/5.0"});
+  EXPECT_EQ(list_keys(18), Keys{"other agent"});
+  EXPECT_EQ(list_keys(19), Keys{"other agent"});
+  EXPECT_EQ(list_keys(20), Keys{"13"});
   for (int slot : {2, 3, 7, 8, 10, 12, 13, 15, 16}) EXPECT_EQ(list_snapshot(slot).count, 0) << slot;
   EXPECT_EQ(list_snapshot(5).total_kbytes, 4);
 }
@@ -178,11 +172,11 @@ TEST_F(AccumulationTest, OtherFilesAreSortedByExtensionAndTheirReferrersIgnored)
     r.referrer = referrers[i];
     count(r);
   }
-  EXPECT_EQ(keys(8), (Keys{"/a.gif", "/e.gifx"}));
-  EXPECT_EQ(keys(7), (Keys{"/b.jpeg", "/c.jp"}));
+  EXPECT_EQ(list_keys(8), (Keys{"/a.gif", "/e.gifx"}));
+  EXPECT_EQ(list_keys(7), (Keys{"/b.jpeg", "/c.jp"}));
   EXPECT_EQ(list_snapshot(6).count, 0);
   EXPECT_EQ(list_snapshot(5).count, 5);
-  EXPECT_EQ(keys(4), Keys{"/"});
+  EXPECT_EQ(list_keys(4), Keys{"/"});
   for (int slot = 13; slot <= 16; ++slot) EXPECT_EQ(list_snapshot(slot).count, 0) << slot;
 }
 
@@ -194,10 +188,10 @@ TEST_F(AccumulationTest, ReferrersOfPagesAreInternalSearchOrExternal) {
     r.referrer = referrer;
     count(r);
   }
-  EXPECT_EQ(keys(13), (Keys{"/", "/x.html"}));
-  EXPECT_EQ(keys(14), Keys{"HTTP://www.example.org/x.html"});
-  EXPECT_EQ(keys(15), Keys{"http://www.google.com"});
-  EXPECT_EQ(keys(16), Keys{"log report"});
+  EXPECT_EQ(list_keys(13), (Keys{"/", "/x.html"}));
+  EXPECT_EQ(list_keys(14), Keys{"HTTP://www.example.org/x.html"});
+  EXPECT_EQ(list_keys(15), Keys{"http://www.google.com"});
+  EXPECT_EQ(list_keys(16), Keys{"log report"});
 }
 
 TEST_F(AccumulationTest, NotFoundPathsAreCountedOnlyFor404) {
@@ -208,8 +202,8 @@ TEST_F(AccumulationTest, NotFoundPathsAreCountedOnlyFor404) {
   r.path = "/other.html";
   r.status = "4040";
   count(r);
-  EXPECT_EQ(keys(12), Keys{"/gone.html"});
-  EXPECT_EQ(keys(11), (Keys{"404", "4040"}));
+  EXPECT_EQ(list_keys(12), Keys{"/gone.html"});
+  EXPECT_EQ(list_keys(11), (Keys{"404", "4040"}));
 }
 
 TEST_F(AccumulationTest, UnknownMethodCountsAsPageWithEmptyPath) {
@@ -217,10 +211,10 @@ TEST_F(AccumulationTest, UnknownMethodCountsAsPageWithEmptyPath) {
   r.path = "";
   r.extension = "";
   count(r);
-  EXPECT_EQ(keys(5), Keys{""});
-  EXPECT_EQ(keys(6), Keys{""});
-  EXPECT_EQ(keys(9), Keys{""});
-  EXPECT_EQ(keys(4), Keys{""});
+  EXPECT_EQ(list_keys(5), Keys{""});
+  EXPECT_EQ(list_keys(6), Keys{""});
+  EXPECT_EQ(list_keys(9), Keys{""});
+  EXPECT_EQ(list_keys(4), Keys{""});
 }
 
 TEST_F(AccumulationTest, UnknownAgentKeepsTheRequestsOwnValues) {
@@ -230,7 +224,7 @@ TEST_F(AccumulationTest, UnknownAgentKeepsTheRequestsOwnValues) {
   EXPECT_EQ(list_snapshot(18).total_kbytes, 7);
   EXPECT_EQ(list_snapshot(19).total_kbytes, 7);
   EXPECT_EQ(list_snapshot(20).total_kbytes, 7);
-  EXPECT_EQ(keys(kUnknownBrowsers), Keys{"Mozilla/5.0 (X11; Linux x86_64)"});
+  EXPECT_EQ(list_keys(kUnknownBrowsers), Keys{"Mozilla/5.0 (X11; Linux x86_64)"});
 }
 
 TEST_F(AccumulationTest, FlushDerivesRepeatClientsDomainsAndExitPages) {

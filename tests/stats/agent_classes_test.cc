@@ -12,21 +12,6 @@
 namespace sorvik {
 namespace {
 
-using Counts = std::vector<std::pair<std::string, uint64_t>>;
-
-Counts counts_of(int slot) {
-  Counts counts;
-  for (const ListEntry& entry : list_snapshot(slot).entries)
-    counts.emplace_back(entry.key, entry.hits);
-  return counts;
-}
-
-std::vector<std::string> keys_of(int slot) {
-  std::vector<std::string> keys;
-  for (const ListEntry& entry : list_snapshot(slot).entries) keys.push_back(entry.key);
-  return keys;
-}
-
 class AgentClassTest : public SorvikTest {
  protected:
   void SetUp() override {
@@ -73,7 +58,7 @@ TEST_F(AgentClassTest, LoadSkipsCommentLinesAndKeepsPatternsAsWritten) {
              "last without line feed");
   lists.current_entry.hits = 9;
   load_agent_list(kBrowserPatterns);
-  EXPECT_EQ(keys_of(kBrowserPatterns),
+  EXPECT_EQ(list_keys(kBrowserPatterns),
             (std::vector<std::string>{"MSIE", " Opera", "Firefox/ ", "last without line feed"}));
   for (const ListEntry& pattern : list_snapshot(kBrowserPatterns).entries) {
     EXPECT_EQ(pattern.hits, 0u);
@@ -86,7 +71,7 @@ TEST_F(AgentClassTest, LoadSkipsCommentLinesAndKeepsPatternsAsWritten) {
 TEST_F(AgentClassTest, LoadOfOperatingSystemsUsesItsOwnFileAndText) {
   write_file("opsys.lst", "Windows\nLinux\n");
   load_agent_list(kOpsysPatterns);
-  EXPECT_EQ(keys_of(kOpsysPatterns), (std::vector<std::string>{"Windows", "Linux"}));
+  EXPECT_EQ(list_keys(kOpsysPatterns), (std::vector<std::string>{"Windows", "Linux"}));
   EXPECT_EQ(list_snapshot(kBrowserPatterns).count, 0);
   EXPECT_EQ(console_output(), "System patterns: 2 patterns\n");
 }
@@ -149,7 +134,7 @@ TEST_F(AgentClassTest, UnknownAgentIsCountedOnEveryRequestAndStagedValuesReturn)
     EXPECT_EQ(lists.current_entry.visits, 1u);
     EXPECT_EQ(lists.current_entry.time, 0x2D8C5A20u);
   }
-  ASSERT_EQ(counts_of(kUnknownBrowsers), (Counts{{agent, 3}}));
+  ASSERT_EQ(list_hits(kUnknownBrowsers), (KeyHits{{agent, 3}}));
   const CountedList& unknown = list_snapshot(kUnknownBrowsers);
   EXPECT_EQ(unknown.entries[0].kbytes, 3);  // one per request, not the request's kilobytes
   EXPECT_EQ(unknown.entries[0].time, 0x2D8C5A20u);
@@ -164,7 +149,7 @@ TEST_F(AgentClassTest, ClassesWrittenIntoTheStagedKeyMatchTheReturnedOnes) {
   const std::string unknown_agent = "Mozilla/5.0 (Unknown) Strange/1";
   classify_agent_into(kBrowserPatterns, unknown_agent, lists.current_entry.key);
   EXPECT_EQ(lists.current_entry.key, "unknown");
-  EXPECT_EQ(counts_of(kUnknownBrowsers), (Counts{{unknown_agent, 1}}));
+  EXPECT_EQ(list_hits(kUnknownBrowsers), (KeyHits{{unknown_agent, 1}}));
   const std::string known_agent = "Mozilla/5.0 (X11; rv:128.0) Gecko/20100101 Firefox/128.0";
   classify_agent_into(kBrowserPatterns, known_agent, lists.current_entry.key);
   EXPECT_EQ(lists.current_entry.key, classify_agent(kBrowserPatterns, known_agent));
@@ -180,7 +165,7 @@ TEST_F(AgentClassTest, EmptyAgentIsAnUnknownOperatingSystemWithEmptyKey) {
   load_agent_list(kOpsysPatterns);
   stage_request(5);
   EXPECT_EQ(classify_agent(kOpsysPatterns, ""), "unknown");
-  EXPECT_EQ(counts_of(kUnknownOpsys), (Counts{{"", 1}}));
+  EXPECT_EQ(list_hits(kUnknownOpsys), (KeyHits{{"", 1}}));
   EXPECT_EQ(list_snapshot(kUnknownBrowsers).count, 0);
 }
 
@@ -311,8 +296,8 @@ TEST_F(AgentClassTest, ShippedPatternFilesClassifyCommonAgents) {
     EXPECT_EQ(classify_agent(kBrowserPatterns, c.agent), c.browser) << c.agent;
     EXPECT_EQ(classify_agent(kOpsysPatterns, c.agent), c.system) << c.agent;
   }
-  EXPECT_EQ(counts_of(kUnknownBrowsers), (Counts{{"", 1}}));
-  EXPECT_EQ(counts_of(kUnknownOpsys), (Counts{{"", 1}}));
+  EXPECT_EQ(list_hits(kUnknownBrowsers), (KeyHits{{"", 1}}));
+  EXPECT_EQ(list_hits(kUnknownOpsys), (KeyHits{{"", 1}}));
 }
 
 TEST(AgentNameTest, ShortAgentsAreTheirOwnNameLongOnesAreCut) {

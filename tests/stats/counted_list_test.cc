@@ -35,12 +35,6 @@ class CountedListTest : public SorvikTest {
     e.extra = extra;
     return list_add(slot);
   }
-
-  static std::vector<std::string> keys(int slot) {
-    std::vector<std::string> result;
-    for (const ListEntry& e : list_snapshot(slot).entries) result.push_back(e.key);
-    return result;
-  }
 };
 
 using Keys = std::vector<std::string>;
@@ -102,7 +96,7 @@ TEST_F(CountedListTest, KeysMatchByExactBytes) {
   EXPECT_TRUE(add(5, "/index.html "));
   EXPECT_TRUE(add(5, std::string("/index.html\0", 12)));
   EXPECT_FALSE(add(5, "/index.html"));
-  EXPECT_EQ(keys(5),
+  EXPECT_EQ(list_keys(5),
             (Keys{"/Index.html", "/index.html", "/index.html ", std::string("/index.html\0", 12)}));
   EXPECT_EQ(list_entry_at(5, 2)->hits, 2u);
 }
@@ -239,7 +233,7 @@ TEST_F(CountedListTest, RenameChangesOnlyTheFirstMatchingKey) {
   list_sort(11, 2);
   EXPECT_FALSE(list_rename(11, "500", "500 Error"));
   EXPECT_TRUE(list_rename(11, "404", "404 Not Found"));
-  EXPECT_EQ(keys(11), (Keys{"200", "404 Not Found"}));
+  EXPECT_EQ(list_keys(11), (Keys{"200", "404 Not Found"}));
   const CountedList& list = list_snapshot(11);
   EXPECT_EQ(list.sort_key, 2);
   EXPECT_EQ(list.sort_letter, 'c');
@@ -257,7 +251,7 @@ TEST_F(CountedListTest, RenameToAnExistingKeyLeavesTwoAndTheFirstWins) {
   // Both unknown codes get line 0's text: two entries share one key.
   EXPECT_TRUE(list_rename(11, "999", "Other"));
   EXPECT_TRUE(list_rename(11, "304", "Other"));
-  EXPECT_EQ(keys(11), (Keys{"200", "Other", "Other"}));
+  EXPECT_EQ(list_keys(11), (Keys{"200", "Other", "Other"}));
   EXPECT_FALSE(add(11, "Other", 10));
   EXPECT_EQ(list_entry_at(11, 2)->hits, 11u);
   EXPECT_EQ(list_entry_at(11, 3)->hits, 1u);
@@ -266,7 +260,7 @@ TEST_F(CountedListTest, RenameToAnExistingKeyLeavesTwoAndTheFirstWins) {
   EXPECT_TRUE(list_rename(11, "Other", "Moved"));
   EXPECT_FALSE(add(11, "Other", 100));
   EXPECT_EQ(list_entry_at(11, 3)->hits, 101u);
-  EXPECT_EQ(keys(11), (Keys{"200", "Moved", "Other"}));
+  EXPECT_EQ(list_keys(11), (Keys{"200", "Moved", "Other"}));
   EXPECT_FALSE(add(11, "Moved"));
   EXPECT_EQ(list_entry_at(11, 2)->hits, 12u);
 }
@@ -277,7 +271,7 @@ TEST_F(CountedListTest, SetKeyAtGivesAnEarlierEntryTheKey) {
   list_set_key_at(1, 2, "10.0.0.2=host.example");
   list_set_key_at(1, 0, "ignored");
   list_set_key_at(1, 3, "ignored");
-  EXPECT_EQ(keys(1), (Keys{"10.0.0.1", "10.0.0.2=host.example"}));
+  EXPECT_EQ(list_keys(1), (Keys{"10.0.0.1", "10.0.0.2=host.example"}));
   list_set_key_at(1, 1, "10.0.0.2=host.example");
   EXPECT_FALSE(add(1, "10.0.0.2=host.example"));
   EXPECT_EQ(list_entry_at(1, 1)->hits, 2u);
@@ -295,11 +289,11 @@ TEST_F(CountedListTest, SortRecordsKeyAndLetterWhateverItReorders) {
   add(8, "b", 1);
   add(8, "a", 9);
   list_sort(8, 0);
-  EXPECT_EQ(keys(8), (Keys{"b", "a"}));
+  EXPECT_EQ(list_keys(8), (Keys{"b", "a"}));
   EXPECT_EQ(list_snapshot(8).sort_key, 0);
   EXPECT_EQ(list_snapshot(8).sort_letter, 'u');
   list_sort(8, 6);
-  EXPECT_EQ(keys(8), (Keys{"b", "a"}));
+  EXPECT_EQ(list_keys(8), (Keys{"b", "a"}));
   EXPECT_EQ(list_snapshot(8).sort_key, 6);
   EXPECT_EQ(list_snapshot(8).sort_letter, 'q');
 
@@ -317,20 +311,20 @@ TEST_F(CountedListTest, NumericKeysSortDescendingAndStably) {
   add(5, "d", 5, 0, 30, 1);
   add(5, "e", 1, 0, -1, 2);
   list_sort(5, 2);
-  EXPECT_EQ(keys(5), (Keys{"b", "d", "a", "c", "e"}));
+  EXPECT_EQ(list_keys(5), (Keys{"b", "d", "a", "c", "e"}));
   list_sort(5, 3);  // equal kbytes keep their hit order
-  EXPECT_EQ(keys(5), (Keys{"d", "a", "c", "e", "b"}));
+  EXPECT_EQ(list_keys(5), (Keys{"d", "a", "c", "e", "b"}));
   list_sort(5, 4);
-  EXPECT_EQ(keys(5), (Keys{"c", "b", "e", "d", "a"}));
+  EXPECT_EQ(list_keys(5), (Keys{"c", "b", "e", "d", "a"}));
   EXPECT_EQ(list_snapshot(5).sort_key, 4);
 }
 
 TEST_F(CountedListTest, KeySortsCompareUnsignedBytes) {
   for (const char* key : {"a", "9", "\xE4", "Z", "10", "", "ab", "A"}) add(20, key);
   list_sort(20, 1);
-  EXPECT_EQ(keys(20), (Keys{"", "10", "9", "A", "Z", "a", "ab", "\xE4"}));
+  EXPECT_EQ(list_keys(20), (Keys{"", "10", "9", "A", "Z", "a", "ab", "\xE4"}));
   list_sort(20, 5);
-  EXPECT_EQ(keys(20), (Keys{"\xE4", "ab", "a", "Z", "A", "9", "10", ""}));
+  EXPECT_EQ(list_keys(20), (Keys{"\xE4", "ab", "a", "Z", "A", "9", "10", ""}));
 }
 
 TEST_F(CountedListTest, AddAfterSortFindsTheMovedEntries) {

@@ -11,15 +11,6 @@
 namespace sorvik {
 namespace {
 
-using Keys = std::vector<std::pair<std::string, uint64_t>>;
-
-Keys keys_of(int slot) {
-  Keys keys;
-  for (const ListEntry& entry : list_snapshot(slot).entries)
-    keys.emplace_back(entry.key, entry.hits);
-  return keys;
-}
-
 class SearchKeywordTest : public SorvikTest {
  protected:
   // Stages a request the way the accumulation does before asking.
@@ -46,8 +37,8 @@ TEST_F(SearchKeywordTest, SearchQueryCountsEngineAndPhraseWithStagedValues) {
   lists.current_entry.hits = 5;
   EXPECT_TRUE(
       extract_search_keyword("http://www.example-search.com/search?hl=de&q=blue+shoes&x=1"));
-  EXPECT_EQ(keys_of(15), (Keys{{"http://www.example-search.com", 1}}));
-  EXPECT_EQ(keys_of(16), (Keys{{"blue shoes", 1}}));
+  EXPECT_EQ(list_hits(15), (KeyHits{{"http://www.example-search.com", 1}}));
+  EXPECT_EQ(list_hits(16), (KeyHits{{"blue shoes", 1}}));
   const ListEntry& phrase = list_snapshot(16).entries.at(0);
   EXPECT_EQ(phrase.kbytes, 7);
   EXPECT_EQ(phrase.time, 0x2D8C5A20u);
@@ -55,8 +46,8 @@ TEST_F(SearchKeywordTest, SearchQueryCountsEngineAndPhraseWithStagedValues) {
   EXPECT_EQ(phrase.extra, "/page.html");
 
   EXPECT_TRUE(extract_search_keyword("http://www.example-search.com/search?q=blue+shoes"));
-  EXPECT_EQ(keys_of(15), (Keys{{"http://www.example-search.com", 2}}));
-  EXPECT_EQ(keys_of(16), (Keys{{"blue shoes", 2}}));
+  EXPECT_EQ(list_hits(15), (KeyHits{{"http://www.example-search.com", 2}}));
+  EXPECT_EQ(list_hits(16), (KeyHits{{"blue shoes", 2}}));
 }
 
 TEST_F(SearchKeywordTest, ReferrersThatAreNoSearchAddNothing) {
@@ -84,8 +75,8 @@ TEST_F(SearchKeywordTest, ReferrersThatAreNoSearchAddNothing) {
 TEST_F(SearchKeywordTest, EngineIsSchemeAndHostWithPort) {
   EXPECT_TRUE(extract_search_keyword("http://a+b.example:8080/cgi/find?s=c+d"));
   EXPECT_TRUE(extract_search_keyword("http://x/?q=y"));  // a one-character host
-  EXPECT_EQ(keys_of(15), (Keys{{"http://a+b.example:8080", 1}, {"http://x", 1}}));
-  EXPECT_EQ(keys_of(16), (Keys{{"c d", 1}, {"y", 1}}));  // "+" becomes a blank only here
+  EXPECT_EQ(list_hits(15), (KeyHits{{"http://a+b.example:8080", 1}, {"http://x", 1}}));
+  EXPECT_EQ(list_hits(16), (KeyHits{{"c d", 1}, {"y", 1}}));  // "+" becomes a blank only here
 }
 
 TEST_F(SearchKeywordTest, KeysAreTriedInTableOrderNotQueryOrder) {
@@ -107,8 +98,8 @@ TEST_F(SearchKeywordTest, OnlyTheFirstOccurrenceOfAKeyIsExamined) {
 TEST_F(SearchKeywordTest, EmptyPhraseStillCountsTheEngine) {
   EXPECT_TRUE(extract_search_keyword("http://e.example/find?q=&hl=en"));
   EXPECT_TRUE(extract_search_keyword("http://e.example/find?q="));
-  EXPECT_EQ(keys_of(15), (Keys{{"http://e.example", 2}}));
-  EXPECT_EQ(keys_of(16), (Keys{{"", 2}}));
+  EXPECT_EQ(list_hits(15), (KeyHits{{"http://e.example", 2}}));
+  EXPECT_EQ(list_hits(16), (KeyHits{{"", 2}}));
 }
 
 TEST_F(SearchKeywordTest, EscapesAreDecodedAfterPlusSigns) {

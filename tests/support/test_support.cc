@@ -11,6 +11,7 @@
 #include "driver/console.h"
 #include "driver/program.h"
 #include "hosts/host_cache.h"
+#include "stats/counted_list.h"
 
 namespace sorvik {
 
@@ -39,6 +40,19 @@ void set_group_lines(Group g, const std::vector<std::string>& lines) {
     table.entries.at(table.entry_count) = line;
   }
   table.group_end[g] = table.entry_count;
+}
+
+std::vector<std::string> list_keys(int slot) {
+  std::vector<std::string> keys;
+  for (const ListEntry& entry : list_snapshot(slot).entries) keys.push_back(entry.key);
+  return keys;
+}
+
+KeyHits list_hits(int slot) {
+  KeyHits keys;
+  for (const ListEntry& entry : list_snapshot(slot).entries)
+    keys.emplace_back(entry.key, entry.hits);
+  return keys;
 }
 
 RunStop stop_of(const std::function<void()>& action) {

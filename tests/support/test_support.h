@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/clock.h"
@@ -28,6 +30,11 @@ bool file_exists(const std::string& path);
 // Places `lines` as group `g` of the message table, from the next free entry
 // on, and records the group's range (line 0 is lines[0]).
 void set_group_lines(Group g, const std::vector<std::string>& lines);
+
+// The keys of list `slot` in list order, and the keys with their hits.
+using KeyHits = std::vector<std::pair<std::string, uint64_t>>;
+std::vector<std::string> list_keys(int slot);
+KeyHits list_hits(int slot);
 
 // Runs `action`, which must end the run, and returns its stop (a failure of
 // the test, and an empty stop, when it returns normally).
