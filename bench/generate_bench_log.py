@@ -1,14 +1,19 @@
 #!/usr/bin/env python3
 """Writes a large set of weekly access logs for the analysis benchmark.
 
-Usage: generate_bench_log.py OUTPUT_DIR [RECORDS]
+Usage: generate_bench_log.py OUTPUT_DIR [RECORDS] [COMBINED_DIR]
 
 Writes OUTPUT_DIR/access.44 ... access.47 (ISO weeks 44 to 47 of 2026, so the
 months run crosses from October into November) holding RECORDS lines in all
 (default 1,050,000), drawn from about 50,000 clients and 20,000 paths with a
-skewed popularity, real-world agents and referrers. It also writes
-OUTPUT_DIR/host.dat, a host-name cache that already names every client, so
-that the measured run makes no reverse lookups.
+Zipf-like popularity, a few hundred real-world agents (bots among them),
+pages, images, 304 and 404 answers, and internal, external and search
+referrers. It also writes OUTPUT_DIR/host.dat, a host-name cache that already
+names every client, for runs that must make no reverse lookups.
+
+With COMBINED_DIR, the same records are also written there in the standard
+combined format (the eleven-field line without its server-host field), for
+the analyzers that read that format.
 
 Client addresses come from reserved ranges only: the three documentation
 networks and the benchmarking network 198.18.0.0/15. The seed is fixed, so
@@ -50,6 +55,26 @@ AGENTS = [
     ("Mozilla/5.0 (compatible; bingbot/2.0; +http://www.bing.com/bingbot.htm)", range(1)),
     ("curl/8.{v}.0", range(0, 12)),
     ("python-requests/2.{v}.3", range(25, 33)),
+    ("Mozilla/5.0 (Linux; Android {v}; SM-S918B) AppleWebKit/537.36 (KHTML, like Gecko)"
+     " SamsungBrowser/25.0 Chrome/121.0.0.0 Mobile Safari/537.36", range(10, 15)),
+    ("Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko)"
+     " Chrome/{v}.0.0.0 Safari/537.36 OPR/{v}.0.0.0", range(100, 116)),
+    ("Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/537.36 (KHTML, like Gecko)"
+     " Chrome/{v}.0.0.0 Safari/537.36", CHROME),
+    ("Mozilla/5.0 (X11; Ubuntu; Linux x86_64; rv:{v}.0) Gecko/20100101 Firefox/{v}.0",
+     range(100, 133)),
+    ("Mozilla/5.0 (iPad; CPU OS {v}_2 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like Gecko)"
+     " Version/{v}.2 Mobile/15E148 Safari/604.1", range(14, 19)),
+    ("Mozilla/5.0 (compatible; YandexBot/3.0; +http://yandex.com/bots)", range(1)),
+    ("Mozilla/5.0 (compatible; AhrefsBot/7.0; +http://ahrefs.com/robot/)", range(1)),
+    ("Mozilla/5.0 (compatible; SemrushBot/7~bl; +http://www.semrush.com/bot.html)", range(1)),
+    ("Mozilla/5.0 AppleWebKit/537.36 (KHTML, like Gecko; compatible; GPTBot/1.{v};"
+     " +https://openai.com/gptbot)", range(0, 3)),
+    ("facebookexternalhit/1.{v} (+http://www.facebook.com/externalhit_uatext.php)", range(0, 2)),
+    ("Wget/1.{v}.2 (linux-gnu)", range(19, 25)),
+    ("Go-http-client/{v}.1", range(1, 3)),
+    ("okhttp/4.{v}.0", range(5, 13)),
+    ("Java/17.0.{v}", range(1, 13)),
 ]
 SEARCH_ENGINES = ["http://www.google.com/search?q=", "http://www.bing.com/search?q=",
                   "http://search.yahoo.com/search?p=", "http://duckduckgo.com/html/?q="]
@@ -103,11 +128,14 @@ def referrers(rng, paths):
 
 
 def main():
-    if len(sys.argv) not in (2, 3):
-        sys.exit("usage: generate_bench_log.py OUTPUT_DIR [RECORDS]")
+    if len(sys.argv) not in (2, 3, 4):
+        sys.exit("usage: generate_bench_log.py OUTPUT_DIR [RECORDS] [COMBINED_DIR]")
     folder = sys.argv[1]
-    records = int(sys.argv[2]) if len(sys.argv) == 3 else 1_050_000
+    records = int(sys.argv[2]) if len(sys.argv) >= 3 else 1_050_000
+    combined = sys.argv[3] if len(sys.argv) == 4 else None
     os.makedirs(folder, exist_ok=True)
+    if combined:
+        os.makedirs(combined, exist_ok=True)
     rng = random.Random(SEED)
 
     clients = client_addresses(rng)
@@ -153,6 +181,13 @@ def main():
         with open(os.path.join(folder, "access.%02d" % week), "w", encoding="ascii",
                   newline="\n") as out:
             out.writelines(lines)
+        if combined:
+            # The server host is the only field the combined format lacks.
+            server_field = " %s \"" % SERVER
+            with open(os.path.join(combined, "access.%02d" % week), "w", encoding="ascii",
+                      newline="\n") as out:
+                out.writelines(line.replace(server_field, ' "', 1) for line in lines)
+        del lines
 
     # Every client already named and resolved today: the run looks nothing up.
     today = (datetime.date.today() - datetime.date(1899, 12, 30)).days

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Measures whole analyzer runs against a peer analyzer on the same records.
+#
+# Usage: bench/peer_bench.sh [RECORDS ...]      (default: 1000000 5000000)
+#
+# For each record count: generates (once, kept in $BENCH_DIR) four weekly logs
+# in the eleven-field format and the same records in the combined format
+# (bench/generate_bench_log.py), then runs
+#   1. sorvik, weeks and months with every report,
+#   2. sorvik, weeks, months and years with every report,
+#   3. Analog (Debian package "analog"; skipped when missing) on the
+#      combined-format copy with its default reports,
+# each from a clean state, and prints wall time, lines per second (every
+# input line counted once), peak resident memory (/usr/bin/time -v) and the
+# ratio of sorvik's lines per second to Analog's. sorvik is built with a
+# resolver that answers every reverse lookup at once (bench/instant_dns_sorvik.cc)
+# so that the name server does not distort the figures; the number of lookups
+# is printed. REPEAT=<n> runs each command n times and reports the median.
+set -euo pipefail
+
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+sizes=("$@")
+[[ ${#sizes[@]} -gt 0 ]] || sizes=(1000000 5000000)
+repeat="${REPEAT:-1}"
+work="${BENCH_DIR:-${TMPDIR:-/tmp}/sorvik-peer-bench}"
+mkdir -p "$work"
+
+if [[ ! -x /usr/bin/time ]]; then
+  echo "bench/peer_bench.sh needs /usr/bin/time (Debian package \"time\")" >&2
+  exit 1
+fi
+cmake -S "$repo" -B "$repo/build-bench" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DSORVIK_TESTS=OFF >/dev/null
+cmake --build "$repo/build-bench" --target instant_dns_sorvik -j2 >/dev/null
+binary="$repo/build-bench/instant_dns_sorvik"
+analog="$(command -v analog || true)"
+
+example_value() {
+  sed -n "s/^$1[ =]*\(.*[^ ]\) *$/\1/p" "$repo/examples/sorvik.conf" | tail -n 1
+}
+lang_file="$repo/$(example_value Lang_file)"
+browser_file="$repo/$(example_value Browser)"
+opsys_file="$repo/$(example_value OpSys)"
+
+# Runs a command under /usr/bin/time -v in the current folder; sets
+# run_seconds and run_peak_kb. The command's console goes to console.txt.
+timed_run() {
+  local status=0
+  local start end
+  start=$(date +%s.%N)
+  printf 'J\n' | /usr/bin/time -v "$@" >console.txt 2>time.txt || status=$?
+  end=$(date +%s.%N)
+  if [[ $status -ne 0 ]]; then
+    echo "$* ended with exit status $status; see $PWD/console.txt" >&2
+    tail -n 5 console.txt >&2
+    exit 1
+  fi
+  run_seconds=$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }')
+  run_peak_kb=$(sed -n 's/.*Maximum resident set size (kbytes): *//p' time.txt)
+}
+
+# Prepares a clean run folder $1 with a configuration; $2 is "yes" or "no"
+# for the years run.
+prepare_sorvik_run() {
+  local run="$1" years="$2" logs="$3"
+  rm -rf "$run"
+  mkdir -p "$run/reports" "$run/html"
+  cp "$browser_file" "$run/browser.txt"
+  cp "$opsys_file" "$run/opsys.txt"
+  cat >"$run/sorvik.conf" <<CONF
+logfiles=$logs/access.*
+targetdir=$run/reports
+htmldir=$run/html
+Lang_file=$lang_file
+Browser=$run/browser.txt
+OpSys=$run/opsys.txt
+Results=$run/results.txt
+Errlogfile=$run/errlog.txt
+Host_file=$run/host.dat
+Host_Url=www.example.org
+Analyse_Years=$years
+CONF
+}
+
+# Median of the numbers on standard input.
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Runs one measured case $repeat times; prints "seconds peak_kb lookups".
+measure() {
+  local kind="$1" size="$2" years="${3:-no}"
+  local logs="$work/$size/logs" run="$work/$size/run-$kind"
+  local seconds=() peaks=() lookups=0
+  for ((i = 0; i < repeat; i++)); do
+    if [[ $kind == analog ]]; then
+      rm -rf "$run"
+      mkdir -p "$run"
+      cat >"$run/analog.cfg" <<CONF
+LOGFILE $work/$size/combined/access.*
+LOGFORMAT COMBINED
+HOSTNAME "www.example.org"
+OUTFILE $run/report.html
+CONF
+      (cd "$run" && timed_run "$analog" +g"$run/analog.cfg" && echo "$run_seconds $run_peak_kb" >last)
+    else
+      prepare_sorvik_run "$run" "$years" "$logs"
+      (cd "$run" && timed_run "$binary" sorvik.conf && echo "$run_seconds $run_peak_kb" >last)
+      lookups=$(sed -n 's/^Reverse lookups made: //p' "$run/time.txt")
+    fi
+    read -r s p <"$run/last"
+    seconds+=("$s")
+    peaks+=("$p")
+  done
+  echo "$(printf '%s\n' "${seconds[@]}" | median) $(printf '%s\n' "${peaks[@]}" | median) $lookups"
+}
+
+printf '%-9s %-26s %9s %11s %10s %8s %9s\n' records case seconds lines/s "peak MB" ratio lookups
+for size in "${sizes[@]}"; do
+  if [[ ! -f "$work/$size/generated" ]]; then
+    rm -rf "$work/$size"
+    echo "Generating $size records in $work/$size ..." >&2
+    python3 "$repo/bench/generate_bench_log.py" "$work/$size/logs" "$size" "$work/$size/combined"
+    touch "$work/$size/generated"
+  fi
+  lines=$(cat "$work/$size"/logs/access.* | wc -l)
+  analog_rate=""
+  if [[ -n $analog ]]; then
+    read -r s p _ < <(measure analog "$size")
+    analog_rate=$(awk -v l="$lines" -v s="$s" 'BEGIN { printf "%.0f", l / s }')
+    printf '%-9s %-26s %9.2f %11s %10.1f %8s %9s\n' "$lines" "Analog (combined format)" "$s" \
+      "$analog_rate" "$(awk -v p="$p" 'BEGIN { print p / 1024 }')" "1.00" "-"
+  fi
+  for years in no yes; do
+    read -r s p lookups < <(measure "sorvik-years-$years" "$size" "$years")
+    rate=$(awk -v l="$lines" -v s="$s" 'BEGIN { printf "%.0f", l / s }')
+    ratio="-"
+    [[ -n $analog_rate ]] && ratio=$(awk -v r="$rate" -v a="$analog_rate" 'BEGIN { printf "%.2f", r / a }')
+    label="sorvik weeks+months"
+    [[ $years == yes ]] && label="sorvik weeks+months+years"
+    printf '%-9s %-26s %9.2f %11s %10.1f %8s %9s\n' "$lines" "$label" "$s" "$rate" \
+      "$(awk -v p="$p" 'BEGIN { print p / 1024 }')" "$ratio" "$lookups"
+  done
+done
+echo "Runs, reports and console output are kept in $work" >&2
