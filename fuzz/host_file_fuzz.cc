@@ -1,0 +1,42 @@
+// Fuzzes the host-name file reader: the input is the host-name file. The
+// cache it gives is saved and loaded again; the second load must give the
+// same addresses, and the same names and day stamps for every name without a
+// ";" (the separator of the stamp, which a name from the resolver never holds).
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "driver/run_stop.h"
+#include "driver/settings.h"
+#include "fuzz_support.h"
+#include "hosts/host_cache.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  using namespace sorvik;
+  fuzz::reset_for_input();
+  fuzz::write_input_file("host.dat", fuzz::as_text(data, size));
+  settings.host_file = "host.dat";
+  try {
+    host_cache_load();
+    const std::map<HostAddress, HostLeaf> first = hosts.cache;
+    for (const auto& [address, leaf] : first) {
+      fuzz::check(leaf.name.size() <= kHostNameLimit, "host name longer than 64 bytes");
+      fuzz::check(int64_t{today()} - leaf.day < kHostExpiryDays, "an expired entry was kept");
+      fuzz::check(host_lookup(format_address(address)) == leaf.name, "lookup misses an entry");
+    }
+    if (first.empty()) return 0;
+    host_cache_save();
+    host_cache_free();
+    host_cache_load();
+    fuzz::check(hosts.cache.size() == first.size(), "addresses lost or gained when saved");
+    for (const auto& [address, leaf] : first) {
+      const auto again = hosts.cache.find(address);
+      fuzz::check(again != hosts.cache.end(), "an address was lost when saved");
+      if (leaf.name.find(';') != std::string::npos) continue;
+      fuzz::check(again->second.name == leaf.name, "a host name changed when saved");
+      fuzz::check(again->second.day == leaf.day, "a day stamp changed when saved");
+    }
+  } catch (const RunStop&) {
+  }
+  return 0;
+}

@@ -1,0 +1,75 @@
+// Fuzzes the access-log reader together with parse_request: the input becomes
+// a log file that is read record by record, and every record is parsed as the
+// run modes parse it. A bad size or time stamp ends the run (RunStop), which
+// is the specified answer to such a record, not a fault.
+//
+// The first input byte steers where the file's bytes meet the reader's 64 KB
+// reads: with bit 0 set, the next two bytes give a count of filler bytes put
+// in front of the rest (line feeds, "x" or blanks by the byte's value), so
+// that short inputs still reach lines longer than one read and lines cut
+// between two reads. Without bit 0 the rest is the file as it stands.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "analysis/log_reader.h"
+#include "analysis/log_record.h"
+#include "driver/error_log.h"
+#include "driver/run_stop.h"
+#include "driver/settings.h"
+#include "driver/text.h"
+#include "fuzz_support.h"
+
+namespace sorvik {
+namespace {
+
+std::string log_file_bytes(std::string_view input) {
+  const uint8_t control = static_cast<uint8_t>(input.front());
+  input.remove_prefix(1);
+  std::string file;
+  if ((control & 1) != 0 && input.size() >= 2) {
+    const std::size_t filler = static_cast<std::size_t>(static_cast<uint8_t>(input[0])) << 8 |
+                               static_cast<uint8_t>(input[1]);
+    input.remove_prefix(2);
+    constexpr char kFillers[] = {'\n', 'x', ' '};
+    file.assign(filler, kFillers[(control >> 1) % 3]);
+  }
+  file.append(input);
+  return file;
+}
+
+void check_request(const RequestInfo& info) {
+  fuzz::check(info.method.size() <= kTextLimit, "method longer than 255 bytes");
+  fuzz::check(info.path.size() <= kTextLimit, "path longer than 255 bytes");
+  fuzz::check(info.extension.size() <= 4, "extension longer than 4 bytes");
+  if (!info.extension.empty()) fuzz::check(info.extension[0] == '.', "extension without its dot");
+}
+
+}  // namespace
+}  // namespace sorvik
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  using namespace sorvik;
+  if (size == 0) return 0;
+  fuzz::reset_for_input();
+  fuzz::write_input_file("access.log", log_file_bytes(fuzz::as_text(data, size)));
+  settings.default_file = "index.html";
+  settings.errlog_file = "errlog.txt";
+  analysis.current_log_path = "access.log";
+  error_log_open();
+  try {
+    open_log("access.log");
+    while (read_record() == kRecordFields) {
+      ++analysis.record_number;
+      for (int i = 1; i <= kRecordFields; ++i) {
+        fuzz::check(analysis.record.field[i].size() <= kTextLimit, "field longer than 255 bytes");
+      }
+      check_request(parse_request());
+    }
+    fuzz::check(read_record() == 0, "a record after the end of the file");
+  } catch (const RunStop&) {
+  }
+  close_log();
+  error_log_close();
+  return 0;
+}
