@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the analyzer and runs the whole test suite twice: once as built for
-# use, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# use, once under AddressSanitizer and UndefinedBehaviorSanitizer; then runs
+# each fuzz target for a short while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -13,3 +14,7 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSORVIK_SANITIZE=ON >/dev/nul
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+# A short fuzzing round: every fuzz target (clang, sanitizers) for 20 s, two at
+# a time, starting from the seeds and the saved crash inputs.
+bash scripts/fuzz.sh 20
