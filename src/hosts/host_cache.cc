@@ -117,6 +117,9 @@ int32_t today() {
 }
 
 bool parse_address(std::string_view text, HostAddress& address) {
+  // An IPv6 address may hold dots too (::ffff:192.0.2.1); read by the digit
+  // rule it would become some unrelated IPv4 address.
+  if (text.find(':') != std::string_view::npos) return false;
   std::size_t position = 0;
   HostAddress value = 0;
   for (int part = 0; part < 4; ++part) {

@@ -63,8 +63,9 @@ int32_t today();
 // Reads a dotted address: four parts separated by ".", each part's bytes
 // folded as value * 10 + (byte - 48) modulo 256 (bytes are not tested for
 // being digits; an empty part is 0). False when the text has fewer than four
-// parts, that is fewer than three "." or nothing after the third; anything
-// after the fourth part is ignored.
+// parts, that is fewer than three "." or nothing after the third, and for
+// any text with a ":" (an IPv6 address, which is never looked up or cached);
+// anything after the fourth part is ignored.
 bool parse_address(std::string_view text, HostAddress& address);
 
 // The four octets of `address` in decimal, joined by ".".

@@ -71,6 +71,24 @@ TEST_F(HostCacheTest, InsertKeepsEarlierNameAndDayWhenGivenNone) {
   EXPECT_EQ(host_lookup("www.example.com"), "(Not found!)");
 }
 
+// IPv6 clients keep the "(Not found!)" naming: the mapped and compatible
+// forms hold three dots, and the digit rule must not turn them into some
+// unrelated IPv4 address that is looked up and saved.
+TEST_F(HostCacheTest, Ipv6TextsAreNeverCached) {
+  HostAddress address = 0;
+  for (const char* text :
+       {"2001:db8::1", "::ffff:192.0.2.1", "::192.0.2.1", "2001:db8::1.2.3.4", "fe80::1%eth0"}) {
+    EXPECT_FALSE(parse_address(text, address)) << text;
+    host_insert(text, "evil.example", 46363);
+    EXPECT_EQ(host_lookup(text), "(Not found!)") << text;
+  }
+  EXPECT_TRUE(hosts.cache.empty());
+  write_file("host.dat", "::ffff:10.0.0.1=evil.example;46363\n10.0.0.1=ten.example;46363\n");
+  host_cache_load();
+  host_cache_save();
+  EXPECT_EQ(read_file("host.dat"), "10.0.0.1=ten.example;46363\n");
+}
+
 TEST_F(HostCacheTest, TodayIsFixedAtFirstUse) {
   EXPECT_EQ(today(), kTestToday);
   set_time(LocalTime{2027, 1, 1, 0, 0, 0, 0});
