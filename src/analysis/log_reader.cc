@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "analysis/log_bytes.h"
 #include "driver/console.h"
 #include "driver/error_log.h"
 #include "driver/message_table.h"
@@ -29,6 +30,12 @@ namespace {
 // the records, because lines are cut wherever the reads end.
 constexpr std::size_t kReadSize = 64 * 1024;
 
+// Token counts of the two standard line formats besides the eleven fields:
+// the combined format lacks the server host, the common format also lacks
+// the referrer and the agent.
+constexpr int64_t kCombinedTokens = 10;
+constexpr int64_t kCommonTokens = 8;
+
 // The tokens of the line being cut. Only the first eleven tokens keep their
 // bytes; later ones are only counted.
 struct LineTokens {
@@ -36,14 +43,16 @@ struct LineTokens {
   int64_t pending_empty = 0;  // empty tokens ended by blanks, not yet known to be inside the line
   bool started = false;       // the current token has taken a byte or a quote
   bool in_quotes = false;
-  bool has_bytes = false;  // the line holds at least one byte besides its line feed
+  bool escape_pending = false;  // the last piece ended in a backslash inside quotes
+  bool has_bytes = false;       // the line holds at least one byte besides its line feed
   std::array<uint16_t, kRecordFields + 1> length{};                  // 1..11
   std::array<std::array<char, kTextLimit>, kRecordFields + 1> text;  // 1..11
 };
 
-// What read_record meets next: a record, a malformed line, a failed read or
-// the end of the file. Silently skipped lines leave nothing.
-enum class EventKind : uint8_t { kRecord, kMalformed, kReadError, kEnd };
+// What read_record meets next: a record, a malformed line, a failed read,
+// damaged compressed data or the end of the file. Silently skipped lines
+// leave nothing.
+enum class EventKind : uint8_t { kRecord, kMalformed, kReadError, kDamaged, kEnd };
 
 struct LineEvent {
   EventKind kind = EventKind::kEnd;
@@ -59,9 +68,11 @@ struct LineEvent {
 struct Batch {
   std::vector<LineEvent> events;
   std::string bytes;
+  std::string damage;  // kDamaged: what zlib found
   void clear() {
     events.clear();
     bytes.clear();
+    damage.clear();
   }
 };
 
@@ -72,16 +83,21 @@ constexpr std::size_t kBatchEvents = 512;
 // memory stays bounded however long the file is.
 constexpr std::size_t kBatchesAhead = 4;
 
-// The reading side: the file and the cutting of its bytes into lines and
-// tokens. Only the reading thread touches it while that thread runs.
+// The reading side: the file's bytes (decompressed when it is compressed)
+// and their cutting into lines and tokens. Only the reading thread touches
+// it while that thread runs.
 struct Cutter {
-  int fd = -1;
+  LogBytes source;
   std::vector<char> buffer;  // unread bytes are buffer[begin, end)
   std::size_t begin = 0;
   std::size_t end = 0;
-  bool at_end = false;      // the file has delivered all its bytes
+  bool at_end = false;   // the file has delivered all its bytes
+  bool damaged = false;  // its compressed data ended in damage: `damage`
+  std::string damage;
   int64_t line_number = 0;  // physical lines finished so far
   LineTokens line;
+  // Field 9 of the lines that do not name the server host.
+  std::string server_host;
   Batch* batch = nullptr;  // where finished lines go
 };
 
@@ -122,18 +138,57 @@ void start_token(LineTokens& line) {
   line.pending_empty = 0;
 }
 
+constexpr char kBackslash = '\\';
+
+// Cuts quoted bytes from `p` on, up to and including the closing quote or up
+// to `q`, and returns where cutting goes on. Inside quotes the servers write
+// a quote as \" and a backslash as \\; the token holds the character meant,
+// the quote or the backslash alone, and such a quote does not end the quotes.
+// A backslash before any other byte is an ordinary byte and stays in the
+// token, as do the bytes of other escapes (\x22, \n, ...).
+const char* cut_quoted(LineTokens& line, const char* p, const char* q) {
+  // Quoted texts are the long ones (request, referrer, agent), so library
+  // scans pay off here; each byte is scanned once for each of the two bytes.
+  const char* quote = find_byte(p, q, '"');
+  for (;;) {
+    const char* backslash = find_byte(p, quote, kBackslash);
+    append_to_token(line, p, backslash);
+    if (backslash == quote) break;
+    const char* next = backslash + 1;
+    if (next == q) {
+      // The escaped byte, if any, begins the next piece of the line.
+      line.escape_pending = true;
+      return q;
+    }
+    if (*next == '"' || *next == kBackslash) {
+      append_to_token(line, next, next + 1);
+      p = next + 1;
+      if (next == quote) quote = find_byte(p, q, '"');
+    } else {
+      append_to_token(line, backslash, next);
+      p = next;
+    }
+  }
+  if (quote == q) return q;
+  line.in_quotes = false;
+  return quote + 1;
+}
+
 // Cuts the bytes [p, q) of the current line, which hold no byte 0, into
 // tokens. The state in `line` carries over from piece to piece of a line.
 void cut_tokens(LineTokens& line, const char* p, const char* q) {
   while (p < q) {
     if (line.in_quotes) {
-      // Quoted texts are the long ones (request, referrer, agent), so a
-      // library scan pays off here.
-      const char* s = find_byte(p, q, '"');
-      append_to_token(line, p, s);
-      if (s == q) return;
-      line.in_quotes = false;
-      p = s + 1;
+      if (line.escape_pending) {
+        line.escape_pending = false;
+        if (*p == '"' || *p == kBackslash) {
+          append_to_token(line, p, p + 1);
+          ++p;
+          continue;
+        }
+        append_to_token(line, &kBackslash, &kBackslash + 1);
+      }
+      p = cut_quoted(line, p, q);
       continue;
     }
     const char* s = p;
@@ -170,33 +225,60 @@ void cut_piece(Cutter& c, char* from, char* to) {
   cut_tokens(c.line, from, to);
 }
 
-// Ends the current line: a line of eleven tokens becomes a record event, any
-// other non-empty line a malformed-line event.
+// Forgets the tokens of the current line.
+void clear_line(LineTokens& line) {
+  line.count = 0;
+  line.pending_empty = 0;
+  line.started = false;
+  line.in_quotes = false;
+  line.escape_pending = false;
+  line.has_bytes = false;
+  line.length.fill(0);
+}
+
+// Makes a record event of the current line, whose `tokens` are eleven fields
+// or a line of the combined or the common format. Those lines become the same
+// eleven fields: tokens 1 to 8 are fields 1 to 8, field 9 is the server host
+// of the settings, and the combined format's last two tokens are fields 10
+// and 11, which the common format fills with "-".
+void add_record(Cutter& c, int64_t tokens) {
+  const LineTokens& line = c.line;
+  LineEvent& event = c.batch->events.emplace_back();
+  event.kind = EventKind::kRecord;
+  std::string& bytes = c.batch->bytes;
+  event.offset = bytes.size();
+  const auto put = [&](int field, std::string_view text) {
+    event.length[field] = static_cast<uint16_t>(text.size());
+    bytes.append(text);
+  };
+  const auto token = [&](int i) { return std::string_view(line.text[i].data(), line.length[i]); };
+  const int own_tokens = tokens == kRecordFields ? kRecordFields : 8;
+  for (int i = 1; i <= own_tokens; ++i) put(i, token(i));
+  if (tokens == kRecordFields) return;
+  put(9, c.server_host);
+  put(10, tokens == kCombinedTokens ? token(9) : "-");
+  put(11, tokens == kCombinedTokens ? token(10) : "-");
+}
+
+// Ends the current line: a line of eleven tokens or of a standard format
+// becomes a record event, any other non-empty line a malformed-line event.
 void finish_line(Cutter& c) {
   LineTokens& line = c.line;
   c.line_number += 1;
+  // A backslash at the line's end inside quotes escapes nothing and stays.
+  if (line.escape_pending) append_to_token(line, &kBackslash, &kBackslash + 1);
   // Blanks at the end of the line make no tokens; a quote left open at the
   // line's end is closed by the line feed.
   const int64_t fields = line.count + (line.started ? 1 : 0);
-  if (fields == kRecordFields) {
-    LineEvent& event = c.batch->events.emplace_back();
-    event.kind = EventKind::kRecord;
-    event.offset = c.batch->bytes.size();
-    event.length = line.length;
-    for (int i = 1; i <= kRecordFields; ++i)
-      c.batch->bytes.append(line.text[i].data(), line.length[i]);
+  if (fields == kRecordFields || fields == kCombinedTokens || fields == kCommonTokens) {
+    add_record(c, fields);
   } else if (fields > 0) {
     LineEvent& event = c.batch->events.emplace_back();
     event.kind = EventKind::kMalformed;
     event.line_number = c.line_number;
     event.fields = fields;
   }
-  line.count = 0;
-  line.pending_empty = 0;
-  line.started = false;
-  line.in_quotes = false;
-  line.has_bytes = false;
-  line.length.fill(0);
+  clear_line(line);
 }
 
 // The end of a line's bytes with a carriage return before its end dropped.
@@ -206,8 +288,8 @@ char* without_carriage_return(char* from, char* to) {
 
 // Makes room in the buffer and reads more bytes. A line that fills the whole
 // buffer is cut as far as it goes, so that lines of any length need no more
-// memory than the buffer. Returns the errno of a failed read, else 0.
-int refill(Cutter& c) {
+// memory than the buffer.
+ByteRead refill(Cutter& c) {
   char* data = c.buffer.data();
   if (c.begin > 0) {
     std::memmove(data, data + c.begin, c.end - c.begin);
@@ -223,18 +305,15 @@ int refill(Cutter& c) {
     std::memmove(data, cut_end, kept);
     c.end = kept;
   }
-  for (;;) {
-    const ssize_t got = read(c.fd, data + c.end, c.buffer.size() - c.end);
-    if (got > 0) {
-      c.end += static_cast<std::size_t>(got);
-      return 0;
-    }
-    if (got == 0) {
-      c.at_end = true;
-      return 0;
-    }
-    if (errno != EINTR) return errno;
+  ByteRead got = read_log_bytes(c.source, data + c.end, c.buffer.size() - c.end);
+  if (got.status == ByteStatus::kData) {
+    c.end += got.count;
+  } else if (got.status != ByteStatus::kReadError) {
+    c.at_end = true;
+    c.damaged = got.status == ByteStatus::kDamaged;
+    c.damage = std::move(got.damage);
   }
+  return got;
 }
 
 // Cuts lines into the current batch until it is full. False when the file is
@@ -252,13 +331,21 @@ bool cut_batch(Cutter& c) {
       continue;
     }
     if (!c.at_end) {
-      if (const int error_number = refill(c); error_number != 0) {
+      if (const ByteRead got = refill(c); got.status == ByteStatus::kReadError) {
         LineEvent& event = c.batch->events.emplace_back();
         event.kind = EventKind::kReadError;
-        event.error_number = error_number;
+        event.error_number = got.error_number;
         return false;
       }
       continue;
+    }
+    if (c.damaged) {
+      // The line that the damage cut off is known to be incomplete: dropped.
+      clear_line(c.line);
+      c.begin = c.end;
+      c.batch->events.emplace_back().kind = EventKind::kDamaged;
+      c.batch->damage = c.damage;
+      return false;
     }
     // The file ended: a last line without a line feed is still a line.
     if (from != to || c.line.has_bytes) {
@@ -286,8 +373,9 @@ struct ReadAhead {
 
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
-  explicit ReadAhead(int fd) {
-    cutter.fd = fd;
+  ReadAhead(int fd, std::string server_host) {
+    open_log_bytes(cutter.source, fd);
+    cutter.server_host = std::move(server_host);
     cutter.buffer.resize(kReadSize);
     thread = std::thread([this] { produce(); });
   }
@@ -437,7 +525,10 @@ void open_log(const std::string& path) {
   r.batch.reset();
   r.next_event = 0;
   r.done = false;
-  r.read_ahead = std::make_unique<ReadAhead>(fd);
+  // A byte 0 is a text that no referrer holds (the cutting drops byte 0s),
+  // so with no site name no referrer of such lines counts as internal.
+  r.read_ahead = std::make_unique<ReadAhead>(
+      fd, settings.host_url.empty() ? std::string(1, '\0') : settings.host_url);
 }
 
 void close_log() {
@@ -477,6 +568,12 @@ int read_record() {
       case EventKind::kReadError:
         r.done = true;
         stop_on_io_error("read", r.path, event.error_number);
+      case EventKind::kDamaged:
+        r.done = true;
+        console_write("!");
+        error_log_entry(analysis.current_log_path,
+                        "Compressed file damaged: " + r.batch->damage + ", rest of file skipped");
+        return 0;
       case EventKind::kEnd:
         r.done = true;
         return 0;

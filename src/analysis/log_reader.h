@@ -21,16 +21,33 @@ namespace sorvik {
 // Closes an open log file and forgets all reader state (start-up state).
 void reset_log_reader();
 
-// Opens `path` for reading raw bytes; a failure ends the run (status 74).
+// Opens `path` for reading raw bytes; a failure ends the run (status 74). A
+// file that begins with the gzip magic bytes is read decompressed, whatever
+// its name (see LogBytes). settings.host_url is taken here for the lines
+// that do not name the server host.
 void open_log(const std::string& path);
 void close_log();
 
 // Reads the next record into analysis.record. Returns 11 for a record; 0 when
-// the file has no more records. Every line is one record candidate: a line of
-// exactly eleven tokens is a record; an empty or blanks-only line is skipped
-// silently; any other line is skipped with a "!" on the console and a
-// "Malformed line" error-log entry. A line feed always ends the line, also
-// inside a quoted text left open. A read failure ends the run (status 74).
+// the file has no more records. Every line is one record candidate, and the
+// number of its tokens decides its format:
+// - 11 tokens: the eleven fields as they stand;
+// - 10 tokens, the combined format (client identity user [time zone]
+//   "request" status size "referrer" "agent"), and 8 tokens, the common
+//   format (the same without referrer and agent): tokens 1 to 8 are fields 1
+//   to 8, field 9 is settings.host_url, and fields 10 and 11 are the
+//   referrer and the agent, "-" for the common format. With an empty
+//   host_url field 9 is a single byte 0 instead, which no referrer contains,
+//   so that none of these lines has an internal referrer;
+// - an empty or blanks-only line is skipped silently;
+// - any other line is skipped with a "!" on the console and a "Malformed
+//   line" error-log entry.
+// Inside quotes \" and \\ stand for " and \ (the token holds the one
+// character) and do not end the quotes. A line feed always ends the line,
+// also inside a quoted text left open. A read failure ends the run (status
+// 74). Compressed data that is corrupt or cut short ends the file after its
+// last complete line, with a "!" on the console and the error-log entry
+// "Compressed file damaged: <zlib's message>, rest of file skipped".
 int read_record();
 
 // Number of a three-letter English month abbreviation, 0 when unknown.

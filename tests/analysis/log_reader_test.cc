@@ -87,16 +87,74 @@ TEST_F(LogReaderTest, BadLinesAreSkippedWithoutShiftingLaterRecords) {
   std::string open_quote = log_line("6", "open");
   open_quote.erase(open_quote.size() - 2, 1);
   const std::string content =
-      log_line("1") + "2 - - [x +0100] \"GET /\" 200 1 h \"-\"\n" + log_line("3") + "4 x" +
-      log_line("") + "\n  \n\r\n" + before_line_feed(log_line("5"), "  ") + " " + log_line("x") +
-      "a \"b c\n" + open_quote + before_line_feed(log_line("7", "crlf"), "\r");
+      log_line("1") + "2 - - [x +0100] \"GET /\" 200 1 h\n" + log_line("3") + "4 x" + log_line("") +
+      "\n  \n\r\n" + before_line_feed(log_line("5"), "  ") + " " + log_line("x") + "a \"b c\n" +
+      open_quote + before_line_feed(log_line("7", "crlf"), "\r");
   EXPECT_EQ(read_all(content),
             (std::vector<std::string>{"1|Moz (X)", "3|Moz (X)", "5|Moz (X)", "6|open", "7|crlf"}));
   EXPECT_EQ(console_output(), "!!!!");
-  EXPECT_EQ(logged(), entry("Malformed line 2: 10 fields, line skipped") +
+  EXPECT_EQ(logged(), entry("Malformed line 2: 9 fields, line skipped") +
                           entry("Malformed line 4: 12 fields, line skipped") +
                           entry("Malformed line 9: 12 fields, line skipped") +
                           entry("Malformed line 10: 2 fields, line skipped"));
+}
+
+TEST_F(LogReaderTest, CombinedAndCommonLinesBecomeElevenFields) {
+  settings.host_url = "www.ex.org";
+  const std::string head = "- u [06/Dec/2002:03:05:33 +0100] \"GET /a HTTP/1.1\" 404 -";
+  write_file("a.log", "c1 " + head + " \"http://r/\" \"Moz (C)\"\n" + "c2 " + head + "\n" +
+                          log_line("c3") + "c4 " + head + " \"-\"\n" + "c5 - - [t +0] \"r\" 1\n");
+  using Fields = std::array<std::string, 12>;
+  const auto record = [&](const std::string& client, const std::string& server,
+                          const std::string& referrer, const std::string& agent) {
+    return Fields{
+        "",  client, "-",      "u",  "[06/Dec/2002:03:05:33", "+0100]", "GET /a HTTP/1.1", "404",
+        "-", server, referrer, agent};
+  };
+  open_log("a.log");
+  settings.host_url = "changed after the open";
+  ASSERT_EQ(read_record(), kRecordFields);
+  EXPECT_EQ(analysis.record.field, record("c1", "www.ex.org", "http://r/", "Moz (C)"));
+  ASSERT_EQ(read_record(), kRecordFields);
+  EXPECT_EQ(analysis.record.field, record("c2", "www.ex.org", "-", "-"));
+  ASSERT_EQ(read_record(), kRecordFields);
+  EXPECT_EQ(analysis.record.field[9], "www.ex.org");
+  EXPECT_EQ(analysis.record.field[11], "Moz (X)");
+  EXPECT_EQ(read_record(), 0);
+  EXPECT_EQ(console_output(), "!!");
+  EXPECT_EQ(logged(), entry("Malformed line 4: 9 fields, line skipped") +
+                          entry("Malformed line 5: 7 fields, line skipped"));
+
+  // Without a site name field 9 holds a byte that no referrer can hold.
+  settings.host_url.clear();
+  read_all("c1 " + head + "\n");
+  EXPECT_EQ(analysis.record.field, record("c1", std::string(1, '\0'), "-", "-"));
+}
+
+TEST_F(LogReaderTest, BackslashEscapesHoldTheirCharacterInsideQuotes) {
+  read_all(
+      "a\\b - - [t +0] \"GET /q?\\\"x\\\" HTTP/1.0\" 200 1 u\\\"v w\" "
+      "\"back\\\\\" \"A \\x22\\n\\\\\\\"\\\\\"\n");
+  EXPECT_EQ(analysis.record.field[1], "a\\b");
+  EXPECT_EQ(analysis.record.field[6], "GET /q?\"x\" HTTP/1.0");
+  EXPECT_EQ(analysis.record.field[9], "u\\v w");  // outside quotes a backslash is a byte
+  EXPECT_EQ(analysis.record.field[10], "back\\");
+  EXPECT_EQ(analysis.record.field[11], "A \\x22\\n\\\"\\");
+  // A backslash ending a line inside quotes escapes nothing.
+  EXPECT_EQ(read_all(log_line("1") + "2 - - [t +0] \"r\" 1 2 h \"-\" \"open\\\n"),
+            (std::vector<std::string>{"1|Moz (X)", "2|open\\"}));
+
+  // Escapes split between two reads: a line of two reads and more whose first
+  // piece ends in the backslash of \" and whose second ends in the first
+  // backslash of \\. Wrongly read, the first ends the quotes early (more
+  // tokens), the second makes the agent's opening quote an escaped one.
+  std::string line = "1 - - [t +0] \"r\" 1 2 h \"";
+  line += std::string(64 * 1024 - 1 - line.size(), 'a') + "\\\" b ";
+  line += std::string(128 * 1024 - 1 - line.size(), 'b') + "\\\\\" \"agent\"\n";
+  ASSERT_EQ(line[64 * 1024 - 1], '\\');
+  ASSERT_EQ(line.substr(128 * 1024 - 1, 3), "\\\\\"");
+  EXPECT_EQ(read_all(line), (std::vector<std::string>{"1|agent"}));
+  EXPECT_EQ(console_output(), "");
 }
 
 TEST_F(LogReaderTest, TokensAreCutAsWritten) {
