@@ -13,6 +13,7 @@
 #include "driver/error_log.h"
 #include "driver/message_table.h"
 #include "driver/result_file.h"
+#include "driver/run_lock.h"
 #include "driver/run_stop.h"
 #include "driver/settings.h"
 #include "hosts/host_cache.h"
@@ -125,9 +126,16 @@ int run_program(const std::vector<std::string>& arguments) {
     settings.host_file = "host.dat";
     settings.host_notfound = false;
 
-    if (load_configuration(arguments)) analyse_and_report();
+    // Held from before the first file is touched until the error log is
+    // closed; a stop releases it on the way out.
+    RunLock run_lock;
+    if (load_configuration(arguments)) {
+      acquire_run_lock(run_lock);
+      analyse_and_report();
+    }
     host_cache_free();
     error_log_close();
+    release_run_lock(run_lock);
 
     const LocalTime end = clock_now();
     int elapsed_seconds = seconds_of_day(end) - seconds_of_day(start);
