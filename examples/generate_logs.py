@@ -1,25 +1,37 @@
 #!/usr/bin/env python3
 """Writes the sample access logs of the bundled example into examples/logs.
 
-Five weekly files, access.44 to access.48, hold the ISO weeks 44 to 48 of 2026
-(26 October to 29 November), so the months run sees October end and November
-begin inside the first file. Every line has the eleven fields the analyzer
-reads: client, identity, user, time stamp and zone, request line, status,
-size, server host, referrer and agent. The generator uses a fixed seed, so
-running it again reproduces the files byte for byte.
+Seven weekly files hold the ISO weeks 44 to 50 of 2026 (26 October to
+13 December), so the months run sees October end and November begin inside
+the first file. access.44 to access.48 have the eleven fields the analyzer
+reads first: client, identity, user, time stamp and zone, request line,
+status, size, server host, referrer and agent. The last two weeks are written
+as web servers write them today:
+- access.49 in the combined format (the eleven fields without the server
+  host), some lines in the common format (without referrer and agent too),
+  with a few IPv6 clients and agents and requests holding quotes escaped by a
+  backslash;
+- access.gz.50 in the combined format, gzip-compressed in two members, as
+  rotated logs are. Its name ends in the week number because the weeks run
+  takes the week from the last two characters of a file's name.
+The generator uses a fixed seed, so running it again reproduces the files
+byte for byte (the compressed one for the same zlib).
 
 Client addresses come from the documentation ranges only (192.0.2.0/24,
-198.51.100.0/24, 203.0.113.0/24): their reverse lookups fail quickly and
-reveal nothing.
+198.51.100.0/24, 203.0.113.0/24, 2001:db8::/32): their reverse lookups fail
+quickly and reveal nothing.
 """
 
 import datetime
+import gzip
 import os
 import random
 
 SEED = 20261126
 YEAR = 2026
 WEEKS = range(44, 49)
+COMBINED_WEEK = 49
+COMPRESSED_WEEK = 50
 SESSIONS_PER_WEEK = 55
 SERVER = "www.example.org"
 ZONE = "+0100"
@@ -105,6 +117,10 @@ TOOLS = ["curl/8.5.0", "Wget/1.21.4", "python-requests/2.32.3", "Go-http-client/
 UNKNOWN_AGENT = "Zq7Fetch/0.3 [frobnicated]"
 
 NETWORKS = ["192.0.2.", "198.51.100.", "203.0.113."]
+IPV6_CLIENTS = ["2001:db8:4e::17", "2001:db8:c0de:1::2a", "::ffff:192.0.2.200"]
+# Written as servers write them: a quote inside a quoted field as \".
+QUOTING_AGENT = 'Mozilla/5.0 (compatible; \\"QuoteCrawler\\"/0.9; +http://crawler.example/)'
+QUOTED_PROBES = ['/search?q=\\"sorvik\\"', '/cgi-bin/search?q=\\"a\\\\b\\"']
 
 
 def pick_weighted(rng, pairs):
@@ -124,9 +140,26 @@ def stamp(moment):
 
 
 def line(client, moment, method, path, status, size, referrer, agent, user="-"):
+    """The fields of one request; the week's writer chooses the format."""
     request = "%s %s HTTP/1.1" % (method, path)
+    return (client, user, stamp(moment), request, status, size, referrer, agent)
+
+
+def eleven_fields(fields):
+    client, user, time, request, status, size, referrer, agent = fields
     return '%s - %s %s "%s" %s %s %s "%s" "%s"\n' % (
-        client, user, stamp(moment), request, status, size, SERVER, referrer, agent)
+        client, user, time, request, status, size, SERVER, referrer, agent)
+
+
+def combined(fields):
+    client, user, time, request, status, size, referrer, agent = fields
+    return '%s - %s %s "%s" %s %s "%s" "%s"\n' % (
+        client, user, time, request, status, size, referrer, agent)
+
+
+def common(fields):
+    client, user, time, request, status, size, _, _ = fields
+    return '%s - %s %s "%s" %s %s\n' % (client, user, time, request, status, size)
 
 
 def vary_size(rng, size):
@@ -221,7 +254,30 @@ def week_lines(rng, week, regulars):
     lines.append((moment, line("203.0.113.250", moment, "GET", "/index.html", "200", "7400",
                                "-", UNKNOWN_AGENT)))
     lines.sort(key=lambda item: item[0])
-    return [text for _, text in lines]
+    return [fields for _, fields in lines]
+
+
+def standard_week_lines(rng, week, regulars):
+    """A week as today's servers write it: combined lines with some IPv6
+    clients and escaped quotes; the downloads by tools in the common format."""
+    monday = datetime.date.fromisocalendar(YEAR, week, 1)
+    records = week_lines(rng, week, regulars)
+    for client in IPV6_CLIENTS:
+        visitor = Visitor(rng, 0)
+        visitor.client = client
+        for _ in range(rng.randint(2, 4)):
+            start = day_moment(rng, monday, rng.randrange(7))
+            records += [fields for _, fields in session_lines(rng, visitor, start)]
+    for path in QUOTED_PROBES:
+        moment = day_moment(rng, monday, rng.randrange(7))
+        records.append(line("203.0.113.251", moment, "GET", path, "200", "2500", "-",
+                            QUOTING_AGENT))
+    records.sort(key=time_of)
+    return [common(fields) if fields[7] in TOOLS else combined(fields) for fields in records]
+
+
+def time_of(fields):
+    return datetime.datetime.strptime(fields[2][1:21], "%d/%b/%Y:%H:%M:%S")
 
 
 def main():
@@ -232,7 +288,17 @@ def main():
     for week in WEEKS:
         path = os.path.join(folder, "access.%02d" % week)
         with open(path, "w", encoding="ascii", newline="\n") as out:
-            out.writelines(week_lines(rng, week, regulars))
+            out.writelines(eleven_fields(fields) for fields in week_lines(rng, week, regulars))
+    with open(os.path.join(folder, "access.%02d" % COMBINED_WEEK), "w", encoding="ascii",
+              newline="\n") as out:
+        out.writelines(standard_week_lines(rng, COMBINED_WEEK, regulars))
+    text = "".join(combined(fields)
+                   for fields in week_lines(rng, COMPRESSED_WEEK, regulars)).encode("ascii")
+    half = text.index(b"\n", len(text) // 2) + 1
+    with open(os.path.join(folder, "access.gz.%02d" % COMPRESSED_WEEK), "wb") as out:
+        # Two members, as a log compressed in two goes: mtime 0 keeps the
+        # bytes reproducible.
+        out.write(gzip.compress(text[:half], mtime=0) + gzip.compress(text[half:], mtime=0))
 
 
 if __name__ == "__main__":

@@ -7,9 +7,10 @@ name server, this script gives most addresses a made-up name (a few stay
 unresolved) and stamps every entry with today's day number, counted from
 30 December 1899 as the analyzer counts it.
 
-Usage: make_host_cache.py LOG... > host.dat
+Usage: make_host_cache.py LOG... > host.dat  (gzip-compressed logs are read too)
 """
 import datetime
+import gzip
 import ipaddress
 import sys
 
@@ -29,7 +30,9 @@ def main(paths):
     today = (datetime.date.today() - datetime.date(1899, 12, 30)).days
     addresses = set()
     for path in paths:
-        with open(path, "rb") as log:
+        with open(path, "rb") as raw:
+            compressed = raw.read(2) == b"\x1f\x8b"
+        with (gzip.open if compressed else open)(path, "rb") as log:
             for line in log:
                 field = line.split(b" ", 1)[0].decode("ascii", "replace")
                 try:
