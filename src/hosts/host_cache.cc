@@ -194,12 +194,17 @@ void host_cache_save() {
     content += std::to_string(leaf.day);
     content += '\n';
   }
-  // The complete new file exists before the previous one is moved aside, so
-  // a failed write costs neither the file nor its backup.
+  // The complete new file exists before the previous one is touched, so a
+  // failed write costs neither the file nor its backup. The previous file
+  // gets the backup name as a second link and the new file then replaces it
+  // in one rename, so that `path` names a complete file at every moment, also
+  // when the run is killed in between; a file system without hard links has
+  // the previous file renamed instead.
   const std::string temporary = write_temporary_file(path, content);
   const std::string backup = path + "~";
   if (path_exists(backup)) unlink(backup.c_str());
-  if (path_exists(path) && std::rename(path.c_str(), backup.c_str()) != 0) {
+  if (path_exists(path) && link(path.c_str(), backup.c_str()) != 0 &&
+      std::rename(path.c_str(), backup.c_str()) != 0) {
     console_line(messages_line(28));
     error_log_entry(path, "Failed renaming to " + backup);
   }
