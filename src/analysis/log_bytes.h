@@ -33,7 +33,7 @@ struct ByteRead {
 
 // One open log file as a byte source. A file whose first two bytes are the
 // gzip magic bytes 1f 8b is decompressed, whatever its name; its members are
-// read one after the other, and zero bytes after the last member (padding)
+// read one after the other, and zero bytes after a member (padding)
 // are ignored. Any other file is delivered as it is.
 struct LogBytes {
   int fd = -1;                                          // owned by the caller

@@ -525,8 +525,9 @@ void open_log(const std::string& path) {
   r.batch.reset();
   r.next_event = 0;
   r.done = false;
-  // A byte 0 is a text that no referrer holds (the cutting drops byte 0s),
-  // so with no site name no referrer of such lines counts as internal.
+  // Field 9 of the combined and common lines. Without a site name it is a
+  // byte 0, which no referrer holds (the cutting drops byte 0s), so that no
+  // referrer of those lines counts as internal.
   r.read_ahead = std::make_unique<ReadAhead>(
       fd, settings.host_url.empty() ? std::string(1, '\0') : settings.host_url);
 }
