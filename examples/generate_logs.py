@@ -11,9 +11,9 @@ as web servers write them today:
   host), some lines in the common format (without referrer and agent too),
   with a few IPv6 clients and agents and requests holding quotes escaped by a
   backslash;
-- access.gz.50 in the combined format, gzip-compressed in two members, as
-  rotated logs are. Its name ends in the week number because the weeks run
-  takes the week from the last two characters of a file's name.
+- access.50.gz in the combined format, gzip-compressed in two members, as
+  rotated logs are (the weeks run names a compressed file's week as if the
+  ".gz" were not there).
 The generator uses a fixed seed, so running it again reproduces the files
 byte for byte (the compressed one for the same zlib).
 
@@ -295,7 +295,7 @@ def main():
     text = "".join(combined(fields)
                    for fields in week_lines(rng, COMPRESSED_WEEK, regulars)).encode("ascii")
     half = text.index(b"\n", len(text) // 2) + 1
-    with open(os.path.join(folder, "access.gz.%02d" % COMPRESSED_WEEK), "wb") as out:
+    with open(os.path.join(folder, "access.%02d.gz" % COMPRESSED_WEEK), "wb") as out:
         # Two members, as a log compressed in two goes: mtime 0 keeps the
         # bytes reproducible.
         out.write(gzip.compress(text[:half], mtime=0) + gzip.compress(text[half:], mtime=0))

@@ -53,6 +53,17 @@ void close_log_file() {
 
 void analyse_record() { count_request(parse_request()); }
 
+// The week a weekly file holds: the last two characters of its name. A
+// compressed weekly log is read as its plain self, so a ".gz" ending is not
+// part of the name that counts ("access.50.gz" holds week 50).
+std::string week_of_file(std::string_view name) {
+  constexpr std::string_view kCompressed = ".gz";
+  if (name.size() > kCompressed.size() && name.ends_with(kCompressed)) {
+    name.remove_suffix(kCompressed.size());
+  }
+  return std::string(name.size() < 2 ? name : name.substr(name.size() - 2));
+}
+
 // Takes the record's year text into analysis.year_text. A year that is not
 // four ASCII digits would put arbitrary bytes into period and file names, so
 // it ends the run exactly as an unconvertible time stamp does.
@@ -83,7 +94,7 @@ void run_weeks() {
   for (std::size_t k = s; k < file_count; ++k) {
     const std::string name = analysis.log_files[k];
     // Taken from the file itself, so that an empty file names its own week.
-    const std::string week = name.size() < 2 ? name : name.substr(name.size() - 2);
+    const std::string week = week_of_file(name);
     open_log_file(name);
     while (read_record() > 0) {
       analysis.year_text.assign(chars_at(analysis.record.field[4], 9, 12));

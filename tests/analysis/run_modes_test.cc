@@ -126,6 +126,13 @@ TEST_F(RunModesTest, EmptyWeeklyFileNamesItsOwnWeek) {
   EXPECT_TRUE(file_exists("reports/2002w22.txt"));
 }
 
+TEST_F(RunModesTest, CompressedWeeklyFileNamesTheWeekBeforeItsEnding) {
+  write_logs({{"a.22", line("27/May/2002:10:00:00")}, {"a.23.gz", line("03/Jun/2002:10:00:00")}});
+  run_weeks();
+  EXPECT_EQ(entries(kModeWeeks), (Lines{"2002w22 complete 1 a.22", "2002w23 open 1 a.23.gz"}));
+  EXPECT_TRUE(file_exists("reports/2002w23.txt"));
+}
+
 TEST_F(RunModesTest, WeeksCountFromZeroAndMonthsFromOne) {
   write_logs({{"a.21", line("20/May/2002:10:00:00", "POST /form HTTP/1.0")}});
   run_weeks();
