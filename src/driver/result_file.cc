@@ -83,11 +83,15 @@ std::string_view period_name(int mode, std::string_view line) {
 }
 
 void read_data_line(int mode, std::string_view line) {
+  // The log field is looked for after the period name and the completeness
+  // only in front of the log field: a name may hold "log=" and a log file's
+  // name "incomplete", and the line must still read back as it was written.
+  const std::size_t name_end = mode == kModeYears ? 5 : (mode == 0 ? 0 : 7);
   const std::size_t complete_at = line.find("complete");
   const std::size_t files_at = line.find("files=");
   const std::size_t kbytes_at = line.find("kBytes=");
   const std::size_t visits_at = line.find("visits=");
-  const std::size_t log_at = line.find("log=");
+  const std::size_t log_at = line.find("log=", name_end);
   if (complete_at == std::string_view::npos || files_at == std::string_view::npos ||
       kbytes_at == std::string_view::npos || visits_at == std::string_view::npos ||
       log_at == std::string_view::npos) {
@@ -95,7 +99,7 @@ void read_data_line(int mode, std::string_view line) {
     return;
   }
   ResultEntry entry;
-  entry.complete = !contains(line, "incomplete");
+  entry.complete = !contains(line.substr(0, log_at), "incomplete");
   entry.files = read_figure(line, files_at + 6);
   entry.kbytes = read_figure(line, kbytes_at + 7);
   entry.visits = read_figure(line, visits_at + 7);
