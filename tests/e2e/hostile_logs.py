@@ -8,8 +8,9 @@ The main folder mixes well-formed records with binary garbage, runs of byte
 0, 100 KB lines, lines of 10 and 12 tokens, unbalanced and escaped quotes,
 markup and "javascript:" in every field, odd years, huge and negative sizes
 and every status from 000 to 999; a prepared host-name file gives some clients
-names full of markup. Two more folders each hold a record that stops a run:
-a size beyond 64 bits (status 5) and the year text "/../" (status 4).
+names full of markup. Four more folders each hold a record that stops a run:
+a size beyond 64 bits or one of markup (status 5), and the year text "/../"
+or a time stamp of markup (status 4).
 
 For every run: the exit status is the expected one, nothing is written to
 standard error (a sanitizer report), no file is created, changed or removed
@@ -534,13 +535,15 @@ def main(argv):
                                     % (attempt, len(missing), week, missing[:3]))
 
         # Folders whose second file holds a record that stops the run.
+        def stop_line(time=stamp(9, 10, 0, 0), size="10"):
+            return record("192.0.2.1", time, "+0100]", "GET /x.html HTTP/1.1", "200", size,
+                          "www.example.org", "-", AGENT)
+
         stops = {
-            "badsize": (5, record("192.0.2.1", stamp(9, 10, 0, 0), "+0100]",
-                                  "GET /x.html HTTP/1.1", "200", "9" * 40, "www.example.org",
-                                  "-", AGENT)),
-            "badyear": (4, record("192.0.2.1", "[09/Mar//../:10:00:00", "+0100]",
-                                  "GET /x.html HTTP/1.1", "200", "10", "www.example.org", "-",
-                                  AGENT)),
+            "hugesize": (5, stop_line(size="9" * 40)),
+            "markupsize": (5, stop_line(size=SCRIPT)),
+            "traversalyear": (4, stop_line(time="[09/Mar//../:10:00:00")),
+            "markuptime": (4, stop_line(time="[<script>alert(1)</script>")),
         }
         for name, (status, bad_line) in stops.items():
             run = base / name
