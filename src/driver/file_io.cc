@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -175,6 +176,27 @@ void replace_file(const std::string& temporary, const std::string& path) {
 
 void write_file_atomically(const std::string& path, std::string_view content) {
   replace_file(write_temporary_file(path, content), path);
+}
+
+void remove_stale_temporary_files(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string prefix = path.substr(directory.size()) + ".tmp";
+  for (const DirectoryEntry& entry : list_matching(directory + "*")) {
+    if (!entry.name.starts_with(prefix)) continue;
+    const std::string_view digits = std::string_view(entry.name).substr(prefix.size());
+    if (digits.empty() || digits.size() > 9) continue;
+    pid_t pid = 0;
+    bool numeric = true;
+    for (const char c : digits) {
+      numeric = numeric && c >= '0' && c <= '9';
+      pid = pid * 10 + (c - '0');
+    }
+    if (!numeric || pid <= 0) continue;
+    // A process that still exists (or cannot be asked) may be writing it.
+    if (kill(pid, 0) == 0 || errno != ESRCH) continue;
+    unlink((directory + entry.name).c_str());
+  }
 }
 
 bool wildcard_match(std::string_view pattern, std::string_view name) {

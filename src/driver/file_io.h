@@ -65,6 +65,12 @@ void write_file_atomically(const std::string& path, std::string_view content);
 std::string write_temporary_file(const std::string& path, std::string_view content);
 void replace_file(const std::string& temporary, const std::string& path);
 
+// Removes the temporary files that write_temporary_file left next to `path`
+// when a run was killed before it could rename them ("<path>.tmp<pid>"): only
+// those whose process no longer exists, so that a writer still at work keeps
+// its file. Failures are ignored; the files are litter, not state.
+void remove_stale_temporary_files(const std::string& path);
+
 struct DirectoryEntry {
   std::string name;  // without directory
   int64_t size = 0;  // bytes

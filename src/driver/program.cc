@@ -11,6 +11,7 @@
 #include "driver/configuration.h"
 #include "driver/console.h"
 #include "driver/error_log.h"
+#include "driver/file_io.h"
 #include "driver/message_table.h"
 #include "driver/result_file.h"
 #include "driver/run_lock.h"
@@ -131,6 +132,9 @@ int run_program(const std::vector<std::string>& arguments) {
     RunLock run_lock;
     if (load_configuration(arguments)) {
       acquire_run_lock(run_lock);
+      // Under the lock no other run writes these files' temporaries.
+      remove_stale_temporary_files(settings.results_file);
+      remove_stale_temporary_files(settings.host_file);
       analyse_and_report();
     }
     host_cache_free();
