@@ -27,35 +27,11 @@ if [[ ! -f "$work/logs/records.$records" ]]; then
   touch "$work/logs/records.$records"
 fi
 
-# The language and pattern files of the bundled example, read from its
-# configuration (paths there are relative to the repository). The pattern
-# files are copied because the run writes its unknown-agent files next to them.
-example_value() {
-  sed -n "s/^$1[ =]*\(.*[^ ]\) *$/\1/p" "$repo/examples/sorvik.conf" | tail -n 1
-}
-lang_file="$(example_value Lang_file)"
-browser_file="$(example_value Browser)"
-opsys_file="$(example_value OpSys)"
+# shellcheck source=run_folder.sh
+source "$repo/bench/run_folder.sh"
 run="$work/run"
-rm -rf "$run"
-mkdir -p "$run/reports" "$run/html"
-for pair in "$browser_file:browser.txt" "$opsys_file:opsys.txt"; do
-  source_file="$repo/${pair%%:*}"
-  if [[ -f "$source_file" ]]; then cp "$source_file" "$run/${pair#*:}"; else : >"$run/${pair#*:}"; fi
-done
+prepare_run_folder "$run" "$work/logs/access.*"
 cp "$work/logs/host.dat" "$run/host.dat"
-cat >"$run/sorvik.conf" <<EOF
-logfiles=$work/logs/access.*
-targetdir=$run/reports
-htmldir=$run/html
-Lang_file=$repo/$lang_file
-Browser=$run/browser.txt
-OpSys=$run/opsys.txt
-Results=$run/results.txt
-Errlogfile=$run/errlog.txt
-Host_file=$run/host.dat
-Host_Url=www.example.org
-EOF
 
 echo "Running $binary on $(ls "$work"/logs/access.* | wc -l) weekly files ..."
 cd "$run"

@@ -35,12 +35,8 @@ cmake --build "$repo/build-bench" --target instant_dns_sorvik -j2 >/dev/null
 binary="$repo/build-bench/instant_dns_sorvik"
 analog="$(command -v analog || true)"
 
-example_value() {
-  sed -n "s/^$1[ =]*\(.*[^ ]\) *$/\1/p" "$repo/examples/sorvik.conf" | tail -n 1
-}
-lang_file="$repo/$(example_value Lang_file)"
-browser_file="$repo/$(example_value Browser)"
-opsys_file="$repo/$(example_value OpSys)"
+# shellcheck source=run_folder.sh
+source "$repo/bench/run_folder.sh"
 
 # Runs a command under /usr/bin/time -v in the current folder; sets
 # run_seconds and run_peak_kb. The command's console goes to console.txt.
@@ -57,29 +53,6 @@ timed_run() {
   fi
   run_seconds=$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }')
   run_peak_kb=$(sed -n 's/.*Maximum resident set size (kbytes): *//p' time.txt)
-}
-
-# Prepares a clean run folder $1 with a configuration; $2 is "yes" or "no"
-# for the years run.
-prepare_sorvik_run() {
-  local run="$1" years="$2" logs="$3"
-  rm -rf "$run"
-  mkdir -p "$run/reports" "$run/html"
-  cp "$browser_file" "$run/browser.txt"
-  cp "$opsys_file" "$run/opsys.txt"
-  cat >"$run/sorvik.conf" <<CONF
-logfiles=$logs/access.*
-targetdir=$run/reports
-htmldir=$run/html
-Lang_file=$lang_file
-Browser=$run/browser.txt
-OpSys=$run/opsys.txt
-Results=$run/results.txt
-Errlogfile=$run/errlog.txt
-Host_file=$run/host.dat
-Host_Url=www.example.org
-Analyse_Years=$years
-CONF
 }
 
 # Median of the numbers on standard input.
@@ -102,7 +75,7 @@ OUTFILE $run/report.html
 CONF
       (cd "$run" && timed_run "$analog" +g"$run/analog.cfg" && echo "$run_seconds $run_peak_kb" >last)
     else
-      prepare_sorvik_run "$run" "$years" "$logs"
+      prepare_run_folder "$run" "$logs/access.*" "$years"
       (cd "$run" && timed_run "$binary" sorvik.conf && echo "$run_seconds $run_peak_kb" >last)
       lookups=$(sed -n 's/^Reverse lookups made: //p' "$run/time.txt")
     fi

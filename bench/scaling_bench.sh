@@ -22,6 +22,8 @@ cmake -S "$repo" -B "$repo/build-bench" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DSORVIK_TESTS=OFF >/dev/null
 cmake --build "$repo/build-bench" --target instant_dns_sorvik -j2 >/dev/null
 binary="$repo/build-bench/instant_dns_sorvik"
+# shellcheck source=run_folder.sh
+source "$repo/bench/run_folder.sh"
 
 printf '%-7s %-9s %-9s %-10s %9s %10s %14s %12s\n' factor paths clients records seconds "peak MB" \
   "time growth" "n log n"
@@ -36,22 +38,7 @@ for f in "${factors[@]}"; do
     python3 "$repo/bench/generate_distinct_log.py" "$logs/access.49" "$paths" "$clients"
   fi
   run="$work/run-$f"
-  rm -rf "$run"
-  mkdir -p "$run/reports" "$run/html"
-  cp "$repo/examples/browsers.lst" "$run/browser.txt"
-  cp "$repo/examples/opsys.lst" "$run/opsys.txt"
-  cat >"$run/sorvik.conf" <<CONF
-logfiles=$logs/access.*
-targetdir=$run/reports
-htmldir=$run/html
-Lang_file=$repo/examples/english.lng
-Browser=$run/browser.txt
-OpSys=$run/opsys.txt
-Results=$run/results.txt
-Errlogfile=$run/errlog.txt
-Host_file=$run/host.dat
-Host_Url=www.example.org
-CONF
+  prepare_run_folder "$run" "$logs/access.*"
   start=$(date +%s.%N)
   (cd "$run" && printf 'J\n' | /usr/bin/time -v "$binary" sorvik.conf >console.txt 2>time.txt)
   end=$(date +%s.%N)
