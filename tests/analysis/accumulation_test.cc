@@ -119,11 +119,6 @@ class AccumulationTest : public SorvikTest {
     return result;
   }
 
-  std::string error_log_entries() {
-    const std::string text = read_file("errlog.txt");
-    return text.substr(text.find('\n') + 1);
-  }
-
   FakeResolver resolver_;
 };
 

@@ -75,11 +75,6 @@ class CompressedLogTest : public SorvikTest {
     return records;
   }
 
-  // The error log after its session start line.
-  std::string logged() {
-    const std::string text = read_file("errlog.txt");
-    return text.substr(text.find('\n') + 1);
-  }
   static std::string entry(const std::string& text) {
     return "101112: Error in file logs/a.gz!\n        " + text + "!\n";
   }
@@ -101,12 +96,12 @@ TEST_F(CompressedLogTest, CompressedFileGivesTheRecordsOfItsPlainCopy) {
                                std::string(100, '\0'));
   const std::vector<std::string> expected = read_all("plain.log");
   ASSERT_EQ(expected.size(), 4000u - 4 + 1334);
-  const std::string plain_log = logged();
+  const std::string plain_log = error_log_entries();
   ASSERT_EQ(take_console_output(), "!!!!");
 
   EXPECT_EQ(read_all("packed.log"), expected);
   EXPECT_EQ(take_console_output(), "!!!!");
-  EXPECT_EQ(logged(), plain_log + plain_log);
+  EXPECT_EQ(error_log_entries(), plain_log + plain_log);
 
   write_file("empty.log", gzip_member(""));
   EXPECT_TRUE(read_all("empty.log").empty());
@@ -140,8 +135,9 @@ TEST_F(CompressedLogTest, DamagedFileKeepsItsCompleteLinesAndTheNextFileIsRead) 
     ASSERT_EQ(records.size(), 2u) << damage;
     EXPECT_EQ(records[1].substr(0, 2), "2|");
     EXPECT_EQ(take_console_output(), "!!") << damage;
-    EXPECT_EQ(logged(), entry("Malformed line 2: 1 fields, line skipped") +
-                            entry("Compressed file damaged: " + damage + ", rest of file skipped"));
+    EXPECT_EQ(error_log_entries(),
+              entry("Malformed line 2: 1 fields, line skipped") +
+                  entry("Compressed file damaged: " + damage + ", rest of file skipped"));
     ASSERT_EQ(read_all("next.log").size(), 1u);
   }
 }

@@ -53,11 +53,6 @@ class LogReaderTest : public SorvikTest {
     return records;
   }
 
-  // The error log after its session start line.
-  std::string logged() {
-    const std::string text = read_file("errlog.txt");
-    return text.substr(text.find('\n') + 1);
-  }
   static std::string entry(const std::string& text) {
     return "101112: Error in file logs/a.23!\n        " + text + "!\n";
   }
@@ -93,10 +88,10 @@ TEST_F(LogReaderTest, BadLinesAreSkippedWithoutShiftingLaterRecords) {
   EXPECT_EQ(read_all(content),
             (std::vector<std::string>{"1|Moz (X)", "3|Moz (X)", "5|Moz (X)", "6|open", "7|crlf"}));
   EXPECT_EQ(console_output(), "!!!!");
-  EXPECT_EQ(logged(), entry("Malformed line 2: 9 fields, line skipped") +
-                          entry("Malformed line 4: 12 fields, line skipped") +
-                          entry("Malformed line 9: 12 fields, line skipped") +
-                          entry("Malformed line 10: 2 fields, line skipped"));
+  EXPECT_EQ(error_log_entries(), entry("Malformed line 2: 9 fields, line skipped") +
+                                     entry("Malformed line 4: 12 fields, line skipped") +
+                                     entry("Malformed line 9: 12 fields, line skipped") +
+                                     entry("Malformed line 10: 2 fields, line skipped"));
 }
 
 TEST_F(LogReaderTest, CombinedAndCommonLinesBecomeElevenFields) {
@@ -122,8 +117,8 @@ TEST_F(LogReaderTest, CombinedAndCommonLinesBecomeElevenFields) {
   EXPECT_EQ(analysis.record.field[11], "Moz (X)");
   EXPECT_EQ(read_record(), 0);
   EXPECT_EQ(console_output(), "!!");
-  EXPECT_EQ(logged(), entry("Malformed line 4: 9 fields, line skipped") +
-                          entry("Malformed line 5: 7 fields, line skipped"));
+  EXPECT_EQ(error_log_entries(), entry("Malformed line 4: 9 fields, line skipped") +
+                                     entry("Malformed line 5: 7 fields, line skipped"));
 
   // Without a site name field 9 holds a byte that no referrer can hold.
   settings.host_url.clear();
@@ -347,7 +342,8 @@ TEST_F(ParseRequestTest, BadSizeStopsWithStatus5BeforeCountingAnything) {
   EXPECT_EQ(stop_status(8, "12a"), kExitBadSize);
   EXPECT_EQ(console_output(),
             "Reading a.23 ... \nError in line 7\nBad size String=12aIP= 1.2.3.4\n");
-  EXPECT_EQ(logged(), entry("Error, line: 7, file length conversion, String= 12a, IP= 1.2.3.4"));
+  EXPECT_EQ(error_log_entries(),
+            entry("Error, line: 7, file length conversion, String= 12a, IP= 1.2.3.4"));
   EXPECT_EQ(analysis.period_bytes, 0);
   for (const char* bad :
        {"", "+", "--5", " 5", "5 ", "0x10", "9223372036854775808", "-99999999999999999999"}) {
@@ -358,7 +354,8 @@ TEST_F(ParseRequestTest, BadSizeStopsWithStatus5BeforeCountingAnything) {
 TEST_F(ParseRequestTest, BadTimeStopsWithStatus4AfterAddingTheSize) {
   EXPECT_EQ(stop_status(4, "[3x/Dec/2002:03:05:33"), kExitBadTime);
   EXPECT_EQ(console_output(), "\nLine: 7\nBad time: [3x/Dec/2002:03:05:33\n");
-  EXPECT_EQ(logged(), entry("Time: Ip=1.2.3.4, x2=id, x3=user, time=[3x/Dec/2002:03:05:33"));
+  EXPECT_EQ(error_log_entries(),
+            entry("Time: Ip=1.2.3.4, x2=id, x3=user, time=[3x/Dec/2002:03:05:33"));
   EXPECT_EQ(analysis.period_bytes, 2326);
 }
 
@@ -378,7 +375,7 @@ TEST_F(ParseRequestTest, PathAndExtensionDecidePages) {
     EXPECT_EQ(info.path + " " + info.extension + (info.is_page ? " page" : " file"), expected);
   }
   EXPECT_EQ(console_output(), "!!");
-  EXPECT_EQ(logged(),
+  EXPECT_EQ(error_log_entries(),
             entry("Unknown command in line 7: POST") + entry("Unknown command in line 7: get"));
 }
 

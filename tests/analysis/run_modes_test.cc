@@ -71,11 +71,6 @@ class RunModesTest : public SorvikTest {
     return list;
   }
 
-  std::string error_log_entries() {
-    const std::string text = read_file("errlog.txt");
-    return text.substr(text.find('\n') + 1);
-  }
-
   // Runs `run` expecting it to stop; returns the stop's exit status.
   template <typename Run>
   static int stop_status(Run run) {

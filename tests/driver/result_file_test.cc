@@ -36,12 +36,6 @@ class ResultFileTest : public SorvikTest {
     take_console_output();
   }
 
-  // The error log's entries, without the session start line.
-  std::string error_log_entries() {
-    const std::string text = read_file("errlog.txt");
-    return text.substr(text.find('\n') + 1);
-  }
-
   static std::string entry(const std::string& text) {
     return "101112: Error in file results.txt!\n        " + text + "!\n";
   }

@@ -55,6 +55,11 @@ KeyHits list_hits(int slot) {
   return keys;
 }
 
+std::string error_log_entries(const std::string& path) {
+  const std::string text = read_file(path);
+  return text.substr(text.find('\n') + 1);
+}
+
 RunStop stop_of(const std::function<void()>& action) {
   try {
     action();

@@ -36,6 +36,9 @@ using KeyHits = std::vector<std::pair<std::string, uint64_t>>;
 std::vector<std::string> list_keys(int slot);
 KeyHits list_hits(int slot);
 
+// The entries of the error log `path`, without its session start line.
+std::string error_log_entries(const std::string& path = "errlog.txt");
+
 // Runs `action`, which must end the run, and returns its stop (a failure of
 // the test, and an empty stop, when it returns normally).
 RunStop stop_of(const std::function<void()>& action);
