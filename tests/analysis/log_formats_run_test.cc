@@ -20,20 +20,6 @@ namespace fs = std::filesystem;
 
 const std::string kSource = SORVIK_SOURCE_DIR;
 
-const char kConfiguration[] =
-    "logfiles=logs/access.*\n"
-    "targetdir=out/reports\n"
-    "htmldir=out/html\n"
-    "Lang_file=english.lng\n"
-    "Browser=out/browsers.lst\n"
-    "OpSys=out/opsys.lst\n"
-    "Results=out/results.txt\n"
-    "Errlogfile=out/errlog.txt\n"
-    "Host_file=out/host.dat\n"
-    "Host_Url=www.example.org\n"
-    "Analyse_Years=yes\n"
-    "html_tables=5\n";
-
 struct Request {
   std::string client, time, request, status, size, referrer, agent;
 };
@@ -136,28 +122,17 @@ class LogFormatsRunTest : public SorvikTest {
   // A run over the two weeks as written by `week_49` and `week_50`, in fresh
   // output folders; returns the console and every output file as one text.
   std::string run(const std::string& week_49, const std::string& week_50,
-                  const std::string& configuration = kConfiguration) {
+                  const std::string& configuration = whole_run_configuration()) {
     fs::remove_all("logs");
     fs::remove_all("out");
-    fs::create_directories("logs");
-    fs::create_directories("out/reports");
-    fs::create_directories("out/html");
-    fs::copy_file(kSource + "/examples/browsers.lst", "out/browsers.lst");
-    fs::copy_file(kSource + "/examples/opsys.lst", "out/opsys.lst");
+    make_whole_run_folders();
     write_file("sorvik.conf", configuration);
     write_file("logs/access.49", week_49);
     write_file("logs/access.50", week_50);
     take_console_output();
     set_keys("x");
     EXPECT_EQ(run_program({"sorvik.conf"}), kExitNormal);
-    std::string text = "=== console\n" + take_console_output();
-    std::vector<std::string> paths;
-    for (const auto& item : fs::recursive_directory_iterator("out")) {
-      if (item.is_regular_file()) paths.push_back(item.path().string());
-    }
-    std::sort(paths.begin(), paths.end());
-    for (const std::string& path : paths) text += "=== " + path + "\n" + read_file(path);
-    return text;
+    return "=== console\n" + take_console_output() + output_transcript();
   }
 
   FakeResolver resolver_;
@@ -192,7 +167,7 @@ TEST_F(LogFormatsRunTest, Ipv6ClientsAreCountedByTheirTextAndNeverLookedUp) {
 }
 
 TEST_F(LogFormatsRunTest, WithoutSiteNameNoReferrerOfAStandardLineIsInternal) {
-  std::string configuration = kConfiguration;
+  std::string configuration = whole_run_configuration();
   configuration.erase(configuration.find("Host_Url="),
                       std::string("Host_Url=www.example.org\n").size());
   run(standard_formats(kWeek49), standard_formats(kWeek50), configuration);

@@ -5,7 +5,6 @@
 // them after an intended change, and read the difference before committing.
 #include "driver/program.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -22,22 +21,11 @@ namespace fs = std::filesystem;
 
 const std::string kSource = SORVIK_SOURCE_DIR;
 
-const char kConfiguration[] =
-    "# Test run: every output below out/\n"
-    "logfiles=logs/access.*\n"
-    "targetdir=out/reports\n"
-    "htmldir=out/html\n"
-    "Lang_file=english.lng\n"
-    "Browser=out/browsers.lst\n"
-    "OpSys=out/opsys.lst\n"
-    "Results=out/results.txt\n"
-    "Errlogfile=out/errlog.txt\n"
-    "Host_file=out/host.dat\n"
-    "Host_Url=www.example.org\n"
-    "Analyse_Years=yes\n"
-    "html_tables=5\n"
-    "no_html_week=yes\n"
-    "no_html_year=yes\n";
+// The whole-run configuration without the week and year pages.
+const std::string kConfiguration = "# Test run: every output below out/\n" +
+                                   whole_run_configuration() +
+                                   "no_html_week=yes\n"
+                                   "no_html_year=yes\n";
 
 // One access-log line in the eleven-field format.
 std::string log_line(const std::string& client, const std::string& time, const std::string& request,
@@ -100,11 +88,7 @@ class ProgramTest : public SorvikTest {
  protected:
   void SetUp() override {
     SorvikTest::SetUp();
-    fs::create_directories("logs");
-    fs::create_directories("out/reports");
-    fs::create_directories("out/html");
-    fs::copy_file(kSource + "/examples/browsers.lst", "out/browsers.lst");
-    fs::copy_file(kSource + "/examples/opsys.lst", "out/opsys.lst");
+    make_whole_run_folders();
     // A copy, so that no path of the source tree shows in the transcripts.
     fs::copy_file(kSource + "/examples/english.lng", "english.lng");
     write_file("sorvik.conf", kConfiguration);
@@ -116,17 +100,8 @@ class ProgramTest : public SorvikTest {
 
   // The console and every file below out/, in name order, as one text.
   std::string transcript() {
-    std::string text = "=== console\n" + take_console_output();
-    std::vector<std::string> paths;
-    for (const auto& item : fs::recursive_directory_iterator("out")) {
-      if (item.is_regular_file()) paths.push_back(item.path().string());
-    }
-    std::sort(paths.begin(), paths.end());
-    for (const std::string& path : paths) {
-      if (path == "out/browsers.lst" || path == "out/opsys.lst") continue;
-      text += "=== " + path + "\n" + read_file(path);
-    }
-    return text;
+    return "=== console\n" + take_console_output() +
+           output_transcript({"out/browsers.lst", "out/opsys.lst"});
   }
 
   void expect_golden(const std::string& name, const std::string& actual) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -58,6 +59,44 @@ KeyHits list_hits(int slot) {
 std::string error_log_entries(const std::string& path) {
   const std::string text = read_file(path);
   return text.substr(text.find('\n') + 1);
+}
+
+std::string whole_run_configuration() {
+  return "logfiles=logs/access.*\n"
+         "targetdir=out/reports\n"
+         "htmldir=out/html\n"
+         "Lang_file=english.lng\n"
+         "Browser=out/browsers.lst\n"
+         "OpSys=out/opsys.lst\n"
+         "Results=out/results.txt\n"
+         "Errlogfile=out/errlog.txt\n"
+         "Host_file=out/host.dat\n"
+         "Host_Url=www.example.org\n"
+         "Analyse_Years=yes\n"
+         "html_tables=5\n";
+}
+
+void make_whole_run_folders() {
+  const std::string examples = std::string(SORVIK_SOURCE_DIR) + "/examples/";
+  std::filesystem::create_directories("logs");
+  std::filesystem::create_directories("out/reports");
+  std::filesystem::create_directories("out/html");
+  std::filesystem::copy_file(examples + "browsers.lst", "out/browsers.lst");
+  std::filesystem::copy_file(examples + "opsys.lst", "out/opsys.lst");
+}
+
+std::string output_transcript(const std::vector<std::string>& skip) {
+  std::vector<std::string> paths;
+  for (const auto& item : std::filesystem::recursive_directory_iterator("out")) {
+    if (item.is_regular_file()) paths.push_back(item.path().string());
+  }
+  std::sort(paths.begin(), paths.end());
+  std::string text;
+  for (const std::string& path : paths) {
+    if (std::find(skip.begin(), skip.end(), path) != skip.end()) continue;
+    text += "=== " + path + "\n" + read_file(path);
+  }
+  return text;
 }
 
 RunStop stop_of(const std::function<void()>& action) {

@@ -39,6 +39,20 @@ KeyHits list_hits(int slot);
 // The entries of the error log `path`, without its session start line.
 std::string error_log_entries(const std::string& path = "errlog.txt");
 
+// The configuration of the whole-run tests: logs from logs/access.*, every
+// output below out/, the example's language file copied to english.lng, the
+// years run on and five table rows.
+std::string whole_run_configuration();
+
+// Creates logs/, out/reports and out/html and copies the example's pattern
+// lists to out/browsers.lst and out/opsys.lst, as whole_run_configuration
+// expects them.
+void make_whole_run_folders();
+
+// Every file below out/ except those in `skip`, in name order, each as
+// "=== <path>" and its content.
+std::string output_transcript(const std::vector<std::string>& skip = {});
+
 // Runs `action`, which must end the run, and returns its stop (a failure of
 // the test, and an empty stop, when it returns normally).
 RunStop stop_of(const std::function<void()>& action);
