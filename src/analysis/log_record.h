@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,17 @@ inline constexpr int kModeYears = 1;
 inline constexpr int kModeMonths = 2;
 inline constexpr int kModeWeeks = 3;
 
+// The end of a period of the months or the years run: what the result entry
+// and the period's reports are made from.
+struct PeriodEnd {
+  int mode = 0;
+  std::string period;  // the page name, e.g. "2026m10"
+  bool complete = false;
+  std::string log;  // the log file the period began in
+  std::string number;
+  std::string year;
+};
+
 struct AnalysisState {
   LogRecord record;
   // Number of the current record within its file, as the run modes count it.
@@ -48,6 +60,15 @@ struct AnalysisState {
   long double period_bytes = 0;
   // Selected log file names (without directory), sorted.
   std::vector<std::string> log_files;
+
+  // Whether a whole run counts the months and years runs ahead of their
+  // turn in child processes (mode_worker.h); off, each run mode reads the
+  // files when its turn comes. The output is the same either way.
+  bool count_ahead = true;
+  // Set only in such a child: the ends of periods and the years run's
+  // name-server checks are handed over here instead of being carried out.
+  std::function<void(const PeriodEnd&)> held_period_end;
+  std::function<void()> held_dns_check;
 };
 
 extern AnalysisState analysis;

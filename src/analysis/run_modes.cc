@@ -110,11 +110,30 @@ void run_weeks() {
   }
 }
 
-namespace {
-
-// The name of a months period (year, "m", month) or of a years period (year, "y").
 std::string period_name(int mode, const std::string& year, const std::string& number) {
   return mode == kModeMonths ? year + "m" + number : year + "y";
+}
+
+namespace {
+
+// Records the result entry of a months or years period and writes its
+// reports; a run mode counted ahead of its turn hands both over instead.
+void end_period(const PeriodEnd& end) {
+  if (analysis.held_period_end) {
+    analysis.held_period_end(end);
+    return;
+  }
+  record_result(end.mode, end.period, end.complete, end.log);
+  flush_period(end.period, end.number, end.year, end.mode);
+}
+
+// The quiet name-server check between the files of the years run.
+void check_dns_between_files() {
+  if (analysis.held_dns_check) {
+    analysis.held_dns_check();
+    return;
+  }
+  dns_check(true);
 }
 
 // The months and the years runs: a period is a stretch of consecutive records
@@ -149,10 +168,10 @@ void run_periods(int mode) {
       const bool next_period = months ? number != period_number : year != period_year;
       if (next_period) {
         if (active) {
-          const std::string period = period_name(mode, period_year, period_number);
-          record_result(mode, period, true, analysis.log_files[period_first_file]);
+          const std::string log = analysis.log_files[period_first_file];
           period_first_file = k;
-          flush_period(period, period_number, period_year, mode);
+          end_period({mode, period_name(mode, period_year, period_number), true, log,
+                      period_number, period_year});
         }
         period_year = year;
         period_number = number;
@@ -164,11 +183,10 @@ void run_periods(int mode) {
     if (k + 1 == file_count) {
       // The period still open at the end is flushed whether analysed or not,
       // named by the last record read.
-      const std::string period = period_name(mode, analysis.year_text, number);
-      record_result(mode, period, false, analysis.log_files[period_first_file]);
-      flush_period(period, number, analysis.year_text, mode);
+      end_period({mode, period_name(mode, analysis.year_text, number), false,
+                  analysis.log_files[period_first_file], number, analysis.year_text});
     } else if (!months) {
-      dns_check(true);
+      check_dns_between_files();
     }
   }
 }

@@ -10,6 +10,9 @@ void run_weeks();
 void run_months();
 void run_years();
 
+// The name of a months period (year, "m", month) or of a years period (year, "y").
+std::string period_name(int mode, const std::string& year, const std::string& number);
+
 // "mm" for 0; otherwise the decimal digits of n, with a leading "0" when single.
 std::string two_digits(int n);
 

@@ -58,6 +58,10 @@ void error_log_open() {
 }
 
 void error_log_entry(std::string_view source, std::string_view text) {
+  if (error_log.divert) {
+    error_log.divert(source, text);
+    return;
+  }
   if (!error_log.open) return;
   const std::string time = entry_time(clock_now());
   if (source.empty()) {

@@ -3,6 +3,7 @@
 #ifndef SORVIK_DRIVER_ERROR_LOG_H_
 #define SORVIK_DRIVER_ERROR_LOG_H_
 
+#include <functional>
 #include <string_view>
 
 #include "driver/file_io.h"
@@ -12,6 +13,9 @@ namespace sorvik {
 struct ErrorLog {
   OutputFile file;
   bool open = false;
+  // When set, every entry goes here instead (open or not): a child process
+  // that counts a run mode ahead of its turn hands its entries to the parent.
+  std::function<void(std::string_view source, std::string_view text)> divert;
 };
 
 extern ErrorLog error_log;

@@ -1,11 +1,14 @@
 #include "driver/program.h"
 
 #include <exception>
+#include <memory>
 #include <new>
+#include <vector>
 
 #include "analysis/log_file_selection.h"
 #include "analysis/log_reader.h"
 #include "analysis/log_record.h"
+#include "analysis/mode_worker.h"
 #include "analysis/run_modes.h"
 #include "driver/clock.h"
 #include "driver/configuration.h"
@@ -74,12 +77,30 @@ void analyse_and_report() {
   host_cache_load();
   read_results();
 
+  // The later run modes count ahead in child processes while the weeks run
+  // works; a mode without a child reads the files in its turn.
+  std::vector<int> later_modes;
+  if (analysis.count_ahead) {
+    later_modes.push_back(kModeMonths);
+    if (settings.analyse_years) later_modes.push_back(kModeYears);
+  }
+  const std::vector<std::unique_ptr<ModeWorker>> workers = start_mode_workers(later_modes);
+  const auto run_later_mode = [&](int mode, std::size_t index) {
+    if (index < workers.size() && workers[index]) {
+      play_mode_worker(*workers[index]);
+    } else if (mode == kModeMonths) {
+      run_months();
+    } else {
+      run_years();
+    }
+  };
+
   run_weeks();
   check_dns_and_save_cache();
-  run_months();
+  run_later_mode(kModeMonths, 0);
   check_dns_and_save_cache();
   if (settings.analyse_years) {
-    run_years();
+    run_later_mode(kModeYears, 1);
     check_dns_and_save_cache();
   } else {
     // Marks the current year as open from the first selected file, so that a

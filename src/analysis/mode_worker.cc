@@ -1,0 +1,449 @@
+#include "analysis/mode_worker.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <stdexcept>
+#include <string_view>
+#include <utility>
+
+#include "analysis/accumulation.h"
+#include "analysis/log_record.h"
+#include "analysis/run_modes.h"
+#include "driver/console.h"
+#include "driver/error_log.h"
+#include "driver/result_file.h"
+#include "driver/run_stop.h"
+#include "hosts/host_cache.h"
+#include "stats/agent_classes.h"
+#include "stats/counted_list.h"
+
+namespace sorvik {
+
+namespace {
+
+// What one item of a script holds; each item is one step of the mode's run.
+enum class Step : uint8_t {
+  kConsole,     // text written to the console
+  kErrorEntry,  // an error-log entry: source, text
+  kPeriodEnd,   // a period's result entry and reports, with its counted lists
+  kDnsCheck,    // the quiet name-server check between two files of the years run
+  kStop,        // the run ends: a RunStop
+  kOutOfMemory,
+  kFailure,  // an unexpected exception: its text
+  kEnd,      // the mode's run is over: the state later steps of the run read
+};
+
+// Held lists are sent in blocks of at least this size, so that the pipe is
+// written rarely.
+constexpr std::size_t kSendSize = 1 << 16;
+// The played part of the received script is dropped once it is this large.
+constexpr std::size_t kDropSize = 1 << 20;
+
+// The child's side: builds each item in `item` and sends whole items. An
+// item is its length (8 bytes) and then its bytes.
+struct ScriptWriter {
+  int fd = -1;
+  std::string item;
+  std::string pending;  // whole items not yet written to the pipe
+
+  void begin(Step step) {
+    item.clear();
+    put_u8(static_cast<uint8_t>(step));
+  }
+  void put_u8(uint8_t value) { item.push_back(static_cast<char>(value)); }
+  void put_raw(const void* data, std::size_t size) {
+    item.append(static_cast<const char*>(data), size);
+  }
+  // Numbers go as 7-bit groups, lowest first, with the top bit set on all
+  // but the last: held periods are mostly small counters and short keys.
+  void put_u64(uint64_t value) {
+    while (value >= 0x80) {
+      item.push_back(static_cast<char>((value & 0x7F) | 0x80));
+      value >>= 7;
+    }
+    item.push_back(static_cast<char>(value));
+  }
+  // Signed numbers are folded so that small negative ones stay short.
+  void put_i64(int64_t value) {
+    const uint64_t bits = static_cast<uint64_t>(value);
+    put_u64((bits << 1) ^ (value < 0 ? ~uint64_t{0} : 0));
+  }
+  void put_text(std::string_view text) {
+    put_u64(text.size());
+    item.append(text);
+  }
+  void finish() {
+    const uint64_t size = item.size();
+    pending.append(reinterpret_cast<const char*>(&size), sizeof size);
+    pending.append(item);
+    if (pending.size() >= kSendSize) send();
+  }
+  // Writes what is pending; a parent that went away ends the child.
+  void send() {
+    std::size_t done = 0;
+    while (done < pending.size()) {
+      const ssize_t wrote = write(fd, pending.data() + done, pending.size() - done);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) _exit(1);
+      done += static_cast<std::size_t>(wrote);
+    }
+    pending.clear();
+  }
+};
+
+void put_list(ScriptWriter& writer, const CountedList& list) {
+  writer.put_i64(list.count);
+  writer.put_u64(list.total_hits);
+  writer.put_i64(list.total_kbytes);
+  writer.put_u64(list.total_visits);
+  writer.put_u8(list.sort_key);
+  writer.put_u8(static_cast<uint8_t>(list.sort_letter));
+  writer.put_u64(list.entries.size());
+  for (const ListEntry& entry : list.entries) {
+    writer.put_text(entry.key);
+    writer.put_text(entry.extra);
+    writer.put_u64(entry.hits);
+    writer.put_u64(entry.time);
+    writer.put_u64(entry.visits);
+    writer.put_i64(entry.kbytes);
+  }
+}
+
+// The parent's side: reads one item's bytes.
+struct ItemReader {
+  std::string bytes;
+  std::size_t at = 0;
+
+  void get_raw(void* data, std::size_t size) {
+    if (bytes.size() - at < size) throw std::runtime_error("a run mode's script is cut short");
+    std::memcpy(data, bytes.data() + at, size);
+    at += size;
+  }
+  uint8_t get_u8() {
+    uint8_t value = 0;
+    get_raw(&value, sizeof value);
+    return value;
+  }
+  uint64_t get_u64() {
+    uint64_t value = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+      const uint8_t byte = get_u8();
+      value |= static_cast<uint64_t>(byte & 0x7F) << shift;
+      if ((byte & 0x80) == 0) return value;
+    }
+    throw std::runtime_error("a run mode's script holds a bad number");
+  }
+  int64_t get_i64() {
+    const uint64_t folded = get_u64();
+    return static_cast<int64_t>((folded >> 1) ^ (~(folded & 1) + 1));
+  }
+  std::string get_text() {
+    const uint64_t size = get_u64();
+    if (bytes.size() - at < size) throw std::runtime_error("a run mode's script is cut short");
+    std::string text = bytes.substr(at, size);
+    at += size;
+    return text;
+  }
+};
+
+// A list as the child counted it: entries and counters; title and letters
+// stay the parent's.
+void get_list(ItemReader& reader, CountedList& list) {
+  list.count = static_cast<int32_t>(reader.get_i64());
+  list.total_hits = reader.get_u64();
+  list.total_kbytes = reader.get_i64();
+  list.total_visits = reader.get_u64();
+  list.sort_key = reader.get_u8();
+  list.sort_letter = static_cast<char>(reader.get_u8());
+  const uint64_t size = reader.get_u64();
+  std::vector<ListEntry> entries;
+  entries.reserve(size);
+  for (uint64_t i = 0; i < size; ++i) {
+    ListEntry entry;
+    entry.key = reader.get_text();
+    entry.extra = reader.get_text();
+    entry.hits = reader.get_u64();
+    entry.time = static_cast<PackedTime>(reader.get_u64());
+    entry.visits = reader.get_u64();
+    entry.kbytes = reader.get_i64();
+    entries.push_back(std::move(entry));
+  }
+  list.entries = std::move(entries);
+  // The index is made again from the entries when it is first needed.
+  list.index = KeyIndex{};
+  list.index.valid = list.entries.empty();
+}
+
+// The run of `mode` in the child, with every visible step sent to the parent.
+[[noreturn]] void run_child(int mode, int fd) {
+  ScriptWriter writer;
+  writer.fd = fd;
+
+  console.sink = [&writer](std::string_view text) {
+    writer.begin(Step::kConsole);
+    writer.put_text(text);
+    writer.finish();
+  };
+  console.key_source = [] { return -1; };
+  error_log.divert = [&writer](std::string_view source, std::string_view text) {
+    writer.begin(Step::kErrorEntry);
+    writer.put_text(source);
+    writer.put_text(text);
+    writer.finish();
+  };
+  analysis.held_dns_check = [&writer] {
+    writer.begin(Step::kDnsCheck);
+    writer.finish();
+  };
+  // A year text is never empty once a record was read, so an empty one
+  // tells the parent to use the year the runs before this one left.
+  analysis.year_text.clear();
+  analysis.current_log_path.clear();
+  analysis.held_period_end = [&writer](const PeriodEnd& end) {
+    writer.begin(Step::kPeriodEnd);
+    writer.put_i64(end.mode);
+    writer.put_text(end.period);
+    writer.put_u8(end.complete ? 1 : 0);
+    writer.put_text(end.log);
+    writer.put_text(end.number);
+    writer.put_text(end.year);
+    writer.put_u8(analysis.year_text.empty() ? 0 : 1);
+    writer.put_i64(analysis.record_number);
+    writer.put_text(analysis.current_log_path);
+    writer.put_raw(&analysis.period_bytes, sizeof analysis.period_bytes);
+    for (int slot = 1; slot <= kPeriodListSlots; ++slot) put_list(writer, lists.list_slots[slot]);
+    writer.finish();
+    // What the period's reports leave behind for the next period.
+    clear_period_lists();
+    analysis.period_bytes = 0;
+  };
+  // Only this mode's unknown agents are sent; the parent adds them to its own.
+  list_clear(kUnknownBrowsers);
+  list_clear(kUnknownOpsys);
+
+  try {
+    if (mode == kModeMonths) {
+      run_months();
+    } else {
+      run_years();
+    }
+    writer.begin(Step::kEnd);
+    writer.put_text(analysis.year_text);
+    writer.put_u8(analysis.current_log_path.empty() ? 0 : 1);
+    writer.put_i64(analysis.record_number);
+    writer.put_text(analysis.current_log_path);
+    put_list(writer, lists.list_slots[kUnknownBrowsers]);
+    put_list(writer, lists.list_slots[kUnknownOpsys]);
+    writer.finish();
+  } catch (const RunStop& stop) {
+    writer.begin(Step::kStop);
+    writer.put_i64(stop.exit_status);
+    writer.put_u8(stop.wait_for_key ? 1 : 0);
+    writer.put_text(stop.console_line);
+    writer.finish();
+  } catch (const std::bad_alloc&) {
+    writer.begin(Step::kOutOfMemory);
+    writer.finish();
+  } catch (const std::exception& failure) {
+    writer.begin(Step::kFailure);
+    writer.put_text(failure.what());
+    writer.finish();
+  }
+  writer.send();
+  _exit(0);
+}
+
+void drain_pipe(ModeWorker* worker) {
+  std::vector<char> chunk(kSendSize);
+  for (;;) {
+    const ssize_t got = read(worker->fd, chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) continue;
+    const std::lock_guard<std::mutex> lock(worker->mutex);
+    if (got <= 0) {
+      if (got < 0) worker->read_error = errno;
+      worker->finished = true;
+      worker->arrived.notify_all();
+      return;
+    }
+    worker->script.append(chunk.data(), static_cast<std::size_t>(got));
+    worker->arrived.notify_all();
+  }
+}
+
+// The next item of the script into `reader`; false when the script ended.
+bool next_item(ModeWorker& worker, std::size_t& at, ItemReader& reader) {
+  std::unique_lock<std::mutex> lock(worker.mutex);
+  uint64_t size = 0;
+  const auto available = [&] { return worker.script.size() - at; };
+  worker.arrived.wait(lock, [&] { return available() >= sizeof size || worker.finished; });
+  if (available() < sizeof size) return false;
+  std::memcpy(&size, worker.script.data() + at, sizeof size);
+  worker.arrived.wait(lock, [&] { return available() - sizeof size >= size || worker.finished; });
+  if (available() - sizeof size < size) return false;
+  reader.bytes.assign(worker.script, at + sizeof size, size);
+  reader.at = 0;
+  at += sizeof size + size;
+  if (at >= kDropSize) {
+    worker.script.erase(0, at);
+    at = 0;
+  }
+  return true;
+}
+
+// Adds the unknown agents the child counted to the parent's list, each with
+// the child's totals, in the child's order. These lists are written only as
+// agent texts by hits, which this keeps exact.
+void add_unknown_agents(int slot, const CountedList& counted) {
+  const EntryValues staged = lists.current_entry;
+  for (const ListEntry& entry : counted.entries) {
+    lists.current_entry = entry;
+    list_add(slot);
+  }
+  lists.current_entry = staged;
+}
+
+void play_period_end(ItemReader& reader) {
+  PeriodEnd end;
+  end.mode = static_cast<int>(reader.get_i64());
+  end.period = reader.get_text();
+  end.complete = reader.get_u8() != 0;
+  end.log = reader.get_text();
+  end.number = reader.get_text();
+  end.year = reader.get_text();
+  if (reader.get_u8() == 0) {
+    end.year = analysis.year_text;
+    end.period = period_name(end.mode, end.year, end.number);
+  }
+  analysis.record_number = static_cast<int32_t>(reader.get_i64());
+  analysis.current_log_path = reader.get_text();
+  reader.get_raw(&analysis.period_bytes, sizeof analysis.period_bytes);
+  for (int slot = 1; slot <= kPeriodListSlots; ++slot) get_list(reader, lists.list_slots[slot]);
+  record_result(end.mode, end.period, end.complete, end.log);
+  flush_period(end.period, end.number, end.year, end.mode);
+}
+
+void play_end(ItemReader& reader) {
+  const std::string year = reader.get_text();
+  if (!year.empty()) analysis.year_text = year;
+  const bool opened = reader.get_u8() != 0;
+  const int32_t record_number = static_cast<int32_t>(reader.get_i64());
+  std::string path = reader.get_text();
+  if (opened) {
+    analysis.record_number = record_number;
+    analysis.current_log_path = std::move(path);
+  }
+  for (const int slot : {kUnknownBrowsers, kUnknownOpsys}) {
+    CountedList counted;
+    get_list(reader, counted);
+    add_unknown_agents(slot, counted);
+  }
+}
+
+}  // namespace
+
+ModeWorker::~ModeWorker() {
+  if (pid > 0 && !played) kill(pid, SIGKILL);
+  if (drain.joinable()) drain.join();
+  if (fd >= 0) close(fd);
+  if (pid > 0) {
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+std::vector<std::unique_ptr<ModeWorker>> start_mode_workers(const std::vector<int>& modes) {
+  std::vector<std::unique_ptr<ModeWorker>> workers;
+  const pid_t parent = getpid();
+  for (const int mode : modes) {
+    workers.push_back(nullptr);
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) continue;
+    const pid_t pid = fork();
+    if (pid < 0) {
+      close(ends[0]);
+      close(ends[1]);
+      continue;
+    }
+    if (pid == 0) {
+      // The child dies with the parent, and keeps no descriptor of the
+      // parent's open: above all not the run lock, which must be free the
+      // moment the parent ends.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(1);
+      int fd = ends[1];
+      if (fd < 3) fd = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+      if (fd > 3) close_range(3, static_cast<unsigned>(fd) - 1, 0);
+      close_range(static_cast<unsigned>(fd) + 1, ~0U, 0);
+      run_child(mode, fd);
+    }
+    close(ends[1]);
+    auto worker = std::make_unique<ModeWorker>();
+    worker->mode = mode;
+    worker->pid = pid;
+    worker->fd = ends[0];
+    workers.back() = std::move(worker);
+  }
+  // Threads only now, so that no child is forked while a thread of the
+  // parent holds a lock.
+  for (std::unique_ptr<ModeWorker>& worker : workers) {
+    if (worker) worker->drain = std::thread(drain_pipe, worker.get());
+  }
+  return workers;
+}
+
+void play_mode_worker(ModeWorker& worker) {
+  std::size_t at = 0;
+  ItemReader reader;
+  for (;;) {
+    if (!next_item(worker, at, reader)) {
+      throw std::runtime_error("the counting process of a run mode ended early");
+    }
+    switch (static_cast<Step>(reader.get_u8())) {
+      case Step::kConsole:
+        console_write(reader.get_text());
+        break;
+      case Step::kErrorEntry: {
+        const std::string source = reader.get_text();
+        error_log_entry(source, reader.get_text());
+        break;
+      }
+      case Step::kPeriodEnd:
+        play_period_end(reader);
+        break;
+      case Step::kDnsCheck:
+        dns_check(true);
+        break;
+      case Step::kStop: {
+        RunStop stop;
+        stop.exit_status = static_cast<int>(reader.get_i64());
+        stop.wait_for_key = reader.get_u8() != 0;
+        stop.console_line = reader.get_text();
+        worker.played = true;
+        throw stop;
+      }
+      case Step::kOutOfMemory:
+        worker.played = true;
+        throw std::bad_alloc();
+      case Step::kFailure:
+        worker.played = true;
+        throw std::runtime_error(reader.get_text());
+      case Step::kEnd:
+        play_end(reader);
+        worker.played = true;
+        return;
+      default:
+        throw std::runtime_error("a run mode's script holds an unknown step");
+    }
+  }
+}
+
+}  // namespace sorvik

@@ -1,0 +1,64 @@
+// The months and the years runs counted ahead of their turn.
+//
+// Each run mode reads every log file again. While the weeks run works, a
+// child process per later run mode reads and counts the files exactly as
+// that mode will, on the other processor core. Nothing the child does is
+// visible: its console text, error-log entries, the ends of its periods with
+// their counted lists, the years run's name-server checks and a stop come
+// back to the parent as a script, and the parent plays the script when the
+// mode's turn comes. Playing it writes the result entries and the period
+// reports with the parent's host cache and settings, so the console, the
+// error log, every report and every state file are the same byte for byte as
+// when the mode reads the files itself.
+#ifndef SORVIK_ANALYSIS_MODE_WORKER_H_
+#define SORVIK_ANALYSIS_MODE_WORKER_H_
+
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sorvik {
+
+// One child process counting one run mode, and the script it has sent so far.
+struct ModeWorker {
+  int mode = 0;
+  pid_t pid = -1;
+  int fd = -1;  // the parent's end of the pipe from the child
+  // Moves the pipe's bytes into `script` while the parent works, so that the
+  // child never waits for the parent.
+  std::thread drain;
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::string script;        // bytes received and not yet played
+  bool finished = false;     // the pipe reached its end (or failed)
+  int read_error = 0;        // errno of a failed pipe read, 0 otherwise
+  bool played = false;       // the whole script has been played
+
+  ModeWorker() = default;
+  ModeWorker(const ModeWorker&) = delete;
+  ModeWorker& operator=(const ModeWorker&) = delete;
+  // Ends the child (unless its script was played to the end) and reaps it.
+  ~ModeWorker();
+};
+
+// Starts a child for each of `modes` (kModeMonths, kModeYears), all forked
+// before any thread of the parent starts. The state the later modes start
+// from must be in place: settings, language, pattern lists, the selected
+// files and the result file's start files and open periods. A mode whose
+// child cannot be started gets nullptr and is run in its turn as usual.
+std::vector<std::unique_ptr<ModeWorker>> start_mode_workers(const std::vector<int>& modes);
+
+// Plays the worker's script: the mode's run as if it read the files now.
+// Ends the run as the mode would (a RunStop, out of memory, an internal
+// error); a child that ends without a complete script is an internal error.
+void play_mode_worker(ModeWorker& worker);
+
+}  // namespace sorvik
+
+#endif  // SORVIK_ANALYSIS_MODE_WORKER_H_

@@ -1,0 +1,156 @@
+// Whole runs with the months and years runs counted ahead in child processes
+// against the same runs with each mode reading the files in its turn: the
+// console, the error log, every report and every state file must be the
+// same byte for byte, also when a run resumes, and when a later mode stops
+// the run.
+#include "analysis/mode_worker.h"
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "analysis/log_record.h"
+#include "driver/clock.h"
+#include "driver/console.h"
+#include "driver/program.h"
+#include "driver/run_stop.h"
+#include "support/fake_resolver.h"
+#include "support/test_support.h"
+
+namespace sorvik {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kSource = SORVIK_SOURCE_DIR;
+
+std::string log_line(const std::string& client, const std::string& time,
+                     const std::string& request, const std::string& status = "200",
+                     const std::string& agent = "Mozilla/5.0 (X11; Linux x86_64) Firefox/133.0") {
+  return client + " - - [" + time + " +0100] \"" + request + "\" " + status +
+         " 2048 www.example.org \"http://www.example.org/index.html\" \"" + agent + "\"\n";
+}
+
+// Two months in the first file, a year's end in the last, and the lines each
+// run reports: a malformed line, an unknown method, an unknown return code
+// and agents no pattern knows.
+std::string week_48() {
+  return log_line("192.0.2.10", "29/Nov/2026:10:00:00", "GET /index.html HTTP/1.1") +
+         "a malformed line\n" +
+         log_line("198.51.100.7", "30/Nov/2026:23:50:00", "POST /form.cgi HTTP/1.1") +
+         log_line("192.0.2.10", "01/Dec/2026:00:10:00", "GET /docs/a.html HTTP/1.1", "299") +
+         log_line("203.0.113.5", "01/Dec/2026:09:00:00", "GET /img/logo.gif HTTP/1.1", "200",
+                  "UnknownCrawler/0.1");
+}
+
+std::string week_49() {
+  return log_line("192.0.2.10", "07/Dec/2026:08:00:00", "GET /docs/b.html HTTP/1.1") +
+         log_line("198.51.100.7", "08/Dec/2026:12:00:00", "GET /missing.html HTTP/1.1", "404") +
+         log_line("203.0.113.5", "08/Dec/2026:12:30:00", "HEAD / HTTP/1.1", "304",
+                  "UnknownCrawler/0.2");
+}
+
+std::string week_53() {
+  return log_line("192.0.2.10", "31/Dec/2026:23:40:00", "GET /index.html HTTP/1.1") +
+         log_line("192.0.2.10", "01/Jan/2027:00:20:00", "GET /docs/a.html HTTP/1.1") +
+         log_line("198.51.100.7", "02/Jan/2027:10:00:00", "GET /img/photo.jpg HTTP/1.1");
+}
+
+class ModeWorkerTest : public SorvikTest {
+ protected:
+  void SetUp() override {
+    SorvikTest::SetUp();
+    resolver_.answer("8.8.8.8", "dns.example");
+    resolver_.answer("192.0.2.10", "dsl-10.provider.example.DE");
+    resolver_.answer("198.51.100.7", "gw.campus.example.edu");
+    resolver_.install();
+  }
+
+  // Runs `steps` (which write logs and call run) in a fresh folder, with the
+  // later modes counted ahead or not; returns everything the runs showed.
+  std::string runs(bool count_ahead, const std::function<void()>& steps) {
+    // Fresh state, with the test's console, clock and resolver kept.
+    const Console test_console = console;
+    const auto test_clock = clock_source;
+    reset_all_state();
+    console = test_console;
+    clock_source = test_clock;
+    resolver_.install();
+    fs::remove_all("logs");
+    fs::remove_all("out");
+    make_whole_run_folders();
+    fs::remove("english.lng");
+    fs::copy_file(kSource + "/examples/english.lng", "english.lng");
+    write_file("sorvik.conf", whole_run_configuration());
+    count_ahead_ = count_ahead;
+    record_.clear();
+    set_time(test_time());
+    take_console_output();
+    steps();
+    return record_ + output_transcript({"out/browsers.lst", "out/opsys.lst"});
+  }
+
+  // One run; its exit status and console join the record.
+  void run() {
+    analysis.count_ahead = count_ahead_;
+    set_keys("x");
+    const int status = run_program({"sorvik.conf"});
+    record_ += "=== exit " + std::to_string(status) + "\n" + take_console_output();
+  }
+
+  void expect_same_either_way(const std::function<void()>& steps) {
+    const std::string in_turn = runs(false, steps);
+    const std::string ahead = runs(true, steps);
+    EXPECT_EQ(ahead, in_turn);
+  }
+
+  FakeResolver resolver_;
+  bool count_ahead_ = true;
+  std::string record_;
+};
+
+TEST_F(ModeWorkerTest, RunsAndResumedRunsAreTheSameWhetherLaterModesCountAhead) {
+  expect_same_either_way([&] {
+    write_file("logs/access.48", week_48());
+    write_file("logs/access.49", week_49());
+    run();
+    // The next run resumes every mode where it stopped: the open week, the
+    // open month begun in an earlier file, the open year.
+    write_file("logs/access.49",
+               week_49() + log_line("192.0.2.10", "09/Dec/2026:08:00:00", "GET /c.html HTTP/1.1"));
+    write_file("logs/access.53", week_53());
+    set_time(LocalTime{2027, 1, 4, 6, 0, 0, 0});
+    run();
+  });
+  EXPECT_NE(record_.find("Unknown"), std::string::npos);
+}
+
+TEST_F(ModeWorkerTest, WithoutYearsAndWithEmptyFilesTheRunsAreTheSame) {
+  expect_same_either_way([&] {
+    std::string configuration = whole_run_configuration();
+    configuration.replace(configuration.find("Analyse_Years=yes"), 17, "Analyse_Years=no");
+    write_file("sorvik.conf", configuration);
+    write_file("logs/access.47", "");
+    write_file("logs/access.48", week_48());
+    write_file("logs/access.49", "");
+    run();
+    run();
+  });
+}
+
+TEST_F(ModeWorkerTest, AStopThatOnlyALaterModeMeetsEndsTheRunInThatModesTurn) {
+  expect_same_either_way([&] {
+    write_file("logs/access.48", week_48());
+    write_file("logs/access.49", week_49());
+    run();
+    // The weeks run resumes at access.49 and never reads the bad year; the
+    // months run resumes with December, begun in access.48, and stops there.
+    write_file("logs/access.48",
+               week_48() + log_line("192.0.2.10", "02/Dec/20x6:10:00:00", "GET / HTTP/1.1"));
+    run();
+  });
+  EXPECT_NE(record_.find("=== exit 4\n"), std::string::npos) << record_;
+}
+
+}  // namespace
+}  // namespace sorvik
