@@ -63,10 +63,7 @@ void stage_request(const RequestInfo& info) {
   entry.visits = 1;
 }
 
-void add_key(int slot, std::string_view key) {
-  lists.current_entry.key.assign(key);
-  list_add(slot);
-}
+void add_key(int slot, std::string_view key) { list_add_key(slot, key, list_key_hash(key)); }
 
 // The directory of a path: up to and including its last "/".
 std::string_view directory_of(std::string_view path) {
@@ -196,28 +193,22 @@ void count_request(const RequestInfo& info) {
   list_prefetch_entry(kDirectories, directory_hash);
   if (not_found) list_prefetch_entry(kNotFound, path_hash);
 
-  entry.key.assign(record.field[1]);
-  const bool new_client = list_add_hashed(kClients, client_hash);
+  const bool new_client = list_add_key(kClients, record.field[1], client_hash);
   // Only the client list's extra (the client's latest page) is ever read, so
   // the other lists are spared a copy of the path on every add.
   entry.extra.clear();
-  entry.key.assign(info.path);
-  if (new_client && info.is_page) list_add_hashed(kEntryPages, path_hash);
+  if (new_client && info.is_page) list_add_key(kEntryPages, info.path, path_hash);
 
-  list_add_hashed(kFiles, path_hash);
-  if (path_list != 0) list_add_hashed(path_list, path_hash);
+  list_add_key(kFiles, info.path, path_hash);
+  if (path_list != 0) list_add_key(path_list, info.path, path_hash);
 
-  entry.key.assign(directory);
-  list_add_hashed(kDirectories, directory_hash);
+  list_add_key(kDirectories, directory, directory_hash);
 
   // Referrers of requests that are not pages are not counted anywhere.
   if (info.is_page) count_referrer(record);
 
   add_key(kStatusCodes, record.field[7]);
-  if (not_found) {
-    entry.key.assign(info.path);
-    list_add_hashed(kNotFound, path_hash);
-  }
+  if (not_found) list_add_key(kNotFound, info.path, path_hash);
 
   // Written into the staged key, which keeps its capacity.
   agent_name_into(record.field[11], entry.key);

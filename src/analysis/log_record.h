@@ -37,8 +37,8 @@ inline constexpr int kModeYears = 1;
 inline constexpr int kModeMonths = 2;
 inline constexpr int kModeWeeks = 3;
 
-// The end of a period of the months or the years run: what the result entry
-// and the period's reports are made from.
+// The end of a period of a run mode: what the result entry and the period's
+// reports are made from.
 struct PeriodEnd {
   int mode = 0;
   std::string period;  // the page name, e.g. "2026m10"
@@ -61,9 +61,9 @@ struct AnalysisState {
   // Selected log file names (without directory), sorted.
   std::vector<std::string> log_files;
 
-  // Whether a whole run counts the months and years runs ahead of their
-  // turn in child processes (mode_worker.h); off, each run mode reads the
-  // files when its turn comes. The output is the same either way.
+  // Whether a whole run counts its run modes in child processes
+  // (mode_worker.h); off, each run mode reads the files when its turn comes.
+  // The output is the same either way.
   bool count_ahead = true;
   // Set only in such a child: the ends of periods and the years run's
   // name-server checks are handed over here instead of being carried out.

@@ -204,11 +204,15 @@ void get_list(ItemReader& reader, CountedList& list) {
     writer.begin(Step::kDnsCheck);
     writer.finish();
   };
-  // A year text is never empty once a record was read, so an empty one
-  // tells the parent to use the year the runs before this one left.
-  analysis.year_text.clear();
+  // The months and years runs begin with the year text the runs before
+  // them leave, which the parent knows only when their turn comes. A year
+  // text is never empty once a record was read, so an empty one tells the
+  // parent to use its own. The weeks run comes first and begins with the
+  // year text the child was given.
+  const bool inherits_year = mode != kModeWeeks;
+  if (inherits_year) analysis.year_text.clear();
   analysis.current_log_path.clear();
-  analysis.held_period_end = [&writer](const PeriodEnd& end) {
+  analysis.held_period_end = [&writer, inherits_year](const PeriodEnd& end) {
     writer.begin(Step::kPeriodEnd);
     writer.put_i64(end.mode);
     writer.put_text(end.period);
@@ -216,7 +220,7 @@ void get_list(ItemReader& reader, CountedList& list) {
     writer.put_text(end.log);
     writer.put_text(end.number);
     writer.put_text(end.year);
-    writer.put_u8(analysis.year_text.empty() ? 0 : 1);
+    writer.put_u8(inherits_year && analysis.year_text.empty() ? 0 : 1);
     writer.put_i64(analysis.record_number);
     writer.put_text(analysis.current_log_path);
     writer.put_raw(&analysis.period_bytes, sizeof analysis.period_bytes);
@@ -231,7 +235,9 @@ void get_list(ItemReader& reader, CountedList& list) {
   list_clear(kUnknownOpsys);
 
   try {
-    if (mode == kModeMonths) {
+    if (mode == kModeWeeks) {
+      run_weeks();
+    } else if (mode == kModeMonths) {
       run_months();
     } else {
       run_years();

@@ -1,15 +1,16 @@
-// The months and the years runs counted ahead of their turn.
+// The run modes counted in child processes.
 //
-// Each run mode reads every log file again. While the weeks run works, a
-// child process per later run mode reads and counts the files exactly as
-// that mode will, on the other processor core. Nothing the child does is
-// visible: its console text, error-log entries, the ends of its periods with
-// their counted lists, the years run's name-server checks and a stop come
-// back to the parent as a script, and the parent plays the script when the
-// mode's turn comes. Playing it writes the result entries and the period
-// reports with the parent's host cache and settings, so the console, the
-// error log, every report and every state file are the same byte for byte as
-// when the mode reads the files itself.
+// Each run mode reads every log file again. Instead of reading them one
+// mode after the other, a child process per run mode reads and counts the
+// files exactly as that mode will, all at the same time on the processor's
+// cores. Nothing a child does is visible: its console text, error-log
+// entries, the ends of its periods with their counted lists, the years run's
+// name-server checks and a stop come back to the parent as a script, and the
+// parent plays the scripts one after the other, each in its mode's turn.
+// Playing a script writes the result entries and the period reports with
+// the parent's host cache and settings while the children go on counting, so
+// the console, the error log, every report and every state file are the same
+// byte for byte as when each mode reads the files in its turn.
 #ifndef SORVIK_ANALYSIS_MODE_WORKER_H_
 #define SORVIK_ANALYSIS_MODE_WORKER_H_
 
@@ -47,11 +48,11 @@ struct ModeWorker {
   ~ModeWorker();
 };
 
-// Starts a child for each of `modes` (kModeMonths, kModeYears), all forked
-// before any thread of the parent starts. The state the later modes start
-// from must be in place: settings, language, pattern lists, the selected
-// files and the result file's start files and open periods. A mode whose
-// child cannot be started gets nullptr and is run in its turn as usual.
+// Starts a child for each of `modes` (kModeWeeks, kModeMonths, kModeYears),
+// all forked before any thread of the parent starts. The state the modes
+// start from must be in place: settings, language, pattern lists, the
+// selected files and the result file's start files and open periods. A mode
+// whose child cannot be started gets nullptr and is run in its turn as usual.
 std::vector<std::unique_ptr<ModeWorker>> start_mode_workers(const std::vector<int>& modes);
 
 // Plays the worker's script: the mode's run as if it read the files now.

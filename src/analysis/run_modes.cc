@@ -75,6 +75,17 @@ void take_checked_year_text() {
   if (!digits) stop_on_bad_time_stamp();
 }
 
+// Records the result entry of a period and writes its reports; a run mode
+// counted ahead of its turn hands both over instead.
+void end_period(const PeriodEnd& end) {
+  if (analysis.held_period_end) {
+    analysis.held_period_end(end);
+    return;
+  }
+  record_result(end.mode, end.period, end.complete, end.log);
+  flush_period(end.period, end.number, end.year, end.mode);
+}
+
 }  // namespace
 
 std::string two_digits(int n) {
@@ -104,9 +115,8 @@ void run_weeks() {
     // Weeks number their records from 0 and show the count minus one.
     analysis.record_number -= 1;
     close_log_file();
-    const std::string period = analysis.year_text + "w" + week;
-    record_result(kModeWeeks, period, k + 1 < file_count, name);
-    flush_period(period, week, analysis.year_text, kModeWeeks);
+    end_period({kModeWeeks, analysis.year_text + "w" + week, k + 1 < file_count, name, week,
+                analysis.year_text});
   }
 }
 
@@ -115,17 +125,6 @@ std::string period_name(int mode, const std::string& year, const std::string& nu
 }
 
 namespace {
-
-// Records the result entry of a months or years period and writes its
-// reports; a run mode counted ahead of its turn hands both over instead.
-void end_period(const PeriodEnd& end) {
-  if (analysis.held_period_end) {
-    analysis.held_period_end(end);
-    return;
-  }
-  record_result(end.mode, end.period, end.complete, end.log);
-  flush_period(end.period, end.number, end.year, end.mode);
-}
 
 // The quiet name-server check between the files of the years run.
 void check_dns_between_files() {

@@ -77,17 +77,19 @@ void analyse_and_report() {
   host_cache_load();
   read_results();
 
-  // The later run modes count ahead in child processes while the weeks run
-  // works; a mode without a child reads the files in its turn.
-  std::vector<int> later_modes;
+  // The run modes count in child processes, all at once; each mode's
+  // output comes in its turn. A mode without a child reads the files then.
+  std::vector<int> modes;
   if (analysis.count_ahead) {
-    later_modes.push_back(kModeMonths);
-    if (settings.analyse_years) later_modes.push_back(kModeYears);
+    modes = {kModeWeeks, kModeMonths};
+    if (settings.analyse_years) modes.push_back(kModeYears);
   }
-  const std::vector<std::unique_ptr<ModeWorker>> workers = start_mode_workers(later_modes);
-  const auto run_later_mode = [&](int mode, std::size_t index) {
+  const std::vector<std::unique_ptr<ModeWorker>> workers = start_mode_workers(modes);
+  const auto run_mode = [&](int mode, std::size_t index) {
     if (index < workers.size() && workers[index]) {
       play_mode_worker(*workers[index]);
+    } else if (mode == kModeWeeks) {
+      run_weeks();
     } else if (mode == kModeMonths) {
       run_months();
     } else {
@@ -95,12 +97,12 @@ void analyse_and_report() {
     }
   };
 
-  run_weeks();
+  run_mode(kModeWeeks, 0);
   check_dns_and_save_cache();
-  run_later_mode(kModeMonths, 0);
+  run_mode(kModeMonths, 1);
   check_dns_and_save_cache();
   if (settings.analyse_years) {
-    run_later_mode(kModeYears, 1);
+    run_mode(kModeYears, 2);
     check_dns_and_save_cache();
   } else {
     // Marks the current year as open from the first selected file, so that a

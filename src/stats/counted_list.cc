@@ -265,11 +265,15 @@ void list_prefetch_entry(int slot, uint32_t hash) {
 bool list_add(int slot) { return list_add_hashed(slot, list_key_hash(lists.current_entry.key)); }
 
 bool list_add_hashed(int slot, uint32_t hash) {
+  return list_add_key(slot, lists.current_entry.key, hash);
+}
+
+bool list_add_key(int slot, std::string_view whole_key, uint32_t hash) {
   CountedList* list = slot_list(slot);
   if (list == nullptr) return false;
   const EntryValues& current = lists.current_entry;
-  // Held keys are at most 255 bytes; a longer staged key stands for its cut.
-  const std::string_view key = std::string_view(current.key).substr(0, kTextLimit);
+  // Held keys are at most 255 bytes; a longer key stands for its cut.
+  const std::string_view key = whole_key.substr(0, kTextLimit);
 
   ensure_index(*list);
   reserve_one(list->index);

@@ -92,6 +92,11 @@ uint32_t list_key_hash(std::string_view key);
 // key added to several lists is hashed once.
 bool list_add_hashed(int slot, uint32_t hash);
 
+// list_add_hashed with the key given here instead of staged in
+// lists.current_entry.key, whose other values are added; spares copying
+// the key into the staging record for every list it is added to.
+bool list_add_key(int slot, std::string_view key, uint32_t hash);
+
 // Hints for a coming add of a key with this hash. The large lists outgrow
 // the processor caches, and each add waits first for its index bucket, then
 // for its entry; asking for those of several lists ahead lets the waits
