@@ -1,7 +1,10 @@
 // The analyzer with a resolver that answers every reverse lookup at once, so
 // that a benchmark measures the analysis and not the name server. It runs
-// exactly like sorvik and prints the number of lookups made to stderr when
-// the run ends.
+// exactly like sorvik and prints to stderr, when the run ends, the number of
+// lookups made and the peak memory of the analyzer's own process and of the
+// largest of the child processes that counted the run modes.
+#include <sys/resource.h>
+
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -25,5 +28,12 @@ int main(int argc, char** argv) {
   const int status = run_program(arguments);
   std::fflush(stdout);
   std::fprintf(stderr, "Reverse lookups made: %ld\n", lookups.load());
+  rusage own{};
+  rusage children{};
+  getrusage(RUSAGE_SELF, &own);
+  getrusage(RUSAGE_CHILDREN, &children);
+  std::fprintf(stderr, "Peak resident memory of the analyzer: %ld kB\n", own.ru_maxrss);
+  std::fprintf(stderr, "Peak resident memory of the largest counting process: %ld kB\n",
+               children.ru_maxrss);
   return status;
 }

@@ -11,8 +11,11 @@
 #   3. Analog (Debian package "analog"; skipped when missing) on the
 #      combined-format copy with its default reports,
 # each from a clean state, and prints wall time, lines per second (every
-# input line counted once), peak resident memory (/usr/bin/time -v) and the
-# ratio of sorvik's lines per second to Analog's. sorvik is built with a
+# input line counted once), peak resident memory of the largest process
+# (/usr/bin/time -v, "peak MB") and the peak of the summed memory of all the
+# program's processes (bench/tree_peak_rss.py, "all MB": sorvik counts its
+# run modes in child processes), and the ratio of sorvik's lines per second
+# to Analog's. sorvik is built with a
 # resolver that answers every reverse lookup at once (bench/instant_dns_sorvik.cc)
 # so that the name server does not distort the figures; the number of lookups
 # is printed. REPEAT=<n> runs each command n times and reports the median.
@@ -39,21 +42,27 @@ analog="$(command -v analog || true)"
 source "$repo/bench/run_folder.sh"
 
 # Runs a command under /usr/bin/time -v in the current folder; sets
-# run_seconds and run_peak_kb. The command's console goes to console.txt.
+# run_seconds (the wall time /usr/bin/time measured), run_peak_kb (its
+# largest single process) and run_all_kb (the peak of the summed memory of
+# all the command's processes, sampled by bench/tree_peak_rss.py). The
+# command's console goes to console.txt.
 timed_run() {
   local status=0
-  local start end
-  start=$(date +%s.%N)
-  printf 'J\n' | /usr/bin/time -v "$@" >console.txt 2>time.txt || status=$?
-  end=$(date +%s.%N)
+  printf 'J\n' | python3 "$repo/bench/tree_peak_rss.py" tree.txt /usr/bin/time -v "$@" \
+    >console.txt 2>time.txt || status=$?
   if [[ $status -ne 0 ]]; then
     echo "$* ended with exit status $status; see $PWD/console.txt" >&2
     tail -n 5 console.txt >&2
     exit 1
   fi
-  run_seconds=$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }')
+  run_seconds=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): *//p' time.txt |
+    awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; printf "%.2f", s }')
   run_peak_kb=$(sed -n 's/.*Maximum resident set size (kbytes): *//p' time.txt)
+  run_all_kb=$(cat tree.txt)
 }
+
+# kB as MB.
+mb() { awk -v k="$1" 'BEGIN { print k / 1024 }'; }
 
 # Median of the numbers on standard input.
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -62,7 +71,7 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 measure() {
   local kind="$1" size="$2" years="${3:-no}"
   local logs="$work/$size/logs" run="$work/$size/run-$kind"
-  local seconds=() peaks=() lookups=0
+  local seconds=() peaks=() alls=() lookups=0
   for ((i = 0; i < repeat; i++)); do
     if [[ $kind == analog ]]; then
       rm -rf "$run"
@@ -73,20 +82,23 @@ LOGFORMAT COMBINED
 HOSTNAME "www.example.org"
 OUTFILE $run/report.html
 CONF
-      (cd "$run" && timed_run "$analog" +g"$run/analog.cfg" && echo "$run_seconds $run_peak_kb" >last)
+      (cd "$run" && timed_run "$analog" +g"$run/analog.cfg" && echo "$run_seconds $run_peak_kb $run_all_kb" >last)
     else
       prepare_run_folder "$run" "$logs/access.*" "$years"
-      (cd "$run" && timed_run "$binary" sorvik.conf && echo "$run_seconds $run_peak_kb" >last)
+      (cd "$run" && timed_run "$binary" sorvik.conf && echo "$run_seconds $run_peak_kb $run_all_kb" >last)
       lookups=$(sed -n 's/^Reverse lookups made: //p' "$run/time.txt")
     fi
-    read -r s p <"$run/last"
+    read -r s p a <"$run/last"
     seconds+=("$s")
     peaks+=("$p")
+    alls+=("$a")
   done
-  echo "$(printf '%s\n' "${seconds[@]}" | median) $(printf '%s\n' "${peaks[@]}" | median) $lookups"
+  echo "$(printf '%s\n' "${seconds[@]}" | median) $(printf '%s\n' "${peaks[@]}" | median)" \
+    "$(printf '%s\n' "${alls[@]}" | median) $lookups"
 }
 
-printf '%-9s %-26s %9s %11s %10s %8s %9s\n' records case seconds lines/s "peak MB" ratio lookups
+printf '%-9s %-26s %8s %10s %8s %8s %6s %8s\n' records case seconds lines/s "peak MB" "all MB" \
+  ratio lookups
 for size in "${sizes[@]}"; do
   if [[ ! -f "$work/$size/generated" ]]; then
     rm -rf "$work/$size"
@@ -97,20 +109,20 @@ for size in "${sizes[@]}"; do
   lines=$(cat "$work/$size"/logs/access.* | wc -l)
   analog_rate=""
   if [[ -n $analog ]]; then
-    read -r s p _ < <(measure analog "$size")
+    read -r s p a _ < <(measure analog "$size")
     analog_rate=$(awk -v l="$lines" -v s="$s" 'BEGIN { printf "%.0f", l / s }')
-    printf '%-9s %-26s %9.2f %11s %10.1f %8s %9s\n' "$lines" "Analog (combined format)" "$s" \
-      "$analog_rate" "$(awk -v p="$p" 'BEGIN { print p / 1024 }')" "1.00" "-"
+    printf '%-9s %-26s %8.2f %10s %8.1f %8.1f %6s %8s\n' "$lines" "Analog (combined format)" \
+      "$s" "$analog_rate" "$(mb "$p")" "$(mb "$a")" "1.00" "-"
   fi
   for years in no yes; do
-    read -r s p lookups < <(measure "sorvik-years-$years" "$size" "$years")
+    read -r s p a lookups < <(measure "sorvik-years-$years" "$size" "$years")
     rate=$(awk -v l="$lines" -v s="$s" 'BEGIN { printf "%.0f", l / s }')
     ratio="-"
     [[ -n $analog_rate ]] && ratio=$(awk -v r="$rate" -v a="$analog_rate" 'BEGIN { printf "%.2f", r / a }')
     label="sorvik weeks+months"
     [[ $years == yes ]] && label="sorvik weeks+months+years"
-    printf '%-9s %-26s %9.2f %11s %10.1f %8s %9s\n' "$lines" "$label" "$s" "$rate" \
-      "$(awk -v p="$p" 'BEGIN { print p / 1024 }')" "$ratio" "$lookups"
+    printf '%-9s %-26s %8.2f %10s %8.1f %8.1f %6s %8s\n' "$lines" "$label" "$s" "$rate" \
+      "$(mb "$p")" "$(mb "$a")" "$ratio" "$lookups"
   done
 done
 echo "Runs, reports and console output are kept in $work" >&2

@@ -631,8 +631,17 @@ PackedTime pack_time(const TimeStamp& stamp) {
 }
 
 RequestInfo parse_request() {
-  const LogRecord& record = analysis.record;
   RequestInfo info;
+  parse_request_into(info);
+  return info;
+}
+
+void parse_request_into(RequestInfo& info) {
+  const LogRecord& record = analysis.record;
+  // The texts keep their capacity from one request to the next.
+  info.size = 0;
+  info.path.clear();
+  info.extension.clear();
 
   if (record.field[8] != "-" && !convert_size(record.field[8], info.size)) stop_on_bad_size();
   analysis.period_bytes += static_cast<long double>(info.size);
@@ -643,7 +652,7 @@ RequestInfo parse_request() {
 
   const std::string_view request = record.field[6];
   const std::size_t method_end = request.find(' ');
-  info.method = request.substr(0, method_end);
+  info.method.assign(request.substr(0, method_end));
   info.is_page = true;
   if (info.method == "GET" || info.method == "HEAD") {
     std::string_view path;
@@ -651,11 +660,11 @@ RequestInfo parse_request() {
       path = request.substr(method_end + 1);
       path = path.substr(0, path.find(' '));
     }
-    info.path = path;
+    info.path.assign(path);
     if (!info.path.empty() && info.path.back() == '/') append_cut(info.path, settings.default_file);
     const std::size_t dot = info.path.rfind('.');
     if (dot != std::string::npos) {
-      info.extension = info.path.substr(dot, 4);
+      info.extension.assign(std::string_view(info.path).substr(dot, 4));
       for (char& c : info.extension) c = upper_ascii(c);
       info.is_page = info.extension == ".HTM";
     }
@@ -672,7 +681,6 @@ RequestInfo parse_request() {
   // that the largest sizes cannot overflow.
   info.kbytes = info.size >= 0 ? info.size / 1024 + (info.size % 1024 + 512) / 1024
                                : (info.size + 512) / 1024;
-  return info;
 }
 
 }  // namespace sorvik

@@ -66,6 +66,8 @@ PackedTime pack_time(const TimeStamp& stamp);
 // A bad size ends the run with status 5, a bad time stamp with status 4 (after
 // the console lines, the error-log entry and a key press).
 RequestInfo parse_request();
+// parse_request into `info`, whose texts are reused.
+void parse_request_into(RequestInfo& info);
 
 // Ends the run as an unconvertible time stamp in analysis.record does: the
 // console lines, the "Time: Ip=" error-log entry, a key press and status 4.

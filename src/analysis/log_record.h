@@ -56,6 +56,9 @@ struct AnalysisState {
   std::string current_log_path;
   // Year text of the last record read by any run mode.
   std::string year_text;
+  // The parsed form of the record being analysed; kept so that its texts
+  // keep their memory from one record to the next.
+  RequestInfo request;
   // Bytes of every request analysed in the current period.
   long double period_bytes = 0;
   // Selected log file names (without directory), sorted.

@@ -183,8 +183,33 @@ void get_list(ItemReader& reader, CountedList& list) {
   list.index.valid = list.entries.empty();
 }
 
+// Children that count at the same time; a further one waits for the first
+// of these to finish. Two keep both cores busy while the parent writes the
+// reports, and a third would only add its memory.
+constexpr std::size_t kCountingAtOnce = 2;
+
+// Lets the worker's child begin.
+void release(ModeWorker& worker) {
+  if (worker.start_fd < 0) return;
+  const char go = 1;
+  while (write(worker.start_fd, &go, 1) < 0 && errno == EINTR) {
+  }
+  close(worker.start_fd);
+  worker.start_fd = -1;
+}
+
 // The run of `mode` in the child, with every visible step sent to the parent.
-[[noreturn]] void run_child(int mode, int fd) {
+// A child with a start descriptor first waits until the parent lets it begin;
+// the end of the pipe without a byte means the parent is gone.
+[[noreturn]] void run_child(int mode, int fd, int start_fd) {
+  if (start_fd >= 0) {
+    char go = 0;
+    ssize_t got = 0;
+    while ((got = read(start_fd, &go, 1)) < 0 && errno == EINTR) {
+    }
+    if (got != 1) _exit(1);
+    close(start_fd);
+  }
   ScriptWriter writer;
   writer.fd = fd;
 
@@ -278,6 +303,7 @@ void drain_pipe(ModeWorker* worker) {
       if (got < 0) worker->read_error = errno;
       worker->finished = true;
       worker->arrived.notify_all();
+      if (worker->next != nullptr) release(*worker->next);
       return;
     }
     worker->script.append(chunk.data(), static_cast<std::size_t>(got));
@@ -357,6 +383,7 @@ void play_end(ItemReader& reader) {
 }  // namespace
 
 ModeWorker::~ModeWorker() {
+  if (start_fd >= 0) close(start_fd);
   if (pid > 0 && !played) kill(pid, SIGKILL);
   if (drain.joinable()) drain.join();
   if (fd >= 0) close(fd);
@@ -366,17 +393,22 @@ ModeWorker::~ModeWorker() {
   }
 }
 
-std::vector<std::unique_ptr<ModeWorker>> start_mode_workers(const std::vector<int>& modes) {
-  std::vector<std::unique_ptr<ModeWorker>> workers;
+ModeWorkers start_mode_workers(const std::vector<int>& modes) {
+  ModeWorkers started;
+  std::vector<std::unique_ptr<ModeWorker>>& workers = started.list;
   const pid_t parent = getpid();
   for (const int mode : modes) {
     workers.push_back(nullptr);
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) continue;
+    // A child beyond the first few waits for its start.
+    int start[2] = {-1, -1};
+    if (workers.size() > kCountingAtOnce && pipe2(start, O_CLOEXEC) != 0) start[0] = start[1] = -1;
     const pid_t pid = fork();
     if (pid < 0) {
-      close(ends[0]);
-      close(ends[1]);
+      for (const int end : {ends[0], ends[1], start[0], start[1]}) {
+        if (end >= 0) close(end);
+      }
       continue;
     }
     if (pid == 0) {
@@ -385,25 +417,40 @@ std::vector<std::unique_ptr<ModeWorker>> start_mode_workers(const std::vector<in
       // moment the parent ends.
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (getppid() != parent) _exit(1);
-      int fd = ends[1];
-      if (fd < 3) fd = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-      if (fd > 3) close_range(3, static_cast<unsigned>(fd) - 1, 0);
-      close_range(static_cast<unsigned>(fd) + 1, ~0U, 0);
-      run_child(mode, fd);
+      // The two descriptors the child keeps become 3 and 4.
+      const int fd = fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
+      const int start_fd = start[0] >= 0 ? fcntl(start[0], F_DUPFD_CLOEXEC, 10) : -1;
+      if (fd < 0 || dup2(fd, 3) < 0) _exit(1);
+      if (start_fd >= 0 && dup2(start_fd, 4) < 0) _exit(1);
+      close_range(start_fd >= 0 ? 5 : 4, ~0U, 0);
+      run_child(mode, 3, start_fd >= 0 ? 4 : -1);
     }
     close(ends[1]);
+    if (start[0] >= 0) close(start[0]);
     auto worker = std::make_unique<ModeWorker>();
     worker->mode = mode;
     worker->pid = pid;
     worker->fd = ends[0];
+    worker->start_fd = start[1];
     workers.back() = std::move(worker);
+  }
+  // Each waiting child begins when the child kCountingAtOnce places before
+  // it has finished; one whose predecessor has no child begins at once.
+  for (std::size_t i = kCountingAtOnce; i < workers.size(); ++i) {
+    if (!workers[i]) continue;
+    ModeWorker* before = workers[i - kCountingAtOnce].get();
+    if (before != nullptr) {
+      before->next = workers[i].get();
+    } else {
+      release(*workers[i]);
+    }
   }
   // Threads only now, so that no child is forked while a thread of the
   // parent holds a lock.
   for (std::unique_ptr<ModeWorker>& worker : workers) {
     if (worker) worker->drain = std::thread(drain_pipe, worker.get());
   }
-  return workers;
+  return started;
 }
 
 void play_mode_worker(ModeWorker& worker) {

@@ -31,6 +31,12 @@ struct ModeWorker {
   int mode = 0;
   pid_t pid = -1;
   int fd = -1;  // the parent's end of the pipe from the child
+  // Where the parent lets a waiting child begin (-1: it began at once). At
+  // most as many children count at a time as the machine has cores for, so
+  // a later one waits until an earlier one has sent its whole script.
+  int start_fd = -1;
+  // The worker whose child may begin once this child's script is complete.
+  ModeWorker* next = nullptr;
   // Moves the pipe's bytes into `script` while the parent works, so that the
   // child never waits for the parent.
   std::thread drain;
@@ -48,12 +54,25 @@ struct ModeWorker {
   ~ModeWorker();
 };
 
+// The workers of one run, in the order of their modes. They are ended in
+// that order: a worker's drain thread may still let the next child begin.
+struct ModeWorkers {
+  std::vector<std::unique_ptr<ModeWorker>> list;  // nullptr: no child for that mode
+
+  ModeWorkers() = default;
+  ModeWorkers(ModeWorkers&&) = default;
+  ModeWorkers& operator=(ModeWorkers&&) = delete;
+  ~ModeWorkers() {
+    for (std::unique_ptr<ModeWorker>& worker : list) worker.reset();
+  }
+};
+
 // Starts a child for each of `modes` (kModeWeeks, kModeMonths, kModeYears),
 // all forked before any thread of the parent starts. The state the modes
 // start from must be in place: settings, language, pattern lists, the
 // selected files and the result file's start files and open periods. A mode
 // whose child cannot be started gets nullptr and is run in its turn as usual.
-std::vector<std::unique_ptr<ModeWorker>> start_mode_workers(const std::vector<int>& modes);
+ModeWorkers start_mode_workers(const std::vector<int>& modes);
 
 // Plays the worker's script: the mode's run as if it read the files now.
 // Ends the run as the mode would (a RunStop, out of memory, an internal

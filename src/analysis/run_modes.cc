@@ -51,7 +51,10 @@ void close_log_file() {
   console_line(std::to_string(analysis.record_number) + messages_line(12));
 }
 
-void analyse_record() { count_request(parse_request()); }
+void analyse_record() {
+  parse_request_into(analysis.request);
+  count_request(analysis.request);
+}
 
 // The week a weekly file holds: the last two characters of its name. A
 // compressed weekly log is read as its plain self, so a ".gz" ending is not

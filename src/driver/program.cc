@@ -84,10 +84,10 @@ void analyse_and_report() {
     modes = {kModeWeeks, kModeMonths};
     if (settings.analyse_years) modes.push_back(kModeYears);
   }
-  const std::vector<std::unique_ptr<ModeWorker>> workers = start_mode_workers(modes);
+  const ModeWorkers workers = start_mode_workers(modes);
   const auto run_mode = [&](int mode, std::size_t index) {
-    if (index < workers.size() && workers[index]) {
-      play_mode_worker(*workers[index]);
+    if (index < workers.list.size() && workers.list[index]) {
+      play_mode_worker(*workers.list[index]);
     } else if (mode == kModeWeeks) {
       run_weeks();
     } else if (mode == kModeMonths) {

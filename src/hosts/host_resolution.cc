@@ -159,6 +159,8 @@ void name_period_hosts() {
   resolve_new_hosts();
   console_write(messages_line(42) + " ");
   std::string named;
+  // Every key changes; the index is made again if a lookup needs it.
+  list_drop_index(1);
   for (std::size_t i = 0; i < leaves.size(); ++i) {
     named.assign(clients.entries[i].key);
     named += '=';

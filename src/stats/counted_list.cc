@@ -360,6 +360,11 @@ bool list_rename(int slot, const std::string& key, const std::string& new_key) {
   return true;
 }
 
+void list_drop_index(int slot) {
+  CountedList* list = slot_list(slot);
+  if (list != nullptr) list->index.valid = false;
+}
+
 void list_set_key_at(int slot, int64_t n, const std::string& new_key) {
   CountedList* list = slot_list(slot);
   if (list == nullptr || n < 1 || n > static_cast<int64_t>(list->entries.size())) return;

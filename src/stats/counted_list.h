@@ -128,6 +128,10 @@ bool list_rename(int slot, const std::string& key, const std::string& new_key);
 // 255 bytes); the host naming of the client list uses it.
 void list_set_key_at(int slot, int64_t n, const std::string& new_key);
 
+// Lets the index go until the next lookup, which makes it again from the
+// entries: cheaper than keeping it up to date through a run of key changes.
+void list_drop_index(int slot);
+
 // Frees every entry and resets the counters and sort state; title and letter stay.
 void list_clear(int slot);
 // list_clear for each of slots 1..20 that holds an entry.
