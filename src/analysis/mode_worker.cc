@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -45,8 +46,6 @@ enum class Step : uint8_t {
 // Held lists are sent in blocks of at least this size, so that the pipe is
 // written rarely.
 constexpr std::size_t kSendSize = 1 << 16;
-// The played part of the received script is dropped once it is this large.
-constexpr std::size_t kDropSize = 1 << 20;
 
 // The child's side: builds each item in `item` and sends whole items. An
 // item is its length (8 bytes) and then its bytes.
@@ -306,28 +305,42 @@ void drain_pipe(ModeWorker* worker) {
       if (worker->next != nullptr) release(*worker->next);
       return;
     }
-    worker->script.append(chunk.data(), static_cast<std::size_t>(got));
+    worker->script.emplace_back(chunk.data(), static_cast<std::size_t>(got));
+    worker->script_size += static_cast<std::size_t>(got);
     worker->arrived.notify_all();
   }
 }
 
+// Moves the next `size` received bytes to `out`, freeing the blocks they
+// came in; the caller holds the lock and knows that they have arrived.
+void take_script_bytes(ModeWorker& worker, char* out, std::size_t size) {
+  while (size > 0) {
+    const std::string& block = worker.script.front();
+    const std::size_t part = std::min(size, block.size() - worker.script_head);
+    std::memcpy(out, block.data() + worker.script_head, part);
+    out += part;
+    size -= part;
+    worker.script_size -= part;
+    worker.script_head += part;
+    if (worker.script_head == block.size()) {
+      worker.script.pop_front();
+      worker.script_head = 0;
+    }
+  }
+}
+
 // The next item of the script into `reader`; false when the script ended.
-bool next_item(ModeWorker& worker, std::size_t& at, ItemReader& reader) {
+bool next_item(ModeWorker& worker, ItemReader& reader) {
   std::unique_lock<std::mutex> lock(worker.mutex);
   uint64_t size = 0;
-  const auto available = [&] { return worker.script.size() - at; };
-  worker.arrived.wait(lock, [&] { return available() >= sizeof size || worker.finished; });
-  if (available() < sizeof size) return false;
-  std::memcpy(&size, worker.script.data() + at, sizeof size);
-  worker.arrived.wait(lock, [&] { return available() - sizeof size >= size || worker.finished; });
-  if (available() - sizeof size < size) return false;
-  reader.bytes.assign(worker.script, at + sizeof size, size);
+  worker.arrived.wait(lock, [&] { return worker.script_size >= sizeof size || worker.finished; });
+  if (worker.script_size < sizeof size) return false;
+  take_script_bytes(worker, reinterpret_cast<char*>(&size), sizeof size);
+  worker.arrived.wait(lock, [&] { return worker.script_size >= size || worker.finished; });
+  if (worker.script_size < size) return false;
+  reader.bytes.resize(size);
+  take_script_bytes(worker, reader.bytes.data(), size);
   reader.at = 0;
-  at += sizeof size + size;
-  if (at >= kDropSize) {
-    worker.script.erase(0, at);
-    at = 0;
-  }
   return true;
 }
 
@@ -454,10 +467,9 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
 }
 
 void play_mode_worker(ModeWorker& worker) {
-  std::size_t at = 0;
   ItemReader reader;
   for (;;) {
-    if (!next_item(worker, at, reader)) {
+    if (!next_item(worker, reader)) {
       throw std::runtime_error("the counting process of a run mode ended early");
     }
     switch (static_cast<Step>(reader.get_u8())) {
@@ -471,6 +483,8 @@ void play_mode_worker(ModeWorker& worker) {
       }
       case Step::kPeriodEnd:
         play_period_end(reader);
+        // A period's lists are by far the largest items; their bytes go now.
+        std::string().swap(reader.bytes);
         break;
       case Step::kDnsCheck:
         dns_check(true);

@@ -18,6 +18,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,7 +43,11 @@ struct ModeWorker {
   std::thread drain;
   std::mutex mutex;
   std::condition_variable arrived;
-  std::string script;        // bytes received and not yet played
+  // Bytes received and not yet played, in the blocks the pipe gave them:
+  // no block is ever copied to make room for more.
+  std::deque<std::string> script;
+  std::size_t script_head = 0;  // bytes of script.front() already played
+  std::size_t script_size = 0;  // bytes not yet played
   bool finished = false;     // the pipe reached its end (or failed)
   int read_error = 0;        // errno of a failed pipe read, 0 otherwise
   bool played = false;       // the whole script has been played
