@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -187,11 +188,12 @@ void get_list(ItemReader& reader, CountedList& list) {
 // reports, and a third would only add its memory.
 constexpr std::size_t kCountingAtOnce = 2;
 
-// Lets the worker's child begin.
+// Lets the worker's child begin. A child that is gone must not end the
+// parent with SIGPIPE: its run ends in its turn as a script cut short.
 void release(ModeWorker& worker) {
   if (worker.start_fd < 0) return;
   const char go = 1;
-  while (write(worker.start_fd, &go, 1) < 0 && errno == EINTR) {
+  while (send(worker.start_fd, &go, 1, MSG_NOSIGNAL) < 0 && errno == EINTR) {
   }
   close(worker.start_fd);
   worker.start_fd = -1;
@@ -415,8 +417,12 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) continue;
     // A child beyond the first few waits for its start.
+    // A socket pair rather than a pipe, for send's MSG_NOSIGNAL.
     int start[2] = {-1, -1};
-    if (workers.size() > kCountingAtOnce && pipe2(start, O_CLOEXEC) != 0) start[0] = start[1] = -1;
+    if (workers.size() > kCountingAtOnce &&
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, start) != 0) {
+      start[0] = start[1] = -1;
+    }
     const pid_t pid = fork();
     if (pid < 0) {
       for (const int end : {ends[0], ends[1], start[0], start[1]}) {
@@ -466,11 +472,18 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
   return started;
 }
 
-void play_mode_worker(ModeWorker& worker) {
+bool play_mode_worker(ModeWorker& worker) {
   ItemReader reader;
-  for (;;) {
+  for (bool first = true;; first = false) {
     if (!next_item(worker, reader)) {
-      throw std::runtime_error("the counting process of a run mode ended early");
+      // A child that sent nothing at all has shown nothing yet: the mode
+      // can still read the files itself.
+      if (first) return false;
+      const char* name = worker.mode == kModeWeeks    ? "weeks"
+                         : worker.mode == kModeMonths ? "months"
+                                                      : "years";
+      throw std::runtime_error(std::string("the counting process of the ") + name +
+                               " run ended early");
     }
     switch (static_cast<Step>(reader.get_u8())) {
       case Step::kConsole:
@@ -506,7 +519,7 @@ void play_mode_worker(ModeWorker& worker) {
       case Step::kEnd:
         play_end(reader);
         worker.played = true;
-        return;
+        return true;
       default:
         throw std::runtime_error("a run mode's script holds an unknown step");
     }

@@ -81,8 +81,10 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes);
 
 // Plays the worker's script: the mode's run as if it read the files now.
 // Ends the run as the mode would (a RunStop, out of memory, an internal
-// error); a child that ends without a complete script is an internal error.
-void play_mode_worker(ModeWorker& worker);
+// error). False when the child ended without sending anything, so that the
+// caller runs the mode itself; a child that ends after some of its script is
+// an internal error.
+bool play_mode_worker(ModeWorker& worker);
 
 }  // namespace sorvik
 

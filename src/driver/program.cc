@@ -86,9 +86,11 @@ void analyse_and_report() {
   }
   const ModeWorkers workers = start_mode_workers(modes);
   const auto run_mode = [&](int mode, std::size_t index) {
-    if (index < workers.list.size() && workers.list[index]) {
-      play_mode_worker(*workers.list[index]);
-    } else if (mode == kModeWeeks) {
+    if (index < workers.list.size() && workers.list[index] &&
+        play_mode_worker(*workers.list[index])) {
+      return;
+    }
+    if (mode == kModeWeeks) {
       run_weeks();
     } else if (mode == kModeMonths) {
       run_months();
