@@ -261,13 +261,7 @@ void release(ModeWorker& worker) {
   list_clear(kUnknownOpsys);
 
   try {
-    if (mode == kModeWeeks) {
-      run_weeks();
-    } else if (mode == kModeMonths) {
-      run_months();
-    } else {
-      run_years();
-    }
+    run_mode(mode);
     writer.begin(Step::kEnd);
     writer.put_text(analysis.year_text);
     writer.put_u8(analysis.current_log_path.empty() ? 0 : 1);

@@ -199,4 +199,14 @@ void run_months() { run_periods(kModeMonths); }
 
 void run_years() { run_periods(kModeYears); }
 
+void run_mode(int mode) {
+  if (mode == kModeWeeks) {
+    run_weeks();
+  } else if (mode == kModeMonths) {
+    run_months();
+  } else {
+    run_years();
+  }
+}
+
 }  // namespace sorvik

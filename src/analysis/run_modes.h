@@ -9,6 +9,8 @@ namespace sorvik {
 void run_weeks();
 void run_months();
 void run_years();
+// run_weeks, run_months or run_years for kModeWeeks, kModeMonths, kModeYears.
+void run_mode(int mode);
 
 // The name of a months period (year, "m", month) or of a years period (year, "y").
 std::string period_name(int mode, const std::string& year, const std::string& number);

@@ -85,26 +85,18 @@ void analyse_and_report() {
     if (settings.analyse_years) modes.push_back(kModeYears);
   }
   const ModeWorkers workers = start_mode_workers(modes);
-  const auto run_mode = [&](int mode, std::size_t index) {
-    if (index < workers.list.size() && workers.list[index] &&
-        play_mode_worker(*workers.list[index])) {
-      return;
-    }
-    if (mode == kModeWeeks) {
-      run_weeks();
-    } else if (mode == kModeMonths) {
-      run_months();
-    } else {
-      run_years();
-    }
+  const auto run_in_turn = [&](int mode, std::size_t index) {
+    const bool played = index < workers.list.size() && workers.list[index] &&
+                        play_mode_worker(*workers.list[index]);
+    if (!played) run_mode(mode);
   };
 
-  run_mode(kModeWeeks, 0);
+  run_in_turn(kModeWeeks, 0);
   check_dns_and_save_cache();
-  run_mode(kModeMonths, 1);
+  run_in_turn(kModeMonths, 1);
   check_dns_and_save_cache();
   if (settings.analyse_years) {
-    run_mode(kModeYears, 2);
+    run_in_turn(kModeYears, 2);
     check_dns_and_save_cache();
   } else {
     // Marks the current year as open from the first selected file, so that a
