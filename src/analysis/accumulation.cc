@@ -210,16 +210,9 @@ void count_request(const RequestInfo& info) {
   add_key(kStatusCodes, record.field[7]);
   if (not_found) list_add_key(kNotFound, info.path, path_hash);
 
-  // Written into the staged key, which keeps its capacity.
-  agent_name_into(record.field[11], entry.key);
-  list_add(kAgentNames);
-
   // An unknown agent is also counted in list 25 or 26 with values of its
-  // own; classify_agent hands the request's staged values back afterwards.
-  classify_agent_into(kBrowserPatterns, record.field[11], entry.key);
-  list_add(kBrowsers);
-  classify_agent_into(kOpsysPatterns, record.field[11], entry.key);
-  list_add(kOperatingSystems);
+  // own; the request's staged values are handed back afterwards.
+  count_agent(record.field[11], kAgentNames, kBrowsers, kOperatingSystems);
 
   add_key(kHours, chars_at(record.field[4], 14, 15));
 }

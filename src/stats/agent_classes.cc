@@ -29,9 +29,12 @@ struct CachedClass {
 };
 
 // Both classes of one agent text, so that the operating-system call that
-// follows the browser call for the same request finds its entry directly.
+// follows the browser call for the same request finds its entry directly,
+// and the keys the request adds for the agent.
 struct AgentClasses {
   CachedClass classes[2];  // by browser patterns, by operating-system patterns
+  AgentKeys keys;
+  bool keys_made = false;
 };
 
 struct TextHash {
@@ -204,6 +207,49 @@ void classify_agent_into(int slot, std::string_view agent, std::string& out) {
   }
   count_unknown_agent(slot, agent);
   out.assign(hosts_line(7));
+}
+
+const AgentKeys& agent_keys(std::string_view agent) {
+  const CountedList& browsers = list_snapshot(kBrowserPatterns);
+  const CountedList& systems = list_snapshot(kOpsysPatterns);
+  for (const int side : {0, 1}) {
+    PatternShape& shape = class_cache.shapes[side];
+    const CountedList& patterns = side == 0 ? browsers : systems;
+    if (!same_shape(shape, patterns)) {
+      forget_agents();
+      shape = shape_of(patterns);
+    }
+  }
+  AgentClasses& classes = classes_of(agent);
+  if (!classes.keys_made) {
+    AgentKeys& keys = classes.keys;
+    agent_name_into(agent, keys.name);
+    keys.name_hash = list_key_hash(keys.name);
+    for (const int side : {0, 1}) {
+      CachedClass& cached = classes.classes[side];
+      if (!cached.found) cached = find_class(side == 0 ? browsers : systems, agent);
+      keys.unknown[side] = cached.unknown;
+      keys.class_text[side] = cached.class_text;
+      keys.class_hash[side] = list_key_hash(cached.class_text);
+    }
+    classes.keys_made = true;
+  }
+  return classes.keys;
+}
+
+void count_agent(std::string_view agent, int name_slot, int browser_slot, int opsys_slot) {
+  const AgentKeys& keys = agent_keys(agent);
+  list_add_key(name_slot, keys.name, keys.name_hash);
+  const int class_slots[2] = {browser_slot, opsys_slot};
+  for (const int side : {0, 1}) {
+    if (!keys.unknown[side]) {
+      list_add_key(class_slots[side], keys.class_text[side], keys.class_hash[side]);
+      continue;
+    }
+    count_unknown_agent(side == 0 ? kBrowserPatterns : kOpsysPatterns, agent);
+    const std::string& unknown = hosts_line(7);
+    list_add_key(class_slots[side], unknown, list_key_hash(unknown));
+  }
 }
 
 std::string classify_agent(int slot, std::string_view agent) {
