@@ -488,10 +488,12 @@ bool convert_size(std::string_view text, int64_t& size) {
   const std::string number = std::to_string(analysis.record_number);
   console_line();
   console_line(cut_text(messages_line(14) + " " + number));
-  console_line(cut_text(messages_line(3) + "String=" + record.field[8] + "IP= " + record.field[1]));
+  console_line(cut_text(messages_line(3) + "String=" + std::string(record.field[8]) + "IP= " +
+                        std::string(record.field[1])));
   error_log_entry(analysis.current_log_path, "Error, line: " + number +
                                                  ", file length conversion, String= " +
-                                                 record.field[8] + ", IP= " + record.field[1]);
+                                                 std::string(record.field[8]) + ", IP= " +
+                                                 std::string(record.field[1]));
   stop_run(kExitBadSize, true);
 }
 
@@ -503,10 +505,11 @@ void stop_on_bad_time_stamp() {
   const LogRecord& record = analysis.record;
   console_line();
   console_line("Line: " + std::to_string(analysis.record_number));
-  console_line(cut_text(messages_line(1) + record.field[4]));
+  console_line(cut_text(messages_line(1) + std::string(record.field[4])));
   error_log_entry(analysis.current_log_path,
-                  "Time: Ip=" + record.field[1] + ", x2=" + record.field[2] +
-                      ", x3=" + record.field[3] + ", time=" + record.field[4]);
+                  "Time: Ip=" + std::string(record.field[1]) + ", x2=" +
+                      std::string(record.field[2]) + ", x3=" + std::string(record.field[3]) +
+                      ", time=" + std::string(record.field[4]));
   stop_run(kExitBadTime, true);
 }
 
@@ -550,12 +553,11 @@ int read_record() {
     const LineEvent& event = r.batch->events[r.next_event++];
     switch (event.kind) {
       case EventKind::kRecord: {
+        // The fields are read where the reading thread put them: the batch
+        // stays with this thread until the next read_record.
         const char* bytes = r.batch->bytes.data() + event.offset;
         for (int i = 1; i <= kRecordFields; ++i) {
-          // clear and append take a cheaper path than assign in the library.
-          std::string& field = analysis.record.field[i];
-          field.clear();
-          field.append(bytes, event.length[i]);
+          analysis.record.field[i] = std::string_view(bytes, event.length[i]);
           bytes += event.length[i];
         }
         return kRecordFields;

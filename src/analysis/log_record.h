@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "stats/counted_list.h"
@@ -18,8 +19,11 @@ inline constexpr int kRecordFields = 11;
 // Eleven fields of at most 255 bytes, numbered 1..11 (index 0 unused):
 // 1 client address, 2 identity, 3 user, 4 "[dd/Mon/yyyy:hh:mm:ss", 5 zone,
 // 6 request line, 7 status, 8 size, 9 server host, 10 referrer, 11 agent.
+// The fields of a record that read_record gave lie in the reader's buffer
+// and stay valid until the next read_record or close_log; whoever keeps a
+// field longer copies it.
 struct LogRecord {
-  std::array<std::string, kRecordFields + 1> field;
+  std::array<std::string_view, kRecordFields + 1> field;
 };
 
 struct RequestInfo {

@@ -71,7 +71,7 @@ std::string week_of_file(std::string_view name) {
 // four ASCII digits would put arbitrary bytes into period and file names, so
 // it ends the run exactly as an unconvertible time stamp does.
 void take_checked_year_text() {
-  const std::string& stamp = analysis.record.field[4];
+  const std::string_view stamp = analysis.record.field[4];
   analysis.year_text.assign(chars_at(stamp, 9, 12));
   bool digits = analysis.year_text.size() == 4;
   for (const char c : analysis.year_text) digits = digits && c >= '0' && c <= '9';

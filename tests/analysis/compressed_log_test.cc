@@ -67,7 +67,10 @@ class CompressedLogTest : public SorvikTest {
     std::vector<std::string> records;
     while (read_record() == kRecordFields) {
       std::string joined;
-      for (int i = 1; i <= kRecordFields; ++i) joined += analysis.record.field[i] + "|";
+      for (int i = 1; i <= kRecordFields; ++i) {
+        joined += analysis.record.field[i];
+        joined += '|';
+      }
       records.push_back(joined);
     }
     EXPECT_EQ(read_record(), 0);
