@@ -5,8 +5,13 @@
 // the run.
 #include "analysis/mode_worker.h"
 
+#include <signal.h>
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <functional>
+#include <mutex>
+#include <stdexcept>
 #include <string>
 
 #include "analysis/log_record.h"
@@ -14,6 +19,7 @@
 #include "driver/console.h"
 #include "driver/program.h"
 #include "driver/run_stop.h"
+#include "driver/settings.h"
 #include "support/fake_resolver.h"
 #include "support/test_support.h"
 
@@ -150,6 +156,55 @@ TEST_F(ModeWorkerTest, AStopThatOnlyALaterModeMeetsEndsTheRunInThatModesTurn) {
     run();
   });
   EXPECT_NE(record_.find("=== exit 4\n"), std::string::npos) << record_;
+}
+
+// A counting process that dies. Its log files are a regular file and a
+// named pipe that no one writes, so the child blocks on the pipe for as long
+// as the test needs and cannot finish on its own.
+class DyingWorkerTest : public SorvikTest {
+ protected:
+  void SetUp() override {
+    SorvikTest::SetUp();
+    fs::create_directories("logs");
+    ASSERT_EQ(mkfifo("logs/access.2", 0600), 0);
+    settings.log_dir = "logs/";
+    analysis.log_files = {"access.1", "access.2"};
+  }
+};
+
+TEST_F(DyingWorkerTest, AChildThatSentNothingLeavesItsModeToTheAnalyzer) {
+  write_file("logs/access.1",
+             log_line("192.0.2.10", "29/Nov/2026:10:00:00", "GET /index.html HTTP/1.1"));
+  // The child sends its script in large blocks: before the pipe it has sent
+  // nothing, whenever it is killed.
+  ModeWorkers workers = start_mode_workers({kModeMonths});
+  ASSERT_TRUE(workers.list.at(0));
+  ASSERT_EQ(kill(workers.list[0]->pid, SIGKILL), 0);
+  EXPECT_FALSE(play_mode_worker(*workers.list[0]));
+  EXPECT_EQ(take_console_output(), "");
+}
+
+TEST_F(DyingWorkerTest, AChildThatDiesAfterPartOfItsScriptIsAnInternalError) {
+  // Enough malformed lines for the child to send a block before the pipe.
+  std::string lines;
+  for (int i = 0; i < 3000; ++i) lines += "a malformed line\n";
+  write_file("logs/access.1", lines);
+  ModeWorkers workers = start_mode_workers({kModeMonths});
+  ModeWorker& worker = *workers.list.at(0);
+  {
+    std::unique_lock<std::mutex> lock(worker.mutex);
+    worker.arrived.wait(lock, [&] { return worker.script_size > 0 || worker.finished; });
+  }
+  ASSERT_EQ(kill(worker.pid, SIGKILL), 0);
+  try {
+    play_mode_worker(worker);
+    ADD_FAILURE() << "the play did not end the run";
+  } catch (const std::runtime_error& failure) {
+    EXPECT_STREQ(failure.what(), "the counting process of the months run ended early");
+  }
+  // What the child had sent was shown, in order, before the run ended.
+  const std::string shown = take_console_output();
+  EXPECT_EQ(shown.rfind(" M\nFile: access.1 Startfile: \n access.1 ... !!!", 0), 0u) << shown;
 }
 
 }  // namespace
