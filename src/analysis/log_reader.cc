@@ -37,7 +37,9 @@ constexpr int64_t kCombinedTokens = 10;
 constexpr int64_t kCommonTokens = 8;
 
 // The tokens of the line being cut. Only the first eleven tokens keep their
-// bytes; later ones are only counted.
+// bytes, which go straight into the batch, one token after the other from
+// `start` on; later tokens are only counted. A line that does not become a
+// record takes its bytes back.
 struct LineTokens {
   int64_t count = 0;          // tokens ended so far
   int64_t pending_empty = 0;  // empty tokens ended by blanks, not yet known to be inside the line
@@ -45,8 +47,9 @@ struct LineTokens {
   bool in_quotes = false;
   bool escape_pending = false;  // the last piece ended in a backslash inside quotes
   bool has_bytes = false;       // the line holds at least one byte besides its line feed
-  std::array<uint16_t, kRecordFields + 1> length{};                  // 1..11
-  std::array<std::array<char, kTextLimit>, kRecordFields + 1> text;  // 1..11
+  std::array<uint16_t, kRecordFields + 1> length{};  // 1..11
+  std::string* bytes = nullptr;  // the batch's bytes
+  std::size_t start = 0;         // where the line's bytes begin in them
 };
 
 // What read_record meets next: a record, a malformed line, a failed read,
@@ -59,12 +62,11 @@ struct LineEvent {
   int64_t line_number = 0;  // kMalformed: the physical line
   int64_t fields = 0;       // kMalformed: its token count
   int error_number = 0;     // kReadError
-  std::size_t offset = 0;   // kRecord: where its fields begin in Batch::bytes
+  std::array<uint32_t, kRecordFields + 1> start{};   // kRecord: 1..11, in Batch::bytes
   std::array<uint16_t, kRecordFields + 1> length{};  // kRecord: 1..11
 };
 
-// Events handed over together; a record's fields lie one after the other in
-// `bytes`.
+// Events handed over together; the records' fields lie in `bytes`.
 struct Batch {
   std::vector<LineEvent> events;
   std::string bytes;
@@ -125,7 +127,7 @@ void append_to_token(LineTokens& line, const char* from, const char* to) {
   std::size_t take = static_cast<std::size_t>(to - from);
   if (take > room) take = room;
   if (take == 0) return;
-  std::memcpy(line.text[index].data() + held, from, take);
+  line.bytes->append(from, take);
   line.length[index] = static_cast<uint16_t>(held + take);
 }
 
@@ -225,8 +227,10 @@ void cut_piece(Cutter& c, char* from, char* to) {
   cut_tokens(c.line, from, to);
 }
 
-// Forgets the tokens of the current line.
+// Forgets the tokens of the current line; the next line's bytes begin after
+// those the batch keeps.
 void clear_line(LineTokens& line) {
+  line.start = line.bytes->size();
   line.count = 0;
   line.pending_empty = 0;
   line.started = false;
@@ -246,18 +250,28 @@ void add_record(Cutter& c, int64_t tokens) {
   LineEvent& event = c.batch->events.emplace_back();
   event.kind = EventKind::kRecord;
   std::string& bytes = c.batch->bytes;
-  event.offset = bytes.size();
-  const auto put = [&](int field, std::string_view text) {
+  std::size_t at = line.start;
+  const auto token_field = [&](int field, int token) {
+    event.start[field] = static_cast<uint32_t>(at);
+    event.length[field] = line.length[token];
+    at += line.length[token];
+  };
+  const auto added_field = [&](int field, std::string_view text) {
+    event.start[field] = static_cast<uint32_t>(bytes.size());
     event.length[field] = static_cast<uint16_t>(text.size());
     bytes.append(text);
   };
-  const auto token = [&](int i) { return std::string_view(line.text[i].data(), line.length[i]); };
   const int own_tokens = tokens == kRecordFields ? kRecordFields : 8;
-  for (int i = 1; i <= own_tokens; ++i) put(i, token(i));
+  for (int i = 1; i <= own_tokens; ++i) token_field(i, i);
   if (tokens == kRecordFields) return;
-  put(9, c.server_host);
-  put(10, tokens == kCombinedTokens ? token(9) : "-");
-  put(11, tokens == kCombinedTokens ? token(10) : "-");
+  if (tokens == kCombinedTokens) {
+    token_field(10, 9);
+    token_field(11, 10);
+  } else {
+    added_field(10, "-");
+    added_field(11, "-");
+  }
+  added_field(9, c.server_host);
 }
 
 // Ends the current line: a line of eleven tokens or of a standard format
@@ -272,11 +286,14 @@ void finish_line(Cutter& c) {
   const int64_t fields = line.count + (line.started ? 1 : 0);
   if (fields == kRecordFields || fields == kCombinedTokens || fields == kCommonTokens) {
     add_record(c, fields);
-  } else if (fields > 0) {
-    LineEvent& event = c.batch->events.emplace_back();
-    event.kind = EventKind::kMalformed;
-    event.line_number = c.line_number;
-    event.fields = fields;
+  } else {
+    line.bytes->resize(line.start);
+    if (fields > 0) {
+      LineEvent& event = c.batch->events.emplace_back();
+      event.kind = EventKind::kMalformed;
+      event.line_number = c.line_number;
+      event.fields = fields;
+    }
   }
   clear_line(line);
 }
@@ -341,6 +358,7 @@ bool cut_batch(Cutter& c) {
     }
     if (c.damaged) {
       // The line that the damage cut off is known to be incomplete: dropped.
+      c.line.bytes->resize(c.line.start);
       clear_line(c.line);
       c.begin = c.end;
       c.batch->events.emplace_back().kind = EventKind::kDamaged;
@@ -404,6 +422,9 @@ struct ReadAhead {
       if (!batch) batch = std::make_unique<Batch>();
       batch->clear();
       cutter.batch = batch.get();
+      // Lines never run from one batch into the next.
+      cutter.line.bytes = &batch->bytes;
+      cutter.line.start = 0;
       const bool more = cut_batch(cutter);
       cutter.batch = nullptr;
       {
@@ -555,10 +576,9 @@ int read_record() {
       case EventKind::kRecord: {
         // The fields are read where the reading thread put them: the batch
         // stays with this thread until the next read_record.
-        const char* bytes = r.batch->bytes.data() + event.offset;
+        const char* bytes = r.batch->bytes.data();
         for (int i = 1; i <= kRecordFields; ++i) {
-          analysis.record.field[i] = std::string_view(bytes, event.length[i]);
-          bytes += event.length[i];
+          analysis.record.field[i] = std::string_view(bytes + event.start[i], event.length[i]);
         }
         return kRecordFields;
       }
