@@ -21,7 +21,7 @@ namespace {
 
 // Slots of the period lists, named after what they count.
 enum Slot : int {
-  kClients = 1,
+  kClients = kClientList,
   kRepeatClients = 2,
   kDomains = 3,
   kDirectories = 4,
@@ -29,7 +29,7 @@ enum Slot : int {
   kPages = 6,
   kJpegImages = 7,
   kGifImages = 8,
-  kEntryPages = 9,
+  kEntryPages = kEntryPageList,
   kExitPages = 10,
   kStatusCodes = 11,
   kNotFound = 12,
@@ -198,6 +198,10 @@ void count_request(const RequestInfo& info) {
   // the other lists are spared a copy of the path on every add.
   entry.extra.clear();
   if (new_client && info.is_page) list_add_key(kEntryPages, info.path, path_hash);
+  if (new_client && analysis.keep_first_requests) {
+    analysis.first_requests.push_back(
+        FirstRequest{info.is_page, info.is_page ? info.path : std::string(), info.kbytes, info.time});
+  }
 
   list_add_key(kFiles, info.path, path_hash);
   if (path_list != 0) list_add_key(path_list, info.path, path_hash);

@@ -4,6 +4,7 @@
 #define SORVIK_ANALYSIS_LOG_RECORD_H_
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -41,6 +42,15 @@ inline constexpr int kModeYears = 1;
 inline constexpr int kModeMonths = 2;
 inline constexpr int kModeWeeks = 3;
 
+// A client's first request in the lists being counted: what the entry pages
+// count when the client is new to a period.
+struct FirstRequest {
+  bool is_page = false;
+  std::string path;
+  int64_t kbytes = 0;
+  PackedTime time = 0;
+};
+
 // The end of a period of a run mode: what the result entry and the period's
 // reports are made from.
 struct PeriodEnd {
@@ -67,6 +77,21 @@ struct AnalysisState {
   long double period_bytes = 0;
   // Selected log file names (without directory), sorted.
   std::vector<std::string> log_files;
+
+  // Kept only while `keep_first_requests` is set: each new client's first
+  // request, in the order of the client list (mode_worker.h).
+  bool keep_first_requests = false;
+  std::vector<FirstRequest> first_requests;
+  // Where the record just read lies: the selected file's index and the
+  // stretch of that file, counted from 0, in which month and year stay the
+  // same; `stretch_stamp` is the stretch's month and year text.
+  std::size_t file_index = 0;
+  int32_t stretch = -1;
+  std::string stretch_stamp;
+  // Set only in a child process that counts a run mode (mode_worker.h):
+  // called for each record to be analysed, after it is parsed into
+  // `request`; false when the record is not to be counted here.
+  std::function<bool()> before_count;
 
   // Whether a whole run counts its run modes in child processes
   // (mode_worker.h); off, each run mode reads the files when its turn comes.

@@ -42,7 +42,18 @@ enum class Step : uint8_t {
   kOutOfMemory,
   kFailure,  // an unexpected exception: its text
   kEnd,      // the mode's run is over: the state later steps of the run read
+  kStretch,  // the counted lists of one stretch of a file (Role::kStretches)
 };
+
+using Role = WorkerRole;
+
+// Later run modes use the weeks run's stretches only while it reads at most
+// this many files: the stretches are kept until the last mode is played.
+constexpr std::size_t kStretchFileLimit = 8;
+
+// A stretch: the records of one file (its index among the selected files)
+// between two changes of month or year (its number in the file, from 0).
+using StretchRef = std::pair<uint64_t, uint64_t>;
 
 // Held lists are sent in blocks of at least this size, so that the pipe is
 // written rarely.
@@ -116,6 +127,28 @@ void put_list(ScriptWriter& writer, const CountedList& list) {
     writer.put_u64(entry.visits);
     writer.put_i64(entry.kbytes);
   }
+}
+
+// A stretch's lists with what merging them needs beyond the lists: the time
+// of each entry's first request and each new client's first request.
+void put_stretch(ScriptWriter& writer, const StretchRef& ref) {
+  writer.begin(Step::kStretch);
+  writer.put_u64(ref.first);
+  writer.put_u64(ref.second);
+  for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+    const CountedList& list = lists.list_slots[slot];
+    put_list(writer, list);
+    writer.put_u64(list.first_times.size());
+    for (const PackedTime time : list.first_times) writer.put_u64(time);
+  }
+  writer.put_u64(analysis.first_requests.size());
+  for (const FirstRequest& first : analysis.first_requests) {
+    writer.put_u8(first.is_page ? 1 : 0);
+    writer.put_text(first.path);
+    writer.put_i64(first.kbytes);
+    writer.put_u64(first.time);
+  }
+  writer.finish();
 }
 
 // The parent's side: reads one item's bytes.
@@ -202,7 +235,7 @@ void release(ModeWorker& worker) {
 // The run of `mode` in the child, with every visible step sent to the parent.
 // A child with a start descriptor first waits until the parent lets it begin;
 // the end of the pipe without a byte means the parent is gone.
-[[noreturn]] void run_child(int mode, int fd, int start_fd) {
+[[noreturn]] void run_child(int mode, Role role, int fd, int start_fd) {
   if (start_fd >= 0) {
     char go = 0;
     ssize_t got = 0;
@@ -238,7 +271,44 @@ void release(ModeWorker& worker) {
   const bool inherits_year = mode != kModeWeeks;
   if (inherits_year) analysis.year_text.clear();
   analysis.current_log_path.clear();
-  analysis.held_period_end = [&writer, inherits_year](const PeriodEnd& end) {
+  // The stretches whose records the current period analysed, and the one
+  // whose counts the lists hold (Role::kStretches).
+  std::vector<StretchRef> refs;
+  bool counting_stretch = false;
+  const auto send_stretch = [&writer, &refs, &counting_stretch] {
+    if (!counting_stretch) return;
+    put_stretch(writer, refs.back());
+    clear_period_lists();
+    analysis.first_requests.clear();
+    counting_stretch = false;
+  };
+  if (role != Role::kWhole) {
+    analysis.before_count = [role, &refs, &counting_stretch, &send_stretch] {
+      const StretchRef ref{analysis.file_index, static_cast<uint64_t>(analysis.stretch)};
+      if (refs.empty() || refs.back() != ref) {
+        send_stretch();
+        refs.push_back(ref);
+      }
+      if (role == Role::kStretches) {
+        counting_stretch = true;
+        return true;
+      }
+      // The stretch is counted by the weeks run; only the unknown agents,
+      // which every run mode counts again, are counted here.
+      lists.current_entry.time = analysis.request.time;
+      count_unknown_agent_classes(analysis.record.field[11]);
+      return false;
+    };
+  }
+  if (role == Role::kStretches) {
+    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+      lists.list_slots[slot].keep_first_times = true;
+    }
+    analysis.keep_first_requests = true;
+  }
+  analysis.held_period_end = [&writer, inherits_year, role, &refs, &send_stretch](
+                                 const PeriodEnd& end) {
+    send_stretch();
     writer.begin(Step::kPeriodEnd);
     writer.put_i64(end.mode);
     writer.put_text(end.period);
@@ -250,7 +320,18 @@ void release(ModeWorker& worker) {
     writer.put_i64(analysis.record_number);
     writer.put_text(analysis.current_log_path);
     writer.put_raw(&analysis.period_bytes, sizeof analysis.period_bytes);
-    for (int slot = 1; slot <= kPeriodListSlots; ++slot) put_list(writer, lists.list_slots[slot]);
+    if (role == Role::kWhole) {
+      writer.put_u8(0);
+      for (int slot = 1; slot <= kPeriodListSlots; ++slot) put_list(writer, lists.list_slots[slot]);
+    } else {
+      writer.put_u8(1);
+      writer.put_u64(refs.size());
+      for (const StretchRef& ref : refs) {
+        writer.put_u64(ref.first);
+        writer.put_u64(ref.second);
+      }
+      refs.clear();
+    }
     writer.finish();
     // What the period's reports leave behind for the next period.
     clear_period_lists();
@@ -352,7 +433,62 @@ void add_unknown_agents(int slot, const CountedList& counted) {
   lists.current_entry = staged;
 }
 
-void play_period_end(ItemReader& reader) {
+// Puts a period's counted lists into the list slots; titles and letters stay.
+void install_list(int slot, CountedList&& counted) {
+  CountedList& list = lists.list_slots[slot];
+  list.entries = std::move(counted.entries);
+  list.count = counted.count;
+  list.total_hits = counted.total_hits;
+  list.total_kbytes = counted.total_kbytes;
+  list.total_visits = counted.total_visits;
+  list.sort_key = counted.sort_key;
+  list.sort_letter = counted.sort_letter;
+  list.index = KeyIndex{};
+  list.index.valid = list.entries.empty();
+}
+
+// Merges the stretches `refs` of the store, in order, into the lists of one
+// period. A client new to the period whose first request was a page makes
+// the entry page, as counting the requests one by one does.
+void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& refs) {
+  std::array<CountedList, kPeriodListSlots + 1> merged;
+  std::vector<bool> is_new;
+  std::vector<bool> new_clients;
+  std::vector<PackedTime> first_times;
+  for (const StretchRef& ref : refs) {
+    const auto found = store.stretches.find(ref);
+    if (found == store.stretches.end()) {
+      throw std::runtime_error("a stretch counted by the weeks run is missing");
+    }
+    ItemReader reader;
+    reader.bytes = found->second;
+    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+      CountedList counted;
+      get_list(reader, counted);
+      first_times.resize(reader.get_u64());
+      for (PackedTime& time : first_times) time = static_cast<PackedTime>(reader.get_u64());
+      if (slot == kEntryPageList) continue;
+      list_merge(merged[slot], counted, first_times, is_new);
+      if (slot == kClientList) new_clients = is_new;
+    }
+    const uint64_t clients = reader.get_u64();
+    for (uint64_t i = 0; i < clients; ++i) {
+      const bool is_page = reader.get_u8() != 0;
+      ListEntry entry;
+      entry.key = reader.get_text();
+      entry.kbytes = reader.get_i64();
+      entry.time = static_cast<PackedTime>(reader.get_u64());
+      entry.hits = 1;
+      entry.visits = 1;
+      if (is_page && i < new_clients.size() && new_clients[i]) {
+        list_merge_entry(merged[kEntryPageList], entry, entry.time);
+      }
+    }
+  }
+  for (int slot = 1; slot <= kPeriodListSlots; ++slot) install_list(slot, std::move(merged[slot]));
+}
+
+void play_period_end(ItemReader& reader, const StretchStore* store) {
   PeriodEnd end;
   end.mode = static_cast<int>(reader.get_i64());
   end.period = reader.get_text();
@@ -367,7 +503,17 @@ void play_period_end(ItemReader& reader) {
   analysis.record_number = static_cast<int32_t>(reader.get_i64());
   analysis.current_log_path = reader.get_text();
   reader.get_raw(&analysis.period_bytes, sizeof analysis.period_bytes);
-  for (int slot = 1; slot <= kPeriodListSlots; ++slot) get_list(reader, lists.list_slots[slot]);
+  if (reader.get_u8() == 0) {
+    for (int slot = 1; slot <= kPeriodListSlots; ++slot) get_list(reader, lists.list_slots[slot]);
+  } else {
+    std::vector<StretchRef> refs(reader.get_u64());
+    for (StretchRef& ref : refs) {
+      ref.first = reader.get_u64();
+      ref.second = reader.get_u64();
+    }
+    if (store == nullptr) throw std::runtime_error("a run mode's stretches have no store");
+    merge_stretches(*store, refs);
+  }
   record_result(end.mode, end.period, end.complete, end.log);
   flush_period(end.period, end.number, end.year, end.mode);
 }
@@ -406,8 +552,21 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
   ModeWorkers started;
   std::vector<std::unique_ptr<ModeWorker>>& workers = started.list;
   const pid_t parent = getpid();
+  // The weeks run counts stretches for the later modes when it comes first
+  // and reads every file they read, and few enough files.
+  const std::size_t files = analysis.log_files.size();
+  const std::size_t weeks_start = std::min(first_file_index(kModeWeeks), files);
+  bool stretches = modes.size() > 1 && modes.front() == kModeWeeks &&
+                   files - weeks_start <= kStretchFileLimit;
+  for (std::size_t i = 1; i < modes.size(); ++i) {
+    stretches = stretches && first_file_index(modes[i]) >= weeks_start;
+  }
   for (const int mode : modes) {
     workers.push_back(nullptr);
+    // A later mode merges stretches only when the weeks run's child exists.
+    Role role = Role::kWhole;
+    if (stretches) role = mode == kModeWeeks ? Role::kStretches : Role::kFromStretches;
+    if (role == Role::kFromStretches && !workers.front()) role = Role::kWhole;
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) continue;
     // A child beyond the first few waits for its start.
@@ -436,12 +595,14 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
       if (fd < 0 || dup2(fd, 3) < 0) _exit(1);
       if (start_fd >= 0 && dup2(start_fd, 4) < 0) _exit(1);
       close_range(start_fd >= 0 ? 5 : 4, ~0U, 0);
-      run_child(mode, 3, start_fd >= 0 ? 4 : -1);
+      run_child(mode, role, 3, start_fd >= 0 ? 4 : -1);
     }
     close(ends[1]);
     if (start[0] >= 0) close(start[0]);
     auto worker = std::make_unique<ModeWorker>();
     worker->mode = mode;
+    worker->role = role;
+    worker->store = started.store.get();
     worker->pid = pid;
     worker->fd = ends[0];
     worker->start_fd = start[1];
@@ -467,6 +628,11 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
 }
 
 bool play_mode_worker(ModeWorker& worker) {
+  // Without the weeks run's stretches (its child failed) the mode reads the
+  // files itself.
+  if (worker.role == Role::kFromStretches && (worker.store == nullptr || !worker.store->complete)) {
+    return false;
+  }
   ItemReader reader;
   for (bool first = true;; first = false) {
     if (!next_item(worker, reader)) {
@@ -489,7 +655,7 @@ bool play_mode_worker(ModeWorker& worker) {
         break;
       }
       case Step::kPeriodEnd:
-        play_period_end(reader);
+        play_period_end(reader, worker.store);
         // A period's lists are by far the largest items; their bytes go now.
         std::string().swap(reader.bytes);
         break;
@@ -513,7 +679,16 @@ bool play_mode_worker(ModeWorker& worker) {
       case Step::kEnd:
         play_end(reader);
         worker.played = true;
+        if (worker.role == Role::kStretches && worker.store != nullptr) worker.store->complete = true;
         return true;
+      case Step::kStretch: {
+        if (worker.store == nullptr) break;
+        StretchRef ref;
+        ref.first = reader.get_u64();
+        ref.second = reader.get_u64();
+        worker.store->stretches[ref] = reader.bytes.substr(reader.at);
+        break;
+      }
       default:
         throw std::runtime_error("a run mode's script holds an unknown step");
     }

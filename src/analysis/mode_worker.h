@@ -18,18 +18,45 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace sorvik {
 
+// How a child counts.
+//
+// Every run mode counts the same records, so where the later modes read only
+// files that the weeks run reads too, the weeks run's child counts each
+// stretch of a file (its records between two changes of month or year) once
+// and sends the stretch's lists; a period of any mode is a run of whole
+// stretches, and the parent merges them into the period's lists when the
+// mode's script reaches the period's end. The months and years children then
+// only read, parse and count the unknown agents.
+enum class WorkerRole : uint8_t {
+  kWhole,          // counts the lists of its mode's periods itself
+  kStretches,      // the weeks run, counting stretch by stretch
+  kFromStretches,  // the months or years run, its lists merged from stretches
+};
+
+// The stretches the weeks run's child sent, by (file index, stretch number),
+// kept until the later modes have been played.
+struct StretchStore {
+  std::map<std::pair<uint64_t, uint64_t>, std::string> stretches;  // their items' bytes
+  bool complete = false;  // the weeks run's script was played to its end
+};
+
 // One child process counting one run mode, and the script it has sent so far.
 struct ModeWorker {
   int mode = 0;
+  WorkerRole role = WorkerRole::kWhole;
+  StretchStore* store = nullptr;  // where stretches go or come from
   pid_t pid = -1;
   int fd = -1;  // the parent's end of the pipe from the child
   // Where the parent lets a waiting child begin (-1: it began at once). At
@@ -63,6 +90,7 @@ struct ModeWorker {
 // that order: a worker's drain thread may still let the next child begin.
 struct ModeWorkers {
   std::vector<std::unique_ptr<ModeWorker>> list;  // nullptr: no child for that mode
+  std::unique_ptr<StretchStore> store = std::make_unique<StretchStore>();
 
   ModeWorkers() = default;
   ModeWorkers(ModeWorkers&&) = default;

@@ -53,7 +53,26 @@ void close_log_file() {
 
 void analyse_record() {
   parse_request_into(analysis.request);
+  if (analysis.before_count && !analysis.before_count()) return;
   count_request(analysis.request);
+}
+
+// Notes the stretch of its file that the record just read belongs to: a new
+// one begins where the month or the year text changes.
+void note_stretch() {
+  const std::string_view stamp = chars_at(analysis.record.field[4], 5, 12);
+  if (analysis.stretch < 0 || stamp != analysis.stretch_stamp) {
+    analysis.stretch += 1;
+    analysis.stretch_stamp.assign(stamp);
+  }
+}
+
+// Opens the k-th selected file and starts its stretches.
+void open_selected_file(std::size_t k) {
+  analysis.file_index = k;
+  analysis.stretch = -1;
+  analysis.stretch_stamp.clear();
+  open_log_file(analysis.log_files[k]);
 }
 
 // The week a weekly file holds: the last two characters of its name. A
@@ -109,8 +128,9 @@ void run_weeks() {
     const std::string name = analysis.log_files[k];
     // Taken from the file itself, so that an empty file names its own week.
     const std::string week = week_of_file(name);
-    open_log_file(name);
+    open_selected_file(k);
     while (read_record() > 0) {
+      note_stretch();
       analysis.year_text.assign(chars_at(analysis.record.field[4], 9, 12));
       analyse_record();
       analysis.record_number += 1;
@@ -158,8 +178,9 @@ void run_periods(int mode) {
   bool active = false;
   std::size_t period_first_file = s;
   for (std::size_t k = s; k < file_count; ++k) {
-    open_log_file(analysis.log_files[k]);
+    open_selected_file(k);
     while (read_record() > 0) {
+      note_stretch();
       analysis.record_number += 1;
       take_checked_year_text();
       const std::string& year = analysis.year_text;
@@ -198,6 +219,8 @@ void run_periods(int mode) {
 void run_months() { run_periods(kModeMonths); }
 
 void run_years() { run_periods(kModeYears); }
+
+std::size_t first_file_index(int mode) { return start_index(results.start_file[mode]); }
 
 void run_mode(int mode) {
   if (mode == kModeWeeks) {

@@ -2,6 +2,7 @@
 #ifndef SORVIK_ANALYSIS_RUN_MODES_H_
 #define SORVIK_ANALYSIS_RUN_MODES_H_
 
+#include <cstddef>
 #include <string>
 
 namespace sorvik {
@@ -9,6 +10,10 @@ namespace sorvik {
 void run_weeks();
 void run_months();
 void run_years();
+// The index of the first selected file that the run mode reads (where it
+// resumes); the number of files when it reads none.
+std::size_t first_file_index(int mode);
+
 // run_weeks, run_months or run_years for kModeWeeks, kModeMonths, kModeYears.
 void run_mode(int mode);
 

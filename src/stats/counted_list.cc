@@ -308,6 +308,7 @@ bool list_add_key(int slot, std::string_view whole_key, uint32_t hash) {
   list->entries.push_back(std::move(entry));
   list->index.buckets[p.bucket] = IndexBucket{static_cast<uint32_t>(list->entries.size()), hash};
   list->index.used += 1;
+  if (list->keep_first_times) list->first_times.push_back(current.time);
 
   if (was_empty) {
     list->count = 1;
@@ -371,11 +372,65 @@ void list_set_key_at(int slot, int64_t n, const std::string& new_key) {
   change_key(*list, static_cast<std::size_t>(n - 1), cut_text(new_key));
 }
 
+bool list_merge_entry(CountedList& list, const ListEntry& later, PackedTime first_time) {
+  const uint32_t hash = hash_key(later.key);
+  ensure_index(list);
+  reserve_one(list.index);
+  const Probe p = probe(list, later.key, hash);
+  mark_unsorted(list);
+
+  if (p.found) {
+    ListEntry& entry = list.entries[list.index.buckets[p.bucket].position - 1];
+    // The later entry's first request is an add to this entry: a new visit
+    // by the gap to this entry's last request, as list_add decides it; its
+    // own first visit is then not counted again.
+    const uint32_t gap = static_cast<uint32_t>(first_time - entry.time);
+    const uint64_t visits = later.visits - 1 + (gap >= kVisitGap ? 1 : 0);
+    list.total_hits += later.hits;
+    list.total_kbytes = add_wrapping(list.total_kbytes, later.kbytes);
+    list.total_visits += visits;
+    if (!later.extra.empty()) entry.extra = later.extra;
+    entry.hits += later.hits;
+    entry.kbytes = add_wrapping(entry.kbytes, later.kbytes);
+    entry.visits += visits;
+    entry.time = later.time;
+    return false;
+  }
+
+  const bool was_empty = list.entries.empty();
+  list.entries.push_back(later);
+  list.index.buckets[p.bucket] = IndexBucket{static_cast<uint32_t>(list.entries.size()), hash};
+  list.index.used += 1;
+  if (list.keep_first_times) list.first_times.push_back(first_time);
+  if (was_empty) {
+    list.count = 1;
+    list.total_hits = later.hits;
+    list.total_kbytes = later.kbytes;
+    list.total_visits = later.visits;
+  } else {
+    list.count += 1;
+    list.total_hits += later.hits;
+    list.total_kbytes = add_wrapping(list.total_kbytes, later.kbytes);
+    list.total_visits += later.visits;
+  }
+  return true;
+}
+
+void list_merge(CountedList& list, const CountedList& later,
+                const std::vector<PackedTime>& first_times, std::vector<bool>& is_new) {
+  is_new.assign(later.entries.size(), false);
+  for (std::size_t i = 0; i < later.entries.size(); ++i) {
+    const PackedTime first = i < first_times.size() ? first_times[i] : later.entries[i].time;
+    is_new[i] = list_merge_entry(list, later.entries[i], first);
+  }
+}
+
 void list_clear(int slot) {
   CountedList* list = slot_list(slot);
   if (list == nullptr) return;
   // Swapping with empty containers gives the memory back, not just the size.
   std::vector<ListEntry>().swap(list->entries);
+  std::vector<PackedTime>().swap(list->first_times);
   list->index = KeyIndex{};
   mark_unsorted(*list);
   list->count = 0;

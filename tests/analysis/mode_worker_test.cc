@@ -39,9 +39,13 @@ std::string log_line(const std::string& client, const std::string& time,
 
 // Two months in the first file, a year's end in the last, and the lines each
 // run reports: a malformed line, an unknown method, an unknown return code
-// and agents no pattern knows.
+// and agents no pattern knows. A client crosses the month's end within a
+// visit, first with an image, then with a page: one period sees one visit
+// and no entry page, the other a new client entering by that page.
 std::string week_48() {
   return log_line("192.0.2.10", "29/Nov/2026:10:00:00", "GET /index.html HTTP/1.1") +
+         log_line("192.0.2.99", "30/Nov/2026:23:55:00", "GET /img/x.gif HTTP/1.1") +
+         log_line("192.0.2.99", "01/Dec/2026:00:05:00", "GET /docs/c.html HTTP/1.1") +
          "a malformed line\n" +
          log_line("198.51.100.7", "30/Nov/2026:23:50:00", "POST /form.cgi HTTP/1.1") +
          log_line("192.0.2.10", "01/Dec/2026:00:10:00", "GET /docs/a.html HTTP/1.1", "299") +
@@ -49,15 +53,20 @@ std::string week_48() {
                   "UnknownCrawler/0.1");
 }
 
+// "Dex" reads as December too, but it begins a new stretch of the file in
+// the middle of a visit.
 std::string week_49() {
   return log_line("192.0.2.10", "07/Dec/2026:08:00:00", "GET /docs/b.html HTTP/1.1") +
          log_line("198.51.100.7", "08/Dec/2026:12:00:00", "GET /missing.html HTTP/1.1", "404") +
+         log_line("198.51.100.7", "08/Dex/2026:12:10:00", "GET /docs/b.html HTTP/1.1") +
          log_line("203.0.113.5", "08/Dec/2026:12:30:00", "HEAD / HTTP/1.1", "304",
                   "UnknownCrawler/0.2");
 }
 
 std::string week_53() {
-  return log_line("192.0.2.10", "31/Dec/2026:23:40:00", "GET /index.html HTTP/1.1") +
+  return log_line("192.0.2.99", "31/Dec/2026:23:50:00", "GET /docs/c.html HTTP/1.1") +
+         log_line("192.0.2.99", "01/Jan/2027:00:10:00", "GET /docs/c.html HTTP/1.1") +
+         log_line("192.0.2.10", "31/Dec/2026:23:40:00", "GET /index.html HTTP/1.1") +
          log_line("192.0.2.10", "01/Jan/2027:00:20:00", "GET /docs/a.html HTTP/1.1") +
          log_line("198.51.100.7", "02/Jan/2027:10:00:00", "GET /img/photo.jpg HTTP/1.1");
 }

@@ -460,3 +460,66 @@ TEST_F(CountedListTest, IndexAgreesWithAListWalkUnderRandomChanges) {
 
 }  // namespace
 }  // namespace sorvik
+
+namespace sorvik {
+namespace {
+
+// Random requests added one by one give the same list as the requests of a
+// first part added one by one with the list of the rest merged into it:
+// order, counters, visits (gaps around 30 minutes, times that go back),
+// extras and totals.
+TEST_F(CountedListTest, MergingALaterListEqualsAddingItsRequests) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 200; ++round) {
+    struct Request {
+      std::string key;
+      std::string extra;
+      PackedTime time;
+      int64_t kbytes;
+    };
+    std::vector<Request> requests;
+    PackedTime time = 1000;
+    const int count = 1 + static_cast<int>(random() % 40);
+    for (int i = 0; i < count; ++i) {
+      const uint32_t step = random() % 4 == 0 ? 5000 : random() % 1200;
+      time = random() % 10 == 0 ? time - step : time + step;
+      requests.push_back(Request{"k" + std::to_string(random() % 6),
+                                 random() % 3 == 0 ? "" : "x" + std::to_string(random() % 4),
+                                 time, static_cast<int64_t>(random() % 9) - 2});
+    }
+    const auto add_all = [&](std::size_t from, std::size_t to, bool keep_first_times) {
+      reset_lists();
+      lists.list_slots[7].keep_first_times = keep_first_times;
+      for (std::size_t i = from; i < to; ++i) {
+        lists.current_entry.key = requests[i].key;
+        lists.current_entry.extra = requests[i].extra;
+        lists.current_entry.hits = 1;
+        lists.current_entry.visits = 1;
+        lists.current_entry.time = requests[i].time;
+        lists.current_entry.kbytes = requests[i].kbytes;
+        list_add(7);
+      }
+      return lists.list_slots[7];
+    };
+    const std::size_t cut = random() % (requests.size() + 1);
+    const CountedList whole = add_all(0, requests.size(), false);
+    CountedList merged = add_all(0, cut, false);
+    const CountedList later = add_all(cut, requests.size(), true);
+    std::vector<bool> is_new;
+    list_merge(merged, later, later.first_times, is_new);
+
+    ASSERT_EQ(merged.entries, whole.entries) << "round " << round << ", cut " << cut;
+    EXPECT_EQ(merged.count, whole.count);
+    EXPECT_EQ(merged.total_hits, whole.total_hits);
+    EXPECT_EQ(merged.total_kbytes, whole.total_kbytes);
+    EXPECT_EQ(merged.total_visits, whole.total_visits);
+    for (std::size_t i = 0; i < later.entries.size(); ++i) {
+      bool earlier = false;
+      for (std::size_t j = 0; j < cut; ++j) earlier = earlier || requests[j].key == later.entries[i].key;
+      EXPECT_EQ(is_new[i], !earlier);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace sorvik
