@@ -153,12 +153,18 @@ void put_stretch(ScriptWriter& writer, const StretchRef& ref) {
 
 // The parent's side: reads one item's bytes.
 struct ItemReader {
-  std::string bytes;
+  std::string bytes;       // an item taken from the script, when it is read from here
+  std::string_view data;   // the item being read
   std::size_t at = 0;
 
-  void get_raw(void* data, std::size_t size) {
-    if (bytes.size() - at < size) throw std::runtime_error("a run mode's script is cut short");
-    std::memcpy(data, bytes.data() + at, size);
+  // Reads `item`, which must outlive the reading.
+  void start(std::string_view item) {
+    data = item;
+    at = 0;
+  }
+  void get_raw(void* out, std::size_t size) {
+    if (data.size() - at < size) throw std::runtime_error("a run mode's script is cut short");
+    std::memcpy(out, data.data() + at, size);
     at += size;
   }
   uint8_t get_u8() {
@@ -181,8 +187,8 @@ struct ItemReader {
   }
   std::string get_text() {
     const uint64_t size = get_u64();
-    if (bytes.size() - at < size) throw std::runtime_error("a run mode's script is cut short");
-    std::string text = bytes.substr(at, size);
+    if (data.size() - at < size) throw std::runtime_error("a run mode's script is cut short");
+    std::string text(data.substr(at, size));
     at += size;
     return text;
   }
@@ -417,7 +423,7 @@ bool next_item(ModeWorker& worker, ItemReader& reader) {
   if (worker.script_size < size) return false;
   reader.bytes.resize(size);
   take_script_bytes(worker, reader.bytes.data(), size);
-  reader.at = 0;
+  reader.start(reader.bytes);
   return true;
 }
 
@@ -461,7 +467,10 @@ void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& r
       throw std::runtime_error("a stretch counted by the weeks run is missing");
     }
     ItemReader reader;
-    reader.bytes = found->second;
+    reader.start(found->second);
+    reader.get_u8();  // the step and the stretch's number, known already
+    reader.get_u64();
+    reader.get_u64();
     for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
       CountedList counted;
       get_list(reader, counted);
@@ -686,7 +695,8 @@ bool play_mode_worker(ModeWorker& worker) {
         StretchRef ref;
         ref.first = reader.get_u64();
         ref.second = reader.get_u64();
-        worker.store->stretches[ref] = reader.bytes.substr(reader.at);
+        // The item is kept whole, its step and number included.
+        worker.store->stretches[ref] = std::move(reader.bytes);
         break;
       }
       default:

@@ -48,7 +48,7 @@ enum class WorkerRole : uint8_t {
 // The stretches the weeks run's child sent, by (file index, stretch number),
 // kept until the later modes have been played.
 struct StretchStore {
-  std::map<std::pair<uint64_t, uint64_t>, std::string> stretches;  // their items' bytes
+  std::map<std::pair<uint64_t, uint64_t>, std::string> stretches;  // their items, whole
   bool complete = false;  // the weeks run's script was played to its end
 };
 
