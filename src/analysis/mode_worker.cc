@@ -36,13 +36,13 @@ namespace {
 enum class Step : uint8_t {
   kConsole,     // text written to the console
   kErrorEntry,  // an error-log entry: source, text
-  kPeriodEnd,   // a period's result entry and reports, with its counted lists
+  kPeriodEnd,   // a period's result entry and reports: its lists, or its stretches
   kDnsCheck,    // the quiet name-server check between two files of the years run
   kStop,        // the run ends: a RunStop
   kOutOfMemory,
   kFailure,  // an unexpected exception: its text
   kEnd,      // the mode's run is over: the state later steps of the run read
-  kStretch,  // the counted lists of one stretch of a file (Role::kStretches)
+  kStretch,  // the counted lists of one stretch of a file (the weeks run's child)
 };
 
 using Role = WorkerRole;
@@ -55,7 +55,7 @@ constexpr std::size_t kStretchFileLimit = 8;
 // between two changes of month or year (its number in the file, from 0).
 using StretchRef = std::pair<uint64_t, uint64_t>;
 
-// Held lists are sent in blocks of at least this size, so that the pipe is
+// Items are sent in blocks of at least this size, so that the pipe is
 // written rarely.
 constexpr std::size_t kSendSize = 1 << 16;
 
@@ -131,10 +131,11 @@ void put_list(ScriptWriter& writer, const CountedList& list) {
 
 // A stretch's lists with what merging them needs beyond the lists: the time
 // of each entry's first request and each new client's first request.
-void put_stretch(ScriptWriter& writer, const StretchRef& ref) {
+void put_stretch(ScriptWriter& writer, const StretchRef& ref, uint64_t records) {
   writer.begin(Step::kStretch);
   writer.put_u64(ref.first);
   writer.put_u64(ref.second);
+  writer.put_u64(records);
   for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
     const CountedList& list = lists.list_slots[slot];
     put_list(writer, list);
@@ -278,23 +279,26 @@ void release(ModeWorker& worker) {
   if (inherits_year) analysis.year_text.clear();
   analysis.current_log_path.clear();
   // The stretches whose records the current period analysed, and the one
-  // whose counts the lists hold (Role::kStretches).
+  // whose counts the lists hold (the weeks run's child).
   std::vector<StretchRef> refs;
+  std::vector<uint64_t> ref_records;  // records analysed in each of `refs`
   bool counting_stretch = false;
-  const auto send_stretch = [&writer, &refs, &counting_stretch] {
+  const auto send_stretch = [&writer, &refs, &ref_records, &counting_stretch] {
     if (!counting_stretch) return;
-    put_stretch(writer, refs.back());
+    put_stretch(writer, refs.back(), ref_records.back());
     clear_period_lists();
     analysis.first_requests.clear();
     counting_stretch = false;
   };
   if (role != Role::kWhole) {
-    analysis.before_count = [role, &refs, &counting_stretch, &send_stretch] {
+    analysis.before_count = [role, &refs, &ref_records, &counting_stretch, &send_stretch] {
       const StretchRef ref{analysis.file_index, static_cast<uint64_t>(analysis.stretch)};
       if (refs.empty() || refs.back() != ref) {
         send_stretch();
         refs.push_back(ref);
+        ref_records.push_back(0);
       }
+      ref_records.back() += 1;
       if (role == Role::kStretches) {
         counting_stretch = true;
         return true;
@@ -312,7 +316,7 @@ void release(ModeWorker& worker) {
     }
     analysis.keep_first_requests = true;
   }
-  analysis.held_period_end = [&writer, inherits_year, role, &refs, &send_stretch](
+  analysis.held_period_end = [&writer, inherits_year, role, &refs, &ref_records, &send_stretch](
                                  const PeriodEnd& end) {
     send_stretch();
     writer.begin(Step::kPeriodEnd);
@@ -332,11 +336,13 @@ void release(ModeWorker& worker) {
     } else {
       writer.put_u8(1);
       writer.put_u64(refs.size());
-      for (const StretchRef& ref : refs) {
-        writer.put_u64(ref.first);
-        writer.put_u64(ref.second);
+      for (std::size_t i = 0; i < refs.size(); ++i) {
+        writer.put_u64(refs[i].first);
+        writer.put_u64(refs[i].second);
+        writer.put_u64(ref_records[i]);
       }
       refs.clear();
+      ref_records.clear();
     }
     writer.finish();
     // What the period's reports leave behind for the next period.
@@ -468,7 +474,8 @@ void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& r
     }
     ItemReader reader;
     reader.start(found->second);
-    reader.get_u8();  // the step and the stretch's number, known already
+    reader.get_u8();  // the step, the stretch's number and its records, known already
+    reader.get_u64();
     reader.get_u64();
     reader.get_u64();
     for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
@@ -497,34 +504,102 @@ void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& r
   for (int slot = 1; slot <= kPeriodListSlots; ++slot) install_list(slot, std::move(merged[slot]));
 }
 
-void play_period_end(ItemReader& reader, const StretchStore* store) {
+// A period end as the script holds it, up to its lists, which follow unless
+// it names the stretches it is merged from.
+struct PeriodEndItem {
   PeriodEnd end;
+  bool year_known = true;
+  int32_t record_number = 0;
+  std::string log_path;
+  long double period_bytes = 0;
+  bool from_stretches = false;
+  std::vector<StretchRef> refs;
+  std::vector<uint64_t> ref_records;  // records the mode analysed in each
+};
+
+PeriodEndItem read_period_end(ItemReader& reader) {
+  PeriodEndItem item;
+  PeriodEnd& end = item.end;
   end.mode = static_cast<int>(reader.get_i64());
   end.period = reader.get_text();
   end.complete = reader.get_u8() != 0;
   end.log = reader.get_text();
   end.number = reader.get_text();
   end.year = reader.get_text();
-  if (reader.get_u8() == 0) {
+  item.year_known = reader.get_u8() != 0;
+  item.record_number = static_cast<int32_t>(reader.get_i64());
+  item.log_path = reader.get_text();
+  reader.get_raw(&item.period_bytes, sizeof item.period_bytes);
+  item.from_stretches = reader.get_u8() != 0;
+  if (item.from_stretches) {
+    item.refs.resize(reader.get_u64());
+    item.ref_records.resize(item.refs.size());
+    for (std::size_t i = 0; i < item.refs.size(); ++i) {
+      item.refs[i].first = reader.get_u64();
+      item.refs[i].second = reader.get_u64();
+      item.ref_records[i] = reader.get_u64();
+    }
+  }
+  return item;
+}
+
+void play_period_end(ItemReader& reader, const StretchStore* store) {
+  PeriodEndItem item = read_period_end(reader);
+  PeriodEnd& end = item.end;
+  if (!item.year_known) {
     end.year = analysis.year_text;
     end.period = period_name(end.mode, end.year, end.number);
   }
-  analysis.record_number = static_cast<int32_t>(reader.get_i64());
-  analysis.current_log_path = reader.get_text();
-  reader.get_raw(&analysis.period_bytes, sizeof analysis.period_bytes);
-  if (reader.get_u8() == 0) {
+  analysis.record_number = item.record_number;
+  analysis.current_log_path = item.log_path;
+  analysis.period_bytes = item.period_bytes;
+  if (!item.from_stretches) {
     for (int slot = 1; slot <= kPeriodListSlots; ++slot) get_list(reader, lists.list_slots[slot]);
   } else {
-    std::vector<StretchRef> refs(reader.get_u64());
-    for (StretchRef& ref : refs) {
-      ref.first = reader.get_u64();
-      ref.second = reader.get_u64();
-    }
     if (store == nullptr) throw std::runtime_error("a run mode's stretches have no store");
-    merge_stretches(*store, refs);
+    merge_stretches(*store, item.refs);
   }
   record_result(end.mode, end.period, end.complete, end.log);
   flush_period(end.period, end.number, end.year, end.mode);
+}
+
+// Whether every stretch the finished script of a merging mode names was
+// counted with just the records the mode analysed in it. A log file that
+// grew or shrank between the two children's reading breaks that; the mode
+// then reads the files itself.
+bool stretches_match(ModeWorker& worker) {
+  std::string script;
+  {
+    std::unique_lock<std::mutex> lock(worker.mutex);
+    worker.arrived.wait(lock, [&] { return worker.finished; });
+    // One block from now on, which the play reads as before.
+    script.reserve(worker.script_size);
+    bool first = true;
+    for (const std::string& block : worker.script) {
+      script.append(block, first ? worker.script_head : 0, std::string::npos);
+      first = false;
+    }
+    worker.script.clear();
+    worker.script_head = 0;
+    if (!script.empty()) worker.script.push_back(script);
+  }
+  const StretchStore& store = *worker.store;
+  std::size_t at = 0;
+  uint64_t size = 0;
+  while (script.size() - at >= sizeof size) {
+    std::memcpy(&size, script.data() + at, sizeof size);
+    if (script.size() - at - sizeof size < size) break;
+    ItemReader reader;
+    reader.start(std::string_view(script).substr(at + sizeof size, size));
+    at += sizeof size + size;
+    if (static_cast<Step>(reader.get_u8()) != Step::kPeriodEnd) continue;
+    const PeriodEndItem item = read_period_end(reader);
+    for (std::size_t i = 0; i < item.refs.size(); ++i) {
+      const auto counted = store.records.find(item.refs[i]);
+      if (counted == store.records.end() || counted->second != item.ref_records[i]) return false;
+    }
+  }
+  return true;
 }
 
 void play_end(ItemReader& reader) {
@@ -639,7 +714,8 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
 bool play_mode_worker(ModeWorker& worker) {
   // Without the weeks run's stretches (its child failed) the mode reads the
   // files itself.
-  if (worker.role == Role::kFromStretches && (worker.store == nullptr || !worker.store->complete)) {
+  if (worker.role == Role::kFromStretches &&
+      (worker.store == nullptr || !worker.store->complete || !stretches_match(worker))) {
     return false;
   }
   ItemReader reader;
@@ -695,6 +771,7 @@ bool play_mode_worker(ModeWorker& worker) {
         StretchRef ref;
         ref.first = reader.get_u64();
         ref.second = reader.get_u64();
+        worker.store->records[ref] = reader.get_u64();
         // The item is kept whole, its step and number included.
         worker.store->stretches[ref] = std::move(reader.bytes);
         break;

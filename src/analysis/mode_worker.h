@@ -49,6 +49,7 @@ enum class WorkerRole : uint8_t {
 // kept until the later modes have been played.
 struct StretchStore {
   std::map<std::pair<uint64_t, uint64_t>, std::string> stretches;  // their items, whole
+  std::map<std::pair<uint64_t, uint64_t>, uint64_t> records;      // records counted in each
   bool complete = false;  // the weeks run's script was played to its end
 };
 
