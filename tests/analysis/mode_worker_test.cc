@@ -216,5 +216,26 @@ TEST_F(DyingWorkerTest, AChildThatDiesAfterPartOfItsScriptIsAnInternalError) {
   EXPECT_EQ(shown.rfind(" M\nFile: access.1 Startfile: \n access.1 ... !!!", 0), 0u) << shown;
 }
 
+// A months run that would merge its periods from stretches counted with
+// other records than it read itself (a log file that changed between the
+// children's reading) reads the files itself.
+TEST_F(SorvikTest, AMergingModeWhoseStretchesDoNotMatchItsRecordsReadsTheFilesItself) {
+  fs::create_directories("logs");
+  write_file("logs/access.1",
+             log_line("192.0.2.10", "29/Nov/2026:10:00:00", "GET /index.html HTTP/1.1") +
+                 log_line("192.0.2.10", "01/Dec/2026:10:00:00", "GET /a.html HTTP/1.1"));
+  settings.log_dir = "logs/";
+  settings.target_dir = "./";
+  settings.html_out = false;
+  analysis.log_files = {"access.1"};
+  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
+  ASSERT_TRUE(workers.list.at(0) && workers.list.at(1));
+  ASSERT_EQ(workers.list[1]->role, WorkerRole::kFromStretches);
+  ASSERT_TRUE(play_mode_worker(*workers.list[0]));
+  ASSERT_EQ(workers.store->records.size(), 2u);
+  workers.store->records.begin()->second += 1;
+  EXPECT_FALSE(play_mode_worker(*workers.list[1]));
+}
+
 }  // namespace
 }  // namespace sorvik
