@@ -28,6 +28,18 @@ struct CachedClass {
   bool unknown = false;
 };
 
+// What a request's agent adds to the lists, remembered per agent text: its
+// name and its class by each pattern list, with their list hashes
+// (list_key_hash); an unknown class has no text here (Hosts line 7 stands
+// for it when it is counted).
+struct AgentKeys {
+  std::string name;
+  uint32_t name_hash = 0;
+  bool unknown[2] = {false, false};  // by browser patterns, by operating-system patterns
+  std::string class_text[2];
+  uint32_t class_hash[2] = {0, 0};
+};
+
 // Both classes of one agent text, so that the operating-system call that
 // follows the browser call for the same request finds its entry directly,
 // and the keys the request adds for the agent.
@@ -88,6 +100,15 @@ void forget_agents() {
   class_cache.agents.clear();
   class_cache.last_agent = nullptr;
   class_cache.last_classes = nullptr;
+}
+
+// Forgets every remembered class when the pattern list of `side` is seen
+// changed since classes were found by it.
+void notice_pattern_change(int side, const CountedList& patterns) {
+  PatternShape& shape = class_cache.shapes[side];
+  if (same_shape(shape, patterns)) return;
+  forget_agents();
+  shape = shape_of(patterns);
 }
 
 // The remembered classes of `agent`, made when absent.
@@ -194,11 +215,7 @@ void load_agent_list(int slot) {
 void classify_agent_into(int slot, std::string_view agent, std::string& out) {
   const CountedList& patterns = list_snapshot(slot);
   const int side = cache_side(slot);
-  PatternShape& shape = class_cache.shapes[side];
-  if (!same_shape(shape, patterns)) {
-    forget_agents();
-    shape = shape_of(patterns);
-  }
+  notice_pattern_change(side, patterns);
   CachedClass& cached = classes_of(agent).classes[side];
   if (!cached.found) cached = find_class(patterns, agent);
   if (!cached.unknown) {
@@ -209,17 +226,14 @@ void classify_agent_into(int slot, std::string_view agent, std::string& out) {
   out.assign(hosts_line(7));
 }
 
+namespace {
+
+// The keys of `agent`, found with one search of the remembered agents.
 const AgentKeys& agent_keys(std::string_view agent) {
   const CountedList& browsers = list_snapshot(kBrowserPatterns);
   const CountedList& systems = list_snapshot(kOpsysPatterns);
-  for (const int side : {0, 1}) {
-    PatternShape& shape = class_cache.shapes[side];
-    const CountedList& patterns = side == 0 ? browsers : systems;
-    if (!same_shape(shape, patterns)) {
-      forget_agents();
-      shape = shape_of(patterns);
-    }
-  }
+  notice_pattern_change(0, browsers);
+  notice_pattern_change(1, systems);
   AgentClasses& classes = classes_of(agent);
   if (!classes.keys_made) {
     AgentKeys& keys = classes.keys;
@@ -236,6 +250,8 @@ const AgentKeys& agent_keys(std::string_view agent) {
   }
   return classes.keys;
 }
+
+}  // namespace
 
 void count_agent(std::string_view agent, int name_slot, int browser_slot, int opsys_slot) {
   const AgentKeys& keys = agent_keys(agent);

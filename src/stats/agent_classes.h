@@ -3,7 +3,6 @@
 #ifndef SORVIK_STATS_AGENT_CLASSES_H_
 #define SORVIK_STATS_AGENT_CLASSES_H_
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,21 +26,6 @@ std::string classify_agent(int slot, std::string_view agent);
 // capacity) instead of returned. `out` may be lists.current_entry.key: the
 // count of an unknown agent is made before `out` is assigned.
 void classify_agent_into(int slot, std::string_view agent, std::string& out);
-
-// What a request's agent adds to the lists, remembered per agent text: its
-// name and its class by each pattern list, with their list hashes
-// (list_key_hash); an unknown class has no text here (Hosts line 7 stands
-// for it when it is counted).
-struct AgentKeys {
-  std::string name;
-  uint32_t name_hash = 0;
-  bool unknown[2] = {false, false};  // by browser patterns, by operating-system patterns
-  std::string class_text[2];
-  uint32_t class_hash[2] = {0, 0};
-};
-
-// The keys of `agent`, found with one search of the remembered agents.
-const AgentKeys& agent_keys(std::string_view agent);
 
 // Counts a request's agent as agent_name and classify_agent would: its name
 // in `name_slot`, its classes in `browser_slot` and `opsys_slot`, an unknown

@@ -262,10 +262,9 @@ void list_prefetch_entry(int slot, uint32_t hash) {
   __builtin_prefetch(reinterpret_cast<const char*>(entry) + sizeof(ListEntry) - 1);
 }
 
-bool list_add(int slot) { return list_add_hashed(slot, list_key_hash(lists.current_entry.key)); }
-
-bool list_add_hashed(int slot, uint32_t hash) {
-  return list_add_key(slot, lists.current_entry.key, hash);
+bool list_add(int slot) {
+  const std::string& key = lists.current_entry.key;
+  return list_add_key(slot, key, list_key_hash(key));
 }
 
 bool list_add_key(int slot, std::string_view whole_key, uint32_t hash) {

@@ -92,13 +92,10 @@ bool list_add(int slot);
 // (the key cut at 255 bytes).
 uint32_t list_key_hash(std::string_view key);
 
-// list_add for a staged key whose list_key_hash is already known: the same
-// key added to several lists is hashed once.
-bool list_add_hashed(int slot, uint32_t hash);
-
-// list_add_hashed with the key given here instead of staged in
-// lists.current_entry.key, whose other values are added; spares copying
-// the key into the staging record for every list it is added to.
+// list_add with the key given here, with its list_key_hash, instead of
+// staged in lists.current_entry.key, whose other values are added: the key
+// is hashed once for all the lists it goes to and never copied into the
+// staging record.
 bool list_add_key(int slot, std::string_view key, uint32_t hash);
 
 // Hints for a coming add of a key with this hash. The large lists outgrow
