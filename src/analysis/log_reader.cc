@@ -652,6 +652,10 @@ PackedTime pack_time(const TimeStamp& stamp) {
          ((stamp.second / 2u) & 0x1Fu);
 }
 
+std::string unknown_command_text(int32_t line, std::string_view method) {
+  return "Unknown command in line " + std::to_string(line) + ": " + std::string(method);
+}
+
 RequestInfo parse_request() {
   RequestInfo info;
   parse_request_into(info);
@@ -693,9 +697,8 @@ void parse_request_into(RequestInfo& info) {
   } else {
     // Counted as a page under an empty path: the request line of an unknown
     // method says nothing reliable about what was asked for.
-    error_log_entry(
-        analysis.current_log_path,
-        "Unknown command in line " + std::to_string(analysis.record_number) + ": " + info.method);
+    error_log_entry(analysis.current_log_path,
+                    unknown_command_text(analysis.record_number, info.method));
     console_write("!");
   }
 

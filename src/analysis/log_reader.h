@@ -69,6 +69,10 @@ RequestInfo parse_request();
 // parse_request into `info`, whose texts are reused.
 void parse_request_into(RequestInfo& info);
 
+// The error-log text of a request whose method is neither GET nor HEAD, in
+// line `line` of its file as the run mode numbers it.
+std::string unknown_command_text(int32_t line, std::string_view method);
+
 // Ends the run as an unconvertible time stamp in analysis.record does: the
 // console lines, the "Time: Ip=" error-log entry, a key press and status 4.
 [[noreturn]] void stop_on_bad_time_stamp();

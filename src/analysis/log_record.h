@@ -62,6 +62,11 @@ struct PeriodEnd {
   std::string year;
 };
 
+// What the run is doing with the current record: reading it from the file,
+// parsing it, or neither. A child process counting a run mode ahead tells by
+// it which console text and error-log entries came from the reading.
+enum class RecordPhase : uint8_t { kOther, kReading, kParsing };
+
 struct AnalysisState {
   LogRecord record;
   // Number of the current record within its file, as the run modes count it.
@@ -88,6 +93,7 @@ struct AnalysisState {
   std::size_t file_index = 0;
   int32_t stretch = -1;
   std::string stretch_stamp;
+  RecordPhase phase = RecordPhase::kOther;
   // Set only in a child process that counts a run mode (mode_worker.h):
   // called for each record to be analysed, after it is parsed into
   // `request`; false when the record is not to be counted here.

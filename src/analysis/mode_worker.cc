@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include <utility>
 
 #include "analysis/accumulation.h"
+#include "analysis/log_reader.h"
 #include "analysis/log_record.h"
 #include "analysis/run_modes.h"
 #include "driver/console.h"
@@ -43,6 +45,16 @@ enum class Step : uint8_t {
   kFailure,  // an unexpected exception: its text
   kEnd,      // the mode's run is over: the state later steps of the run read
   kStretch,  // the counted lists of one stretch of a file (the weeks run's child)
+  kFileFacts,  // what the weeks run's child saw of a file beyond its stretches
+};
+
+// What the reading or the parsing of a record showed, as the file facts keep
+// it for the later modes.
+enum class FileEvent : uint8_t {
+  kReadConsole,     // console text of the reading: shown by every mode
+  kReadEntry,       // an error-log entry of the reading: source, text
+  kParseConsole,    // console text of the parsing: shown by a mode that analyses the record
+  kUnknownCommand,  // a method neither GET nor HEAD: source, method
 };
 
 using Role = WorkerRole;
@@ -129,18 +141,40 @@ void put_list(ScriptWriter& writer, const CountedList& list) {
   }
 }
 
-// A stretch's lists with what merging them needs beyond the lists: the time
-// of each entry's first request and each new client's first request.
-void put_stretch(ScriptWriter& writer, const StretchRef& ref, uint64_t records) {
+// What a later mode's run needs of a stretch besides its lists: where it
+// begins, the fields its first record shows when its time stamp stops the
+// run, and the bytes of its requests (summed as the run sums them, and as
+// magnitudes, to tell whether the sums are exact).
+struct StretchHead {
+  uint64_t first = 0;    // records of the file before the stretch
+  uint64_t records = 0;  // records in the stretch
+  std::array<std::string, 5> fields;  // fields 1..4 of its first record
+  long double bytes = 0;
+  long double magnitude = 0;
+};
+
+void put_counted_list(ScriptWriter& writer, const CountedList& list) {
+  put_list(writer, list);
+  writer.put_u64(list.first_times.size());
+  for (const PackedTime time : list.first_times) writer.put_u64(time);
+}
+
+// A stretch's head and lists with what merging them needs beyond the lists:
+// the time of each entry's first request and each new client's first
+// request. The unknown agents come first, then the period lists.
+void put_stretch(ScriptWriter& writer, const StretchRef& ref, const StretchHead& head) {
   writer.begin(Step::kStretch);
   writer.put_u64(ref.first);
   writer.put_u64(ref.second);
-  writer.put_u64(records);
+  writer.put_u64(head.first);
+  writer.put_u64(head.records);
+  for (int i = 1; i <= 4; ++i) writer.put_text(head.fields[i]);
+  writer.put_raw(&head.bytes, sizeof head.bytes);
+  writer.put_raw(&head.magnitude, sizeof head.magnitude);
+  put_counted_list(writer, lists.list_slots[kUnknownBrowsers]);
+  put_counted_list(writer, lists.list_slots[kUnknownOpsys]);
   for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
-    const CountedList& list = lists.list_slots[slot];
-    put_list(writer, list);
-    writer.put_u64(list.first_times.size());
-    for (const PackedTime time : list.first_times) writer.put_u64(time);
+    put_counted_list(writer, lists.list_slots[slot]);
   }
   writer.put_u64(analysis.first_requests.size());
   for (const FirstRequest& first : analysis.first_requests) {
@@ -223,6 +257,27 @@ void get_list(ItemReader& reader, CountedList& list) {
   list.index.valid = list.entries.empty();
 }
 
+// A list and the times of its entries' first requests, as put_counted_list sent them.
+void get_counted_list(ItemReader& reader, CountedList& list, std::vector<PackedTime>& first_times) {
+  get_list(reader, list);
+  first_times.resize(reader.get_u64());
+  for (PackedTime& time : first_times) time = static_cast<PackedTime>(reader.get_u64());
+}
+
+// Reads a stored stretch up to its unknown agents.
+StretchHead read_stretch_head(ItemReader& reader) {
+  StretchHead head;
+  reader.get_u8();  // the step and the stretch's place, known already
+  reader.get_u64();
+  reader.get_u64();
+  head.first = reader.get_u64();
+  head.records = reader.get_u64();
+  for (int i = 1; i <= 4; ++i) head.fields[i] = reader.get_text();
+  reader.get_raw(&head.bytes, sizeof head.bytes);
+  reader.get_raw(&head.magnitude, sizeof head.magnitude);
+  return head;
+}
+
 // Children that count at the same time; a further one waits for the first
 // of these to finish. Two keep both cores busy while the parent writes the
 // reports, and a third would only add its memory.
@@ -253,18 +308,44 @@ void release(ModeWorker& worker) {
   }
   ScriptWriter writer;
   writer.fd = fd;
+  const bool stretches = role == Role::kStretches;
 
-  console.sink = [&writer](std::string_view text) {
+  // The weeks run's child keeps for each file what the later modes show of
+  // it besides the stretches: the console text and error-log entries of the
+  // reading and of the parsing, each with the records of the file read
+  // before it (the parsing's belong to the record just read).
+  ScriptWriter facts;
+  uint64_t fact_count = 0;
+  uint64_t file_records = 0;
+  const auto note_fact = [&facts, &fact_count, &file_records](FileEvent event) {
+    facts.put_u8(static_cast<uint8_t>(event));
+    facts.put_u64(file_records);
+    fact_count += 1;
+  };
+
+  console.sink = [&writer, stretches, &facts, &note_fact](std::string_view text) {
     writer.begin(Step::kConsole);
     writer.put_text(text);
     writer.finish();
+    if (!stretches || analysis.phase == RecordPhase::kOther) return;
+    note_fact(analysis.phase == RecordPhase::kReading ? FileEvent::kReadConsole
+                                                      : FileEvent::kParseConsole);
+    facts.put_text(text);
   };
   console.key_source = [] { return -1; };
-  error_log.divert = [&writer](std::string_view source, std::string_view text) {
+  error_log.divert = [&writer, stretches, &facts, &note_fact](std::string_view source,
+                                                              std::string_view text) {
     writer.begin(Step::kErrorEntry);
     writer.put_text(source);
     writer.put_text(text);
     writer.finish();
+    if (!stretches || analysis.phase == RecordPhase::kOther) return;
+    // The parsing's only entry that does not stop the run is the unknown
+    // method's, whose line number each mode gives its own way.
+    const bool reading = analysis.phase == RecordPhase::kReading;
+    note_fact(reading ? FileEvent::kReadEntry : FileEvent::kUnknownCommand);
+    facts.put_text(source);
+    facts.put_text(reading ? text : std::string_view(analysis.request.method));
   };
   analysis.held_dns_check = [&writer] {
     writer.begin(Step::kDnsCheck);
@@ -281,44 +362,63 @@ void release(ModeWorker& worker) {
   // The stretches whose records the current period analysed, and the one
   // whose counts the lists hold (the weeks run's child).
   std::vector<StretchRef> refs;
-  std::vector<uint64_t> ref_records;  // records analysed in each of `refs`
+  StretchHead head;
   bool counting_stretch = false;
-  const auto send_stretch = [&writer, &refs, &ref_records, &counting_stretch] {
+  // The weeks run's unknown agents, merged from its stretches.
+  std::array<CountedList, 2> unknown_agents;
+  const auto send_stretch = [&writer, &refs, &head, &counting_stretch, &unknown_agents] {
     if (!counting_stretch) return;
-    put_stretch(writer, refs.back(), ref_records.back());
+    put_stretch(writer, refs.back(), head);
     clear_period_lists();
     analysis.first_requests.clear();
+    std::vector<bool> is_new;
+    for (const int slot : {kUnknownBrowsers, kUnknownOpsys}) {
+      const CountedList& counted = lists.list_slots[slot];
+      list_merge(unknown_agents[slot - kUnknownBrowsers], counted, counted.first_times, is_new);
+      list_clear(slot);
+    }
     counting_stretch = false;
   };
-  if (role != Role::kWhole) {
-    analysis.before_count = [role, &refs, &ref_records, &counting_stretch, &send_stretch] {
+  if (stretches) {
+    analysis.before_count = [&refs, &head, &file_records, &counting_stretch, &send_stretch] {
       const StretchRef ref{analysis.file_index, static_cast<uint64_t>(analysis.stretch)};
       if (refs.empty() || refs.back() != ref) {
         send_stretch();
         refs.push_back(ref);
-        ref_records.push_back(0);
+        head = StretchHead{};
+        head.first = file_records;
+        for (int i = 1; i <= 4; ++i) head.fields[i].assign(analysis.record.field[i]);
       }
-      ref_records.back() += 1;
-      if (role == Role::kStretches) {
-        counting_stretch = true;
-        return true;
-      }
-      // The stretch is counted by the weeks run; only the unknown agents,
-      // which every run mode counts again, are counted here.
-      lists.current_entry.time = analysis.request.time;
-      count_unknown_agent_classes(analysis.record.field[11]);
-      return false;
+      head.records += 1;
+      file_records += 1;
+      const long double bytes = static_cast<long double>(analysis.request.size);
+      head.bytes += bytes;
+      head.magnitude += bytes < 0 ? -bytes : bytes;
+      counting_stretch = true;
+      return true;
     };
-  }
-  if (role == Role::kStretches) {
     for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
       lists.list_slots[slot].keep_first_times = true;
     }
+    lists.list_slots[kUnknownBrowsers].keep_first_times = true;
+    lists.list_slots[kUnknownOpsys].keep_first_times = true;
     analysis.keep_first_requests = true;
   }
-  analysis.held_period_end = [&writer, inherits_year, role, &refs, &ref_records, &send_stretch](
-                                 const PeriodEnd& end) {
+  analysis.held_period_end = [&writer, inherits_year, stretches, &refs, &send_stretch, &facts,
+                              &fact_count, &file_records](const PeriodEnd& end) {
     send_stretch();
+    if (stretches) {
+      // A weeks period is one file: its facts are complete now.
+      writer.begin(Step::kFileFacts);
+      writer.put_u64(analysis.file_index);
+      writer.put_u64(file_records);
+      writer.put_u64(fact_count);
+      writer.put_raw(facts.item.data(), facts.item.size());
+      writer.finish();
+      facts.item.clear();
+      fact_count = 0;
+      file_records = 0;
+    }
     writer.begin(Step::kPeriodEnd);
     writer.put_i64(end.mode);
     writer.put_text(end.period);
@@ -330,19 +430,17 @@ void release(ModeWorker& worker) {
     writer.put_i64(analysis.record_number);
     writer.put_text(analysis.current_log_path);
     writer.put_raw(&analysis.period_bytes, sizeof analysis.period_bytes);
-    if (role == Role::kWhole) {
+    if (!stretches) {
       writer.put_u8(0);
       for (int slot = 1; slot <= kPeriodListSlots; ++slot) put_list(writer, lists.list_slots[slot]);
     } else {
       writer.put_u8(1);
       writer.put_u64(refs.size());
-      for (std::size_t i = 0; i < refs.size(); ++i) {
-        writer.put_u64(refs[i].first);
-        writer.put_u64(refs[i].second);
-        writer.put_u64(ref_records[i]);
+      for (const StretchRef& ref : refs) {
+        writer.put_u64(ref.first);
+        writer.put_u64(ref.second);
       }
       refs.clear();
-      ref_records.clear();
     }
     writer.finish();
     // What the period's reports leave behind for the next period.
@@ -360,8 +458,8 @@ void release(ModeWorker& worker) {
     writer.put_u8(analysis.current_log_path.empty() ? 0 : 1);
     writer.put_i64(analysis.record_number);
     writer.put_text(analysis.current_log_path);
-    put_list(writer, lists.list_slots[kUnknownBrowsers]);
-    put_list(writer, lists.list_slots[kUnknownOpsys]);
+    put_list(writer, stretches ? unknown_agents[0] : lists.list_slots[kUnknownBrowsers]);
+    put_list(writer, stretches ? unknown_agents[1] : lists.list_slots[kUnknownOpsys]);
     writer.finish();
   } catch (const RunStop& stop) {
     writer.begin(Step::kStop);
@@ -474,15 +572,12 @@ void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& r
     }
     ItemReader reader;
     reader.start(found->second);
-    reader.get_u8();  // the step, the stretch's number and its records, known already
-    reader.get_u64();
-    reader.get_u64();
-    reader.get_u64();
+    read_stretch_head(reader);
+    CountedList counted;
+    get_counted_list(reader, counted, first_times);  // the unknown agents, taken elsewhere
+    get_counted_list(reader, counted, first_times);
     for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
-      CountedList counted;
-      get_list(reader, counted);
-      first_times.resize(reader.get_u64());
-      for (PackedTime& time : first_times) time = static_cast<PackedTime>(reader.get_u64());
+      get_counted_list(reader, counted, first_times);
       if (slot == kEntryPageList) continue;
       list_merge(merged[slot], counted, first_times, is_new);
       if (slot == kClientList) new_clients = is_new;
@@ -514,7 +609,6 @@ struct PeriodEndItem {
   long double period_bytes = 0;
   bool from_stretches = false;
   std::vector<StretchRef> refs;
-  std::vector<uint64_t> ref_records;  // records the mode analysed in each
 };
 
 PeriodEndItem read_period_end(ItemReader& reader) {
@@ -533,11 +627,9 @@ PeriodEndItem read_period_end(ItemReader& reader) {
   item.from_stretches = reader.get_u8() != 0;
   if (item.from_stretches) {
     item.refs.resize(reader.get_u64());
-    item.ref_records.resize(item.refs.size());
-    for (std::size_t i = 0; i < item.refs.size(); ++i) {
-      item.refs[i].first = reader.get_u64();
-      item.refs[i].second = reader.get_u64();
-      item.ref_records[i] = reader.get_u64();
+    for (StretchRef& ref : item.refs) {
+      ref.first = reader.get_u64();
+      ref.second = reader.get_u64();
     }
   }
   return item;
@@ -563,45 +655,6 @@ void play_period_end(ItemReader& reader, const StretchStore* store) {
   flush_period(end.period, end.number, end.year, end.mode);
 }
 
-// Whether every stretch the finished script of a merging mode names was
-// counted with just the records the mode analysed in it. A log file that
-// grew or shrank between the two children's reading breaks that; the mode
-// then reads the files itself.
-bool stretches_match(ModeWorker& worker) {
-  std::string script;
-  {
-    std::unique_lock<std::mutex> lock(worker.mutex);
-    worker.arrived.wait(lock, [&] { return worker.finished; });
-    // One block from now on, which the play reads as before.
-    script.reserve(worker.script_size);
-    bool first = true;
-    for (const std::string& block : worker.script) {
-      script.append(block, first ? worker.script_head : 0, std::string::npos);
-      first = false;
-    }
-    worker.script.clear();
-    worker.script_head = 0;
-    if (!script.empty()) worker.script.push_back(script);
-  }
-  const StretchStore& store = *worker.store;
-  std::size_t at = 0;
-  uint64_t size = 0;
-  while (script.size() - at >= sizeof size) {
-    std::memcpy(&size, script.data() + at, sizeof size);
-    if (script.size() - at - sizeof size < size) break;
-    ItemReader reader;
-    reader.start(std::string_view(script).substr(at + sizeof size, size));
-    at += sizeof size + size;
-    if (static_cast<Step>(reader.get_u8()) != Step::kPeriodEnd) continue;
-    const PeriodEndItem item = read_period_end(reader);
-    for (std::size_t i = 0; i < item.refs.size(); ++i) {
-      const auto counted = store.records.find(item.refs[i]);
-      if (counted == store.records.end() || counted->second != item.ref_records[i]) return false;
-    }
-  }
-  return true;
-}
-
 void play_end(ItemReader& reader) {
   const std::string year = reader.get_text();
   if (!year.empty()) analysis.year_text = year;
@@ -617,6 +670,145 @@ void play_end(ItemReader& reader) {
     get_list(reader, counted);
     add_unknown_agents(slot, counted);
   }
+}
+
+// One event of a file's facts.
+struct FactEvent {
+  FileEvent event = FileEvent::kReadConsole;
+  uint64_t before = 0;  // records of the file read before it
+  std::string source;
+  std::string text;  // console text, entry text, or the unknown method
+};
+
+struct FileFacts {
+  uint64_t records = 0;
+  std::vector<FactEvent> events;
+};
+
+FileFacts read_file_facts(const StretchStore& store, uint64_t file) {
+  const auto found = store.files.find(file);
+  if (found == store.files.end()) {
+    throw std::runtime_error("a file read by the weeks run has no facts");
+  }
+  ItemReader reader;
+  reader.start(found->second);
+  reader.get_u8();  // the step and the file's index, known already
+  reader.get_u64();
+  FileFacts facts;
+  facts.records = reader.get_u64();
+  facts.events.resize(reader.get_u64());
+  for (FactEvent& event : facts.events) {
+    event.event = static_cast<FileEvent>(reader.get_u8());
+    event.before = reader.get_u64();
+    if (event.event == FileEvent::kReadEntry || event.event == FileEvent::kUnknownCommand) {
+      event.source = reader.get_text();
+    }
+    event.text = reader.get_text();
+  }
+  return facts;
+}
+
+// Shows an event as a mode reading the file would; the parsing's events
+// only when the mode analyses their record, which is then numbered from 1.
+void show_fact(const FactEvent& fact, bool analysed) {
+  switch (fact.event) {
+    case FileEvent::kReadConsole:
+      console_write(fact.text);
+      break;
+    case FileEvent::kReadEntry:
+      error_log_entry(fact.source, fact.text);
+      break;
+    case FileEvent::kParseConsole:
+      if (analysed) console_write(fact.text);
+      break;
+    case FileEvent::kUnknownCommand:
+      if (analysed) {
+        error_log_entry(fact.source,
+                        unknown_command_text(static_cast<int32_t>(fact.before + 1), fact.text));
+      }
+      break;
+  }
+}
+
+// Whether the byte sums of a mode's periods come out the same when its
+// stretches' sums are added as when each request is added: so they do while
+// every sum stays an integer that the long double holds exactly.
+bool byte_sums_exact(const StretchStore& store, uint64_t first_file) {
+  long double magnitude = 0;
+  for (const auto& [ref, item] : store.stretches) {
+    if (ref.first < first_file) continue;
+    ItemReader reader;
+    reader.start(item);
+    magnitude += read_stretch_head(reader).magnitude;
+  }
+  return magnitude < 0x1p62L;
+}
+
+// The months or years run from the weeks run's stretches and file facts:
+// the steps of reading the files, with each stretch taken in one step, since
+// only the first record of a stretch can change the period. A period's
+// lists are merged from the stretches it analysed.
+void run_from_stretches(int mode, const StretchStore& store) {
+  PeriodRun run = begin_period_run(mode);
+  std::vector<StretchRef> refs;
+  std::array<CountedList, 2> unknown_agents;
+  std::vector<bool> is_new;
+  std::vector<PackedTime> first_times;
+  // The period ends are carried out here, as the mode's own.
+  struct Hold {
+    ~Hold() { analysis.held_period_end = nullptr; }
+  } hold;
+  analysis.held_period_end = [&store, &refs](const PeriodEnd& end) {
+    merge_stretches(store, refs);
+    refs.clear();
+    record_result(end.mode, end.period, end.complete, end.log);
+    flush_period(end.period, end.number, end.year, end.mode);
+  };
+  for (std::size_t k = run.first_file; k < analysis.log_files.size(); ++k) {
+    announce_log_file(analysis.log_files[k]);
+    analysis.record_number = 0;
+    const FileFacts facts = read_file_facts(store, k);
+    std::size_t next = 0;  // the next event to show
+    for (uint64_t number = 0;; ++number) {
+      const StretchRef ref{k, number};
+      const auto found = store.stretches.find(ref);
+      if (found == store.stretches.end()) break;
+      ItemReader reader;
+      reader.start(found->second);
+      const StretchHead head = read_stretch_head(reader);
+      // What the reading of the stretch's first record showed comes before it.
+      while (next < facts.events.size() && facts.events[next].before == head.first &&
+             (facts.events[next].event == FileEvent::kReadConsole ||
+              facts.events[next].event == FileEvent::kReadEntry)) {
+        show_fact(facts.events[next++], false);
+      }
+      for (int i = 1; i <= 4; ++i) analysis.record.field[i] = head.fields[i];
+      analysis.record_number = static_cast<int32_t>(head.first);
+      const bool analysed = period_step(run, k);
+      for (CountedList& counted : unknown_agents) {
+        CountedList stretch_agents;
+        get_counted_list(reader, stretch_agents, first_times);
+        if (analysed) list_merge(counted, stretch_agents, first_times, is_new);
+      }
+      if (analysed) {
+        refs.push_back(ref);
+        analysis.period_bytes += head.bytes;
+      }
+      const uint64_t end = head.first + head.records;
+      while (next < facts.events.size() && facts.events[next].before < end) {
+        show_fact(facts.events[next++], analysed);
+      }
+      analysis.record_number = static_cast<int32_t>(end);
+    }
+    // What the reading showed after the last record.
+    while (next < facts.events.size()) show_fact(facts.events[next++], false);
+    analysis.record_number = static_cast<int32_t>(facts.records);
+    analysis.record = LogRecord{};
+    report_log_file_end();
+    end_period_file(run, k);
+  }
+  add_unknown_agents(kUnknownBrowsers, unknown_agents[0]);
+  add_unknown_agents(kUnknownOpsys, unknown_agents[1]);
 }
 
 }  // namespace
@@ -647,10 +839,19 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
   }
   for (const int mode : modes) {
     workers.push_back(nullptr);
-    // A later mode merges stretches only when the weeks run's child exists.
+    // A later mode is made from stretches only when the weeks run's child
+    // exists; it needs no child of its own.
     Role role = Role::kWhole;
     if (stretches) role = mode == kModeWeeks ? Role::kStretches : Role::kFromStretches;
     if (role == Role::kFromStretches && !workers.front()) role = Role::kWhole;
+    if (role == Role::kFromStretches) {
+      auto worker = std::make_unique<ModeWorker>();
+      worker->mode = mode;
+      worker->role = role;
+      worker->store = started.store.get();
+      workers.back() = std::move(worker);
+      continue;
+    }
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) continue;
     // A child beyond the first few waits for its start.
@@ -695,7 +896,7 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
   // Each waiting child begins when the child kCountingAtOnce places before
   // it has finished; one whose predecessor has no child begins at once.
   for (std::size_t i = kCountingAtOnce; i < workers.size(); ++i) {
-    if (!workers[i]) continue;
+    if (!workers[i] || workers[i]->pid < 0) continue;
     ModeWorker* before = workers[i - kCountingAtOnce].get();
     if (before != nullptr) {
       before->next = workers[i].get();
@@ -706,17 +907,23 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
   // Threads only now, so that no child is forked while a thread of the
   // parent holds a lock.
   for (std::unique_ptr<ModeWorker>& worker : workers) {
-    if (worker) worker->drain = std::thread(drain_pipe, worker.get());
+    if (worker && worker->fd >= 0) worker->drain = std::thread(drain_pipe, worker.get());
   }
   return started;
 }
 
 bool play_mode_worker(ModeWorker& worker) {
-  // Without the weeks run's stretches (its child failed) the mode reads the
-  // files itself.
-  if (worker.role == Role::kFromStretches &&
-      (worker.store == nullptr || !worker.store->complete || !stretches_match(worker))) {
-    return false;
+  if (worker.role == Role::kFromStretches) {
+    // Without the weeks run's whole script (its child failed), or where a
+    // byte sum could come out otherwise, the mode reads the files itself.
+    const StretchStore* store = worker.store;
+    if (store == nullptr || !store->complete ||
+        !byte_sums_exact(*store, first_file_index(worker.mode))) {
+      return false;
+    }
+    worker.played = true;
+    run_from_stretches(worker.mode, *store);
+    return true;
   }
   ItemReader reader;
   for (bool first = true;; first = false) {
@@ -771,9 +978,14 @@ bool play_mode_worker(ModeWorker& worker) {
         StretchRef ref;
         ref.first = reader.get_u64();
         ref.second = reader.get_u64();
-        worker.store->records[ref] = reader.get_u64();
-        // The item is kept whole, its step and number included.
+        // The item is kept whole, its step and place included.
         worker.store->stretches[ref] = std::move(reader.bytes);
+        break;
+      }
+      case Step::kFileFacts: {
+        if (worker.store == nullptr) break;
+        const uint64_t file = reader.get_u64();
+        worker.store->files[file] = std::move(reader.bytes);
         break;
       }
       default:

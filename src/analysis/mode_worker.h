@@ -49,7 +49,9 @@ enum class WorkerRole : uint8_t {
 // kept until the later modes have been played.
 struct StretchStore {
   std::map<std::pair<uint64_t, uint64_t>, std::string> stretches;  // their items, whole
-  std::map<std::pair<uint64_t, uint64_t>, uint64_t> records;      // records counted in each
+  // By file index: the file's records and what reading and parsing them
+  // showed, each with its place among the records.
+  std::map<uint64_t, std::string> files;
   bool complete = false;  // the weeks run's script was played to its end
 };
 

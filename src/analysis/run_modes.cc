@@ -40,19 +40,29 @@ void print_run_heading(const char* mode_letter) {
 }
 
 void open_log_file(const std::string& name) {
-  analysis.current_log_path = cut_text(settings.log_dir + name);
-  console_write(messages_line(11) + " " + name + " ... ");
+  announce_log_file(name);
   open_log(analysis.current_log_path);
   analysis.record_number = 0;
 }
 
 void close_log_file() {
   close_log();
-  console_line(std::to_string(analysis.record_number) + messages_line(12));
+  report_log_file_end();
+}
+
+// Reads the next record; the phase tells a child process counting ahead
+// which console text and error-log entries the reading made.
+int read_next_record() {
+  analysis.phase = RecordPhase::kReading;
+  const int fields = read_record();
+  analysis.phase = RecordPhase::kOther;
+  return fields;
 }
 
 void analyse_record() {
+  analysis.phase = RecordPhase::kParsing;
   parse_request_into(analysis.request);
+  analysis.phase = RecordPhase::kOther;
   if (analysis.before_count && !analysis.before_count()) return;
   count_request(analysis.request);
 }
@@ -110,6 +120,15 @@ void end_period(const PeriodEnd& end) {
 
 }  // namespace
 
+void announce_log_file(const std::string& name) {
+  analysis.current_log_path = cut_text(settings.log_dir + name);
+  console_write(messages_line(11) + " " + name + " ... ");
+}
+
+void report_log_file_end() {
+  console_line(std::to_string(analysis.record_number) + messages_line(12));
+}
+
 std::string two_digits(int n) {
   if (n == 0) return "mm";
   std::string text = std::to_string(n);
@@ -129,7 +148,7 @@ void run_weeks() {
     // Taken from the file itself, so that an empty file names its own week.
     const std::string week = week_of_file(name);
     open_selected_file(k);
-    while (read_record() > 0) {
+    while (read_next_record() > 0) {
       note_stretch();
       analysis.year_text.assign(chars_at(analysis.record.field[4], 9, 12));
       analyse_record();
@@ -158,59 +177,76 @@ void check_dns_between_files() {
   dns_check(true);
 }
 
+}  // namespace
+
+PeriodRun begin_period_run(int mode) {
+  PeriodRun run;
+  run.mode = mode;
+  run.months = mode == kModeMonths;
+  run.open_period = results.open_period[mode];
+  print_run_heading(run.months ? "M" : "Y");
+  const std::string& start_file = results.start_file[mode];
+  run.first_file = start_index(start_file);
+  run.period_first_file = run.first_file;
+  run.number = run.months ? "" : "00";
+  console_line("File: " + file_at(run.first_file) + " Startfile: " + start_file);
+  return run;
+}
+
+bool period_step(PeriodRun& run, std::size_t k) {
+  analysis.record_number += 1;
+  take_checked_year_text();
+  const std::string& year = analysis.year_text;
+  if (run.period_year.empty()) run.period_year = year;
+  if (run.months) {
+    run.number = two_digits(month_number(chars_at(analysis.record.field[4], 5, 7)));
+  }
+  if (run.period_number.empty()) run.period_number = run.number;
+  if (analysis.record_number == 1) {
+    run.active = period_name(run.mode, year, run.number) >= run.open_period;
+  }
+  const bool next_period =
+      run.months ? run.number != run.period_number : year != run.period_year;
+  if (next_period) {
+    if (run.active) {
+      const std::string log = analysis.log_files[run.period_first_file];
+      run.period_first_file = k;
+      end_period({run.mode, period_name(run.mode, run.period_year, run.period_number), true, log,
+                  run.period_number, run.period_year});
+    }
+    run.period_year = year;
+    run.period_number = run.number;
+    run.active = period_name(run.mode, year, run.number) >= run.open_period;
+  }
+  return run.active;
+}
+
+void end_period_file(PeriodRun& run, std::size_t k) {
+  if (k + 1 == analysis.log_files.size()) {
+    // The period still open at the end is flushed whether analysed or not,
+    // named by the last record read.
+    end_period({run.mode, period_name(run.mode, analysis.year_text, run.number), false,
+                analysis.log_files[run.period_first_file], run.number, analysis.year_text});
+  } else if (!run.months) {
+    check_dns_between_files();
+  }
+}
+
+namespace {
+
 // The months and the years runs: a period is a stretch of consecutive records
 // with the same month (the year is not compared) or with the same year.
 // Records of periods before the open period are read but not analysed.
 void run_periods(int mode) {
-  const bool months = mode == kModeMonths;
-  const std::string& start_file = results.start_file[mode];
-  const std::string& open_period = results.open_period[mode];
-  const std::size_t file_count = analysis.log_files.size();
-  print_run_heading(months ? "M" : "Y");
-  const std::size_t s = start_index(start_file);
-  console_line("File: " + file_at(s) + " Startfile: " + start_file);
-
-  std::string period_year;
-  std::string period_number;
-  // The month of the last record read (empty until one is read); years
-  // periods carry the number "00".
-  std::string number = months ? "" : "00";
-  bool active = false;
-  std::size_t period_first_file = s;
-  for (std::size_t k = s; k < file_count; ++k) {
+  PeriodRun run = begin_period_run(mode);
+  for (std::size_t k = run.first_file; k < analysis.log_files.size(); ++k) {
     open_selected_file(k);
-    while (read_record() > 0) {
+    while (read_next_record() > 0) {
       note_stretch();
-      analysis.record_number += 1;
-      take_checked_year_text();
-      const std::string& year = analysis.year_text;
-      if (period_year.empty()) period_year = year;
-      if (months) number = two_digits(month_number(chars_at(analysis.record.field[4], 5, 7)));
-      if (period_number.empty()) period_number = number;
-      if (analysis.record_number == 1) active = period_name(mode, year, number) >= open_period;
-      const bool next_period = months ? number != period_number : year != period_year;
-      if (next_period) {
-        if (active) {
-          const std::string log = analysis.log_files[period_first_file];
-          period_first_file = k;
-          end_period({mode, period_name(mode, period_year, period_number), true, log,
-                      period_number, period_year});
-        }
-        period_year = year;
-        period_number = number;
-        active = period_name(mode, year, number) >= open_period;
-      }
-      if (active) analyse_record();
+      if (period_step(run, k)) analyse_record();
     }
     close_log_file();
-    if (k + 1 == file_count) {
-      // The period still open at the end is flushed whether analysed or not,
-      // named by the last record read.
-      end_period({mode, period_name(mode, analysis.year_text, number), false,
-                  analysis.log_files[period_first_file], number, analysis.year_text});
-    } else if (!months) {
-      check_dns_between_files();
-    }
+    end_period_file(run, k);
   }
 }
 

@@ -17,6 +17,37 @@ std::size_t first_file_index(int mode);
 // run_weeks, run_months or run_years for kModeWeeks, kModeMonths, kModeYears.
 void run_mode(int mode);
 
+// A months or years run between two records: the period being read and
+// whether its records are analysed.
+struct PeriodRun {
+  int mode = 0;
+  bool months = false;
+  std::string open_period;     // periods before it are read, not analysed
+  std::size_t first_file = 0;  // index of the first file read
+  std::string period_year;
+  std::string period_number;
+  std::string number;  // the month of the last record read; "00" for years
+  bool active = false;
+  std::size_t period_first_file = 0;
+};
+
+// Shows the run's heading and where it starts; the run reads the files from
+// run.first_file on.
+PeriodRun begin_period_run(int mode);
+// Takes the record in analysis.record, the next one of file `k`, into the
+// run: counts it, ends the period when it begins the next one; true when the
+// record is to be analysed. A record's month and year decide all of this, so
+// the records after the first one of a stretch change nothing but the count.
+bool period_step(PeriodRun& run, std::size_t k);
+// After file `k` was read and its end shown: ends the open period after the
+// last file, and makes the years run's quiet name-server check between files.
+void end_period_file(PeriodRun& run, std::size_t k);
+
+// Sets analysis.current_log_path for the file `name` and shows that it is
+// read; the line is finished by report_log_file_end with the record count.
+void announce_log_file(const std::string& name);
+void report_log_file_end();
+
 // The name of a months period (year, "m", month) or of a years period (year, "y").
 std::string period_name(int mode, const std::string& year, const std::string& number);
 

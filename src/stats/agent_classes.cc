@@ -268,13 +268,6 @@ void count_agent(std::string_view agent, int name_slot, int browser_slot, int op
   }
 }
 
-void count_unknown_agent_classes(std::string_view agent) {
-  const AgentKeys& keys = agent_keys(agent);
-  for (const int side : {0, 1}) {
-    if (keys.unknown[side]) count_unknown_agent(side == 0 ? kBrowserPatterns : kOpsysPatterns, agent);
-  }
-}
-
 std::string classify_agent(int slot, std::string_view agent) {
   std::string out;
   classify_agent_into(slot, agent, out);

@@ -33,10 +33,6 @@ void classify_agent_into(int slot, std::string_view agent, std::string& out);
 // in lists.current_entry.
 void count_agent(std::string_view agent, int name_slot, int browser_slot, int opsys_slot);
 
-// Only the part of count_agent that lists 25 and 26 see: an unknown class
-// of the agent is counted there.
-void count_unknown_agent_classes(std::string_view agent);
-
 // The agent's name: the whole agent when shorter than 20 bytes without "(",
 // else the text before its first blank or "(".
 std::string agent_name(std::string_view agent);
