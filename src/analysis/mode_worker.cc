@@ -294,10 +294,12 @@ void release(ModeWorker& worker) {
   worker.start_fd = -1;
 }
 
-// The run of `mode` in the child, with every visible step sent to the parent.
+// The run of `mode` in the child, with every visible step sent to the parent;
+// or, for a counting child, the stretches and facts of each of `files`.
 // A child with a start descriptor first waits until the parent lets it begin;
 // the end of the pipe without a byte means the parent is gone.
-[[noreturn]] void run_child(int mode, Role role, int fd, int start_fd) {
+[[noreturn]] void run_child(int mode, Role role, const std::vector<std::size_t>& files, int fd,
+                            int start_fd) {
   if (start_fd >= 0) {
     char go = 0;
     ssize_t got = 0;
@@ -308,10 +310,10 @@ void release(ModeWorker& worker) {
   }
   ScriptWriter writer;
   writer.fd = fd;
-  const bool stretches = role == Role::kStretches;
+  const bool stretches = role == Role::kCounting;
 
-  // The weeks run's child keeps for each file what the later modes show of
-  // it besides the stretches: the console text and error-log entries of the
+  // A counting child shows nothing itself; it keeps for each file what the
+  // modes show of it besides the stretches: the console text and error-log entries of the
   // reading and of the parsing, each with the records of the file read
   // before it (the parsing's belong to the record just read).
   ScriptWriter facts;
@@ -324,10 +326,13 @@ void release(ModeWorker& worker) {
   };
 
   console.sink = [&writer, stretches, &facts, &note_fact](std::string_view text) {
-    writer.begin(Step::kConsole);
-    writer.put_text(text);
-    writer.finish();
-    if (!stretches || analysis.phase == RecordPhase::kOther) return;
+    if (!stretches) {
+      writer.begin(Step::kConsole);
+      writer.put_text(text);
+      writer.finish();
+      return;
+    }
+    if (analysis.phase == RecordPhase::kOther) return;
     note_fact(analysis.phase == RecordPhase::kReading ? FileEvent::kReadConsole
                                                       : FileEvent::kParseConsole);
     facts.put_text(text);
@@ -335,11 +340,14 @@ void release(ModeWorker& worker) {
   console.key_source = [] { return -1; };
   error_log.divert = [&writer, stretches, &facts, &note_fact](std::string_view source,
                                                               std::string_view text) {
-    writer.begin(Step::kErrorEntry);
-    writer.put_text(source);
-    writer.put_text(text);
-    writer.finish();
-    if (!stretches || analysis.phase == RecordPhase::kOther) return;
+    if (!stretches) {
+      writer.begin(Step::kErrorEntry);
+      writer.put_text(source);
+      writer.put_text(text);
+      writer.finish();
+      return;
+    }
+    if (analysis.phase == RecordPhase::kOther) return;
     // The parsing's only entry that does not stop the run is the unknown
     // method's, whose line number each mode gives its own way.
     const bool reading = analysis.phase == RecordPhase::kReading;
@@ -359,24 +367,18 @@ void release(ModeWorker& worker) {
   const bool inherits_year = mode != kModeWeeks;
   if (inherits_year) analysis.year_text.clear();
   analysis.current_log_path.clear();
-  // The stretches whose records the current period analysed, and the one
-  // whose counts the lists hold (the weeks run's child).
+  // The stretches of the current file, and the one whose counts the lists
+  // hold (a counting child).
   std::vector<StretchRef> refs;
   StretchHead head;
   bool counting_stretch = false;
-  // The weeks run's unknown agents, merged from its stretches.
-  std::array<CountedList, 2> unknown_agents;
-  const auto send_stretch = [&writer, &refs, &head, &counting_stretch, &unknown_agents] {
+  const auto send_stretch = [&writer, &refs, &head, &counting_stretch] {
     if (!counting_stretch) return;
     put_stretch(writer, refs.back(), head);
     clear_period_lists();
     analysis.first_requests.clear();
-    std::vector<bool> is_new;
-    for (const int slot : {kUnknownBrowsers, kUnknownOpsys}) {
-      const CountedList& counted = lists.list_slots[slot];
-      list_merge(unknown_agents[slot - kUnknownBrowsers], counted, counted.first_times, is_new);
-      list_clear(slot);
-    }
+    list_clear(kUnknownBrowsers);
+    list_clear(kUnknownOpsys);
     counting_stretch = false;
   };
   if (stretches) {
@@ -418,6 +420,10 @@ void release(ModeWorker& worker) {
       facts.item.clear();
       fact_count = 0;
       file_records = 0;
+      refs.clear();
+      clear_period_lists();
+      analysis.period_bytes = 0;
+      return;
     }
     writer.begin(Step::kPeriodEnd);
     writer.put_i64(end.mode);
@@ -430,18 +436,7 @@ void release(ModeWorker& worker) {
     writer.put_i64(analysis.record_number);
     writer.put_text(analysis.current_log_path);
     writer.put_raw(&analysis.period_bytes, sizeof analysis.period_bytes);
-    if (!stretches) {
-      writer.put_u8(0);
-      for (int slot = 1; slot <= kPeriodListSlots; ++slot) put_list(writer, lists.list_slots[slot]);
-    } else {
-      writer.put_u8(1);
-      writer.put_u64(refs.size());
-      for (const StretchRef& ref : refs) {
-        writer.put_u64(ref.first);
-        writer.put_u64(ref.second);
-      }
-      refs.clear();
-    }
+    for (int slot = 1; slot <= kPeriodListSlots; ++slot) put_list(writer, lists.list_slots[slot]);
     writer.finish();
     // What the period's reports leave behind for the next period.
     clear_period_lists();
@@ -452,14 +447,18 @@ void release(ModeWorker& worker) {
   list_clear(kUnknownOpsys);
 
   try {
-    run_mode(mode);
+    if (stretches) {
+      for (const std::size_t k : files) read_week_file(k);
+    } else {
+      run_mode(mode);
+    }
     writer.begin(Step::kEnd);
     writer.put_text(analysis.year_text);
     writer.put_u8(analysis.current_log_path.empty() ? 0 : 1);
     writer.put_i64(analysis.record_number);
     writer.put_text(analysis.current_log_path);
-    put_list(writer, stretches ? unknown_agents[0] : lists.list_slots[kUnknownBrowsers]);
-    put_list(writer, stretches ? unknown_agents[1] : lists.list_slots[kUnknownOpsys]);
+    put_list(writer, lists.list_slots[kUnknownBrowsers]);
+    put_list(writer, lists.list_slots[kUnknownOpsys]);
     writer.finish();
   } catch (const RunStop& stop) {
     writer.begin(Step::kStop);
@@ -599,16 +598,13 @@ void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& r
   for (int slot = 1; slot <= kPeriodListSlots; ++slot) install_list(slot, std::move(merged[slot]));
 }
 
-// A period end as the script holds it, up to its lists, which follow unless
-// it names the stretches it is merged from.
+// A period end as the script holds it, up to its lists, which follow.
 struct PeriodEndItem {
   PeriodEnd end;
   bool year_known = true;
   int32_t record_number = 0;
   std::string log_path;
   long double period_bytes = 0;
-  bool from_stretches = false;
-  std::vector<StretchRef> refs;
 };
 
 PeriodEndItem read_period_end(ItemReader& reader) {
@@ -624,18 +620,10 @@ PeriodEndItem read_period_end(ItemReader& reader) {
   item.record_number = static_cast<int32_t>(reader.get_i64());
   item.log_path = reader.get_text();
   reader.get_raw(&item.period_bytes, sizeof item.period_bytes);
-  item.from_stretches = reader.get_u8() != 0;
-  if (item.from_stretches) {
-    item.refs.resize(reader.get_u64());
-    for (StretchRef& ref : item.refs) {
-      ref.first = reader.get_u64();
-      ref.second = reader.get_u64();
-    }
-  }
   return item;
 }
 
-void play_period_end(ItemReader& reader, const StretchStore* store) {
+void play_period_end(ItemReader& reader) {
   PeriodEndItem item = read_period_end(reader);
   PeriodEnd& end = item.end;
   if (!item.year_known) {
@@ -645,12 +633,7 @@ void play_period_end(ItemReader& reader, const StretchStore* store) {
   analysis.record_number = item.record_number;
   analysis.current_log_path = item.log_path;
   analysis.period_bytes = item.period_bytes;
-  if (!item.from_stretches) {
-    for (int slot = 1; slot <= kPeriodListSlots; ++slot) get_list(reader, lists.list_slots[slot]);
-  } else {
-    if (store == nullptr) throw std::runtime_error("a run mode's stretches have no store");
-    merge_stretches(*store, item.refs);
-  }
+  for (int slot = 1; slot <= kPeriodListSlots; ++slot) get_list(reader, lists.list_slots[slot]);
   record_result(end.mode, end.period, end.complete, end.log);
   flush_period(end.period, end.number, end.year, end.mode);
 }
@@ -709,8 +692,9 @@ FileFacts read_file_facts(const StretchStore& store, uint64_t file) {
 }
 
 // Shows an event as a mode reading the file would; the parsing's events
-// only when the mode analyses their record, which is then numbered from 1.
-void show_fact(const FactEvent& fact, bool analysed) {
+// only when the mode analyses their record, whose number in the file is
+// `before` + `first_number` (the weeks run counts from 0, the others from 1).
+void show_fact(const FactEvent& fact, bool analysed, int first_number) {
   switch (fact.event) {
     case FileEvent::kReadConsole:
       console_write(fact.text);
@@ -723,92 +707,177 @@ void show_fact(const FactEvent& fact, bool analysed) {
       break;
     case FileEvent::kUnknownCommand:
       if (analysed) {
-        error_log_entry(fact.source,
-                        unknown_command_text(static_cast<int32_t>(fact.before + 1), fact.text));
+        const auto line = static_cast<int32_t>(fact.before + static_cast<uint64_t>(first_number));
+        error_log_entry(fact.source, unknown_command_text(line, fact.text));
       }
       break;
   }
 }
 
-// Whether the byte sums of a mode's periods come out the same when its
-// stretches' sums are added as when each request is added: so they do while
-// every sum stays an integer that the long double holds exactly.
+// The byte sums of a mode's periods come out the same when its stretches'
+// sums are added as when each request is added, while every sum stays an
+// integer that the long double holds exactly: so it is below 2^62 here.
+constexpr long double kExactBytes = 0x1p62L;
+
+long double stretch_magnitude(const std::string& item) {
+  ItemReader reader;
+  reader.start(item);
+  return read_stretch_head(reader).magnitude;
+}
+
+// Whether the byte sums of a mode that reads from `first_file` on are exact.
 bool byte_sums_exact(const StretchStore& store, uint64_t first_file) {
   long double magnitude = 0;
   for (const auto& [ref, item] : store.stretches) {
-    if (ref.first < first_file) continue;
-    ItemReader reader;
-    reader.start(item);
-    magnitude += read_stretch_head(reader).magnitude;
+    if (ref.first >= first_file) magnitude += stretch_magnitude(item);
   }
-  return magnitude < 0x1p62L;
+  return magnitude < kExactBytes;
 }
 
-// The months or years run from the weeks run's stretches and file facts:
-// the steps of reading the files, with each stretch taken in one step, since
+// The same for the records of file `k` alone, a weeks period.
+bool file_bytes_exact(const StretchStore& store, uint64_t k) {
+  long double magnitude = 0;
+  for (auto it = store.stretches.lower_bound({k, 0}); it != store.stretches.end() && it->first.first == k;
+       ++it) {
+    magnitude += stretch_magnitude(it->second);
+  }
+  return magnitude < kExactBytes;
+}
+
+// Takes the items of the counting child of file `k` into the store until
+// the file's facts are there; false when its script ended first (the child
+// stopped, failed or died before it counted the whole file).
+bool take_counted_file(StretchStore& store, uint64_t k) {
+  if (store.files.count(k) != 0) return true;
+  const auto owner = store.counter_of.find(k);
+  if (owner == store.counter_of.end()) return false;
+  ModeWorker& counter = *owner->second;
+  ItemReader reader;
+  while (!counter.played && next_item(counter, reader)) {
+    const Step step = static_cast<Step>(reader.get_u8());
+    StretchRef ref;
+    ref.first = reader.get_u64();
+    if (step == Step::kStretch) {
+      ref.second = reader.get_u64();
+      // The item is kept whole, its step and place included.
+      store.stretches[ref] = std::move(reader.bytes);
+    } else if (step == Step::kFileFacts) {
+      store.files[ref.first] = std::move(reader.bytes);
+      if (ref.first == k) return true;
+    } else {
+      break;
+    }
+  }
+  counter.played = true;
+  return false;
+}
+
+// The period ends of a mode made from stretches are carried out in the
+// parent: the period's stretches merged, its result entry and reports.
+struct HeldEnds {
+  std::vector<StretchRef> refs;  // the stretches of the period being made
+  explicit HeldEnds(const StretchStore& store) {
+    analysis.held_period_end = [this, &store](const PeriodEnd& end) {
+      merge_stretches(store, refs);
+      refs.clear();
+      record_result(end.mode, end.period, end.complete, end.log);
+      flush_period(end.period, end.number, end.year, end.mode);
+    };
+  }
+  HeldEnds(const HeldEnds&) = delete;
+  HeldEnds& operator=(const HeldEnds&) = delete;
+  ~HeldEnds() { analysis.held_period_end = nullptr; }
+};
+
+// Adds the unknown agents of a stretch (its item read up to them) to the
+// parent's lists when `analysed`, as counting its requests would have.
+void take_unknown_agents(ItemReader& reader, bool analysed) {
+  std::vector<PackedTime> first_times;
+  for (const int slot : {kUnknownBrowsers, kUnknownOpsys}) {
+    CountedList counted;
+    get_counted_list(reader, counted, first_times);
+    if (analysed) add_unknown_agents(slot, counted);
+  }
+}
+
+// The weeks run from the counted stretches and file facts: each file shown
+// as reading it shows it, its week merged from its stretches. A file whose
+// counting child did not send it, or whose byte sum could come out
+// otherwise, is read here; the later modes then read the files themselves.
+void run_weeks_from_stretches(StretchStore& store) {
+  bool complete = true;
+  for (std::size_t k = begin_weeks_run(); k < analysis.log_files.size(); ++k) {
+    if (!take_counted_file(store, k) || !file_bytes_exact(store, k)) {
+      complete = false;
+      read_week_file(k);
+      continue;
+    }
+    announce_log_file(analysis.log_files[k]);
+    const FileFacts facts = read_file_facts(store, k);
+    HeldEnds held(store);
+    for (auto it = store.stretches.lower_bound({k, 0});
+         it != store.stretches.end() && it->first.first == k; ++it) {
+      ItemReader reader;
+      reader.start(it->second);
+      const StretchHead head = read_stretch_head(reader);
+      analysis.year_text.assign(chars_at(head.fields[4], 9, 12));
+      analysis.period_bytes += head.bytes;
+      take_unknown_agents(reader, true);
+      held.refs.push_back(it->first);
+    }
+    for (const FactEvent& fact : facts.events) show_fact(fact, true, 0);
+    // Weeks number their records from 0 and show the count minus one.
+    analysis.record_number = static_cast<int32_t>(facts.records) - 1;
+    report_log_file_end();
+    end_week_file(k);
+  }
+  store.complete = complete;
+}
+
+// The months or years run from the counted stretches and file facts: the
+// steps of reading the files, with each stretch taken in one step, since
 // only the first record of a stretch can change the period. A period's
 // lists are merged from the stretches it analysed.
 void run_from_stretches(int mode, const StretchStore& store) {
   PeriodRun run = begin_period_run(mode);
-  std::vector<StretchRef> refs;
-  std::array<CountedList, 2> unknown_agents;
-  std::vector<bool> is_new;
-  std::vector<PackedTime> first_times;
-  // The period ends are carried out here, as the mode's own.
-  struct Hold {
-    ~Hold() { analysis.held_period_end = nullptr; }
-  } hold;
-  analysis.held_period_end = [&store, &refs](const PeriodEnd& end) {
-    merge_stretches(store, refs);
-    refs.clear();
-    record_result(end.mode, end.period, end.complete, end.log);
-    flush_period(end.period, end.number, end.year, end.mode);
-  };
+  HeldEnds held(store);
   for (std::size_t k = run.first_file; k < analysis.log_files.size(); ++k) {
     announce_log_file(analysis.log_files[k]);
     analysis.record_number = 0;
     const FileFacts facts = read_file_facts(store, k);
     std::size_t next = 0;  // the next event to show
-    for (uint64_t number = 0;; ++number) {
-      const StretchRef ref{k, number};
-      const auto found = store.stretches.find(ref);
-      if (found == store.stretches.end()) break;
+    for (auto it = store.stretches.lower_bound({k, 0});
+         it != store.stretches.end() && it->first.first == k; ++it) {
       ItemReader reader;
-      reader.start(found->second);
+      reader.start(it->second);
       const StretchHead head = read_stretch_head(reader);
       // What the reading of the stretch's first record showed comes before it.
       while (next < facts.events.size() && facts.events[next].before == head.first &&
              (facts.events[next].event == FileEvent::kReadConsole ||
               facts.events[next].event == FileEvent::kReadEntry)) {
-        show_fact(facts.events[next++], false);
+        show_fact(facts.events[next++], false, 1);
       }
       for (int i = 1; i <= 4; ++i) analysis.record.field[i] = head.fields[i];
       analysis.record_number = static_cast<int32_t>(head.first);
       const bool analysed = period_step(run, k);
-      for (CountedList& counted : unknown_agents) {
-        CountedList stretch_agents;
-        get_counted_list(reader, stretch_agents, first_times);
-        if (analysed) list_merge(counted, stretch_agents, first_times, is_new);
-      }
+      take_unknown_agents(reader, analysed);
       if (analysed) {
-        refs.push_back(ref);
+        held.refs.push_back(it->first);
         analysis.period_bytes += head.bytes;
       }
       const uint64_t end = head.first + head.records;
       while (next < facts.events.size() && facts.events[next].before < end) {
-        show_fact(facts.events[next++], analysed);
+        show_fact(facts.events[next++], analysed, 1);
       }
       analysis.record_number = static_cast<int32_t>(end);
     }
     // What the reading showed after the last record.
-    while (next < facts.events.size()) show_fact(facts.events[next++], false);
+    while (next < facts.events.size()) show_fact(facts.events[next++], false, 1);
     analysis.record_number = static_cast<int32_t>(facts.records);
     analysis.record = LogRecord{};
     report_log_file_end();
     end_period_file(run, k);
   }
-  add_unknown_agents(kUnknownBrowsers, unknown_agents[0]);
-  add_unknown_agents(kUnknownOpsys, unknown_agents[1]);
 }
 
 }  // namespace
@@ -824,12 +893,62 @@ ModeWorker::~ModeWorker() {
   }
 }
 
+namespace {
+
+// Forks a child that runs `mode` (or counts `files`), waiting for its start
+// when `waits`; nullptr when it cannot be started.
+std::unique_ptr<ModeWorker> fork_worker(int mode, Role role, const std::vector<std::size_t>& files,
+                                        bool waits, StretchStore* store) {
+  const pid_t parent = getpid();
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return nullptr;
+  // A socket pair rather than a pipe, for send's MSG_NOSIGNAL.
+  int start[2] = {-1, -1};
+  if (waits && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, start) != 0) {
+    start[0] = start[1] = -1;
+  }
+  const pid_t pid = fork();
+  if (pid < 0) {
+    for (const int end : {ends[0], ends[1], start[0], start[1]}) {
+      if (end >= 0) close(end);
+    }
+    return nullptr;
+  }
+  if (pid == 0) {
+    // The child dies with the parent, and keeps no descriptor of the
+    // parent's open: above all not the run lock, which must be free the
+    // moment the parent ends.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(1);
+    // The two descriptors the child keeps become 3 and 4.
+    const int fd = fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
+    const int start_fd = start[0] >= 0 ? fcntl(start[0], F_DUPFD_CLOEXEC, 10) : -1;
+    if (fd < 0 || dup2(fd, 3) < 0) _exit(1);
+    if (start_fd >= 0 && dup2(start_fd, 4) < 0) _exit(1);
+    close_range(start_fd >= 0 ? 5 : 4, ~0U, 0);
+    run_child(mode, role, files, 3, start_fd >= 0 ? 4 : -1);
+  }
+  close(ends[1]);
+  if (start[0] >= 0) close(start[0]);
+  auto worker = std::make_unique<ModeWorker>();
+  worker->mode = mode;
+  worker->role = role;
+  worker->files = files;
+  worker->store = store;
+  worker->pid = pid;
+  worker->fd = ends[0];
+  worker->start_fd = start[1];
+  return worker;
+}
+
+}  // namespace
+
 ModeWorkers start_mode_workers(const std::vector<int>& modes) {
   ModeWorkers started;
   std::vector<std::unique_ptr<ModeWorker>>& workers = started.list;
-  const pid_t parent = getpid();
-  // The weeks run counts stretches for the later modes when it comes first
-  // and reads every file they read, and few enough files.
+  StretchStore& store = *started.store;
+  // Every mode is made from counted stretches when the weeks run comes
+  // first and reads every file the others read, and few enough files.
   const std::size_t files = analysis.log_files.size();
   const std::size_t weeks_start = std::min(first_file_index(kModeWeeks), files);
   bool stretches = modes.size() > 1 && modes.front() == kModeWeeks &&
@@ -837,61 +956,33 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
   for (std::size_t i = 1; i < modes.size(); ++i) {
     stretches = stretches && first_file_index(modes[i]) >= weeks_start;
   }
-  for (const int mode : modes) {
-    workers.push_back(nullptr);
-    // A later mode is made from stretches only when the weeks run's child
-    // exists; it needs no child of its own.
-    Role role = Role::kWhole;
-    if (stretches) role = mode == kModeWeeks ? Role::kStretches : Role::kFromStretches;
-    if (role == Role::kFromStretches && !workers.front()) role = Role::kWhole;
-    if (role == Role::kFromStretches) {
+  if (stretches) {
+    // Each counting child reads every other file, so that the weeks run can
+    // be shown file after file while the children go on. A file whose child
+    // cannot be started is read by the weeks run itself.
+    for (std::size_t c = 0; c < kCountingAtOnce; ++c) {
+      std::vector<std::size_t> its_files;
+      for (std::size_t k = weeks_start + c; k < files; k += kCountingAtOnce) its_files.push_back(k);
+      if (its_files.empty()) continue;
+      std::unique_ptr<ModeWorker> counter =
+          fork_worker(kModeWeeks, Role::kCounting, its_files, false, &store);
+      if (!counter) continue;
+      for (const std::size_t k : its_files) store.counter_of[k] = counter.get();
+      store.counters.push_back(std::move(counter));
+    }
+    for (const int mode : modes) {
       auto worker = std::make_unique<ModeWorker>();
       worker->mode = mode;
-      worker->role = role;
-      worker->store = started.store.get();
-      workers.back() = std::move(worker);
-      continue;
+      worker->role = Role::kFromStretches;
+      worker->store = &store;
+      workers.push_back(std::move(worker));
     }
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) continue;
-    // A child beyond the first few waits for its start.
-    // A socket pair rather than a pipe, for send's MSG_NOSIGNAL.
-    int start[2] = {-1, -1};
-    if (workers.size() > kCountingAtOnce &&
-        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, start) != 0) {
-      start[0] = start[1] = -1;
+  } else {
+    for (const int mode : modes) {
+      // A child beyond the first few waits for its start.
+      workers.push_back(
+          fork_worker(mode, Role::kWhole, {}, workers.size() >= kCountingAtOnce, &store));
     }
-    const pid_t pid = fork();
-    if (pid < 0) {
-      for (const int end : {ends[0], ends[1], start[0], start[1]}) {
-        if (end >= 0) close(end);
-      }
-      continue;
-    }
-    if (pid == 0) {
-      // The child dies with the parent, and keeps no descriptor of the
-      // parent's open: above all not the run lock, which must be free the
-      // moment the parent ends.
-      prctl(PR_SET_PDEATHSIG, SIGKILL);
-      if (getppid() != parent) _exit(1);
-      // The two descriptors the child keeps become 3 and 4.
-      const int fd = fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
-      const int start_fd = start[0] >= 0 ? fcntl(start[0], F_DUPFD_CLOEXEC, 10) : -1;
-      if (fd < 0 || dup2(fd, 3) < 0) _exit(1);
-      if (start_fd >= 0 && dup2(start_fd, 4) < 0) _exit(1);
-      close_range(start_fd >= 0 ? 5 : 4, ~0U, 0);
-      run_child(mode, role, 3, start_fd >= 0 ? 4 : -1);
-    }
-    close(ends[1]);
-    if (start[0] >= 0) close(start[0]);
-    auto worker = std::make_unique<ModeWorker>();
-    worker->mode = mode;
-    worker->role = role;
-    worker->store = started.store.get();
-    worker->pid = pid;
-    worker->fd = ends[0];
-    worker->start_fd = start[1];
-    workers.back() = std::move(worker);
   }
   // Each waiting child begins when the child kCountingAtOnce places before
   // it has finished; one whose predecessor has no child begins at once.
@@ -909,13 +1000,22 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
   for (std::unique_ptr<ModeWorker>& worker : workers) {
     if (worker && worker->fd >= 0) worker->drain = std::thread(drain_pipe, worker.get());
   }
+  for (std::unique_ptr<ModeWorker>& counter : store.counters) {
+    counter->drain = std::thread(drain_pipe, counter.get());
+  }
   return started;
 }
 
 bool play_mode_worker(ModeWorker& worker) {
+  if (worker.role == Role::kFromStretches && worker.mode == kModeWeeks) {
+    if (worker.store == nullptr) return false;
+    worker.played = true;
+    run_weeks_from_stretches(*worker.store);
+    return true;
+  }
   if (worker.role == Role::kFromStretches) {
-    // Without the weeks run's whole script (its child failed), or where a
-    // byte sum could come out otherwise, the mode reads the files itself.
+    // Where the weeks run read a file itself, or a byte sum could come out
+    // otherwise, the mode reads the files itself.
     const StretchStore* store = worker.store;
     if (store == nullptr || !store->complete ||
         !byte_sums_exact(*store, first_file_index(worker.mode))) {
@@ -947,7 +1047,7 @@ bool play_mode_worker(ModeWorker& worker) {
         break;
       }
       case Step::kPeriodEnd:
-        play_period_end(reader, worker.store);
+        play_period_end(reader);
         // A period's lists are by far the largest items; their bytes go now.
         std::string().swap(reader.bytes);
         break;
@@ -971,23 +1071,7 @@ bool play_mode_worker(ModeWorker& worker) {
       case Step::kEnd:
         play_end(reader);
         worker.played = true;
-        if (worker.role == Role::kStretches && worker.store != nullptr) worker.store->complete = true;
         return true;
-      case Step::kStretch: {
-        if (worker.store == nullptr) break;
-        StretchRef ref;
-        ref.first = reader.get_u64();
-        ref.second = reader.get_u64();
-        // The item is kept whole, its step and place included.
-        worker.store->stretches[ref] = std::move(reader.bytes);
-        break;
-      }
-      case Step::kFileFacts: {
-        if (worker.store == nullptr) break;
-        const uint64_t file = reader.get_u64();
-        worker.store->files[file] = std::move(reader.bytes);
-        break;
-      }
       default:
         throw std::runtime_error("a run mode's script holds an unknown step");
     }

@@ -33,33 +33,28 @@ namespace sorvik {
 // How a child counts.
 //
 // Every run mode counts the same records, so where the later modes read only
-// files that the weeks run reads too, the weeks run's child counts each
-// stretch of a file (its records between two changes of month or year) once
-// and sends the stretch's lists; a period of any mode is a run of whole
-// stretches, and the parent merges them into the period's lists when the
-// mode's script reaches the period's end. The months and years children then
-// only read, parse and count the unknown agents.
+// files that the weeks run reads too, each line is read and counted once:
+// counting children (two, so that both cores count) each read every other
+// file and count each stretch of it (its records between two changes of
+// month or year) into lists of its own, which they send with what reading
+// and parsing the file showed. Every period of every mode is a run of whole
+// stretches; the parent makes each mode's run from them in its turn,
+// merging a period's stretches into the period's lists.
 enum class WorkerRole : uint8_t {
-  kWhole,          // counts the lists of its mode's periods itself
-  kStretches,      // the weeks run, counting stretch by stretch
-  kFromStretches,  // the months or years run, its lists merged from stretches
+  kWhole,          // a child that runs its mode and counts its periods itself
+  kCounting,       // a child that counts the stretches of its files
+  kFromStretches,  // no child: the mode is made from the counted stretches
 };
 
-// The stretches the weeks run's child sent, by (file index, stretch number),
-// kept until the later modes have been played.
-struct StretchStore {
-  std::map<std::pair<uint64_t, uint64_t>, std::string> stretches;  // their items, whole
-  // By file index: the file's records and what reading and parsing them
-  // showed, each with its place among the records.
-  std::map<uint64_t, std::string> files;
-  bool complete = false;  // the weeks run's script was played to its end
-};
+struct StretchStore;
 
-// One child process counting one run mode, and the script it has sent so far.
+// One child process counting one run mode or some files, and the script it
+// has sent so far; or, for a mode made from stretches, no child at all.
 struct ModeWorker {
   int mode = 0;
   WorkerRole role = WorkerRole::kWhole;
   StretchStore* store = nullptr;  // where stretches go or come from
+  std::vector<std::size_t> files;  // the files a counting child reads, by index
   pid_t pid = -1;
   int fd = -1;  // the parent's end of the pipe from the child
   // Where the parent lets a waiting child begin (-1: it began at once). At
@@ -89,6 +84,21 @@ struct ModeWorker {
   ~ModeWorker();
 };
 
+// The stretches the counting children sent, kept until the last mode that
+// is made from them has been played.
+struct StretchStore {
+  // By (file index, stretch number): their items, whole.
+  std::map<std::pair<uint64_t, uint64_t>, std::string> stretches;
+  // By file index: the file's records and what reading and parsing them
+  // showed, each with its place among the records.
+  std::map<uint64_t, std::string> files;
+  // The weeks run was made from stretches for every file it read, so the
+  // later modes can be made from them too.
+  bool complete = false;
+  std::vector<std::unique_ptr<ModeWorker>> counters;
+  std::map<uint64_t, ModeWorker*> counter_of;  // the counting child of each file
+};
+
 // The workers of one run, in the order of their modes. They are ended in
 // that order: a worker's drain thread may still let the next child begin.
 struct ModeWorkers {
@@ -103,18 +113,21 @@ struct ModeWorkers {
   }
 };
 
-// Starts a child for each of `modes` (kModeWeeks, kModeMonths, kModeYears),
-// all forked before any thread of the parent starts. The state the modes
-// start from must be in place: settings, language, pattern lists, the
-// selected files and the result file's start files and open periods. A mode
-// whose child cannot be started gets nullptr and is run in its turn as usual.
+// Starts the counting children, or else a child for each of `modes`
+// (kModeWeeks, kModeMonths, kModeYears), all forked before any thread of the
+// parent starts. The state the modes start from must be in place: settings,
+// language, pattern lists, the selected files and the result file's start
+// files and open periods. A mode whose child cannot be started gets nullptr
+// and is run in its turn as usual.
 ModeWorkers start_mode_workers(const std::vector<int>& modes);
 
-// Plays the worker's script: the mode's run as if it read the files now.
-// Ends the run as the mode would (a RunStop, out of memory, an internal
-// error). False when the child ended without sending anything, so that the
-// caller runs the mode itself; a child that ends after some of its script is
-// an internal error.
+// Plays the worker's script, or makes the mode's run from the counted
+// stretches: the mode's run as if it read the files now. Ends the run as
+// the mode would (a RunStop, out of memory, an internal error). False when
+// the child ended without sending anything, or the stretches cannot give
+// the mode's run, so that the caller runs the mode itself; a child that
+// ends after some of its script is an internal error. The weeks run made
+// from stretches reads a file itself whose counting child did not send it.
 bool play_mode_worker(ModeWorker& worker);
 
 }  // namespace sorvik

@@ -136,30 +136,39 @@ std::string two_digits(int n) {
   return text;
 }
 
-void run_weeks() {
+std::size_t begin_weeks_run() {
   const std::string& start_file = results.start_file[kModeWeeks];
-  const std::size_t file_count = analysis.log_files.size();
   print_run_heading("W");
   const std::size_t s = start_index(start_file);
   console_line("Start: " + std::to_string(s + 1) + " File: " + file_at(s) +
                " Startfile: " + start_file);
-  for (std::size_t k = s; k < file_count; ++k) {
-    const std::string name = analysis.log_files[k];
-    // Taken from the file itself, so that an empty file names its own week.
-    const std::string week = week_of_file(name);
-    open_selected_file(k);
-    while (read_next_record() > 0) {
-      note_stretch();
-      analysis.year_text.assign(chars_at(analysis.record.field[4], 9, 12));
-      analyse_record();
-      analysis.record_number += 1;
-    }
-    // Weeks number their records from 0 and show the count minus one.
-    analysis.record_number -= 1;
-    close_log_file();
-    end_period({kModeWeeks, analysis.year_text + "w" + week, k + 1 < file_count, name, week,
-                analysis.year_text});
+  return s;
+}
+
+void read_week_file(std::size_t k) {
+  open_selected_file(k);
+  while (read_next_record() > 0) {
+    note_stretch();
+    analysis.year_text.assign(chars_at(analysis.record.field[4], 9, 12));
+    analyse_record();
+    analysis.record_number += 1;
   }
+  // Weeks number their records from 0 and show the count minus one.
+  analysis.record_number -= 1;
+  close_log_file();
+  end_week_file(k);
+}
+
+void end_week_file(std::size_t k) {
+  const std::string& name = analysis.log_files[k];
+  // Taken from the file itself, so that an empty file names its own week.
+  const std::string week = week_of_file(name);
+  end_period({kModeWeeks, analysis.year_text + "w" + week, k + 1 < analysis.log_files.size(), name,
+              week, analysis.year_text});
+}
+
+void run_weeks() {
+  for (std::size_t k = begin_weeks_run(); k < analysis.log_files.size(); ++k) read_week_file(k);
 }
 
 std::string period_name(int mode, const std::string& year, const std::string& number) {

@@ -254,28 +254,38 @@ TEST_F(DyingWorkerTest, AChildThatDiesAfterPartOfItsScriptIsAnInternalError) {
   EXPECT_EQ(shown.rfind(" M\nFile: access.1 Startfile: \n access.1 ... !!!", 0), 0u) << shown;
 }
 
-// A months run made from the weeks run's stretches adds each stretch's byte
-// sum at once; where sums that large could round otherwise than adding each
-// request, the months run reads the files itself.
-TEST_F(SorvikTest, AModeWhoseByteSumsCouldRoundReadsTheFilesItself) {
+// A run made from counted stretches adds each stretch's byte sum at once;
+// where sums that large could round otherwise than adding each request, the
+// file (a weeks period) or the whole mode is read instead.
+TEST_F(SorvikTest, WhereByteSumsCouldRoundTheFilesAreReadInstead) {
   fs::create_directories("logs");
-  std::string lines;
-  for (const char* time : {"29/Nov/2026:10:00:00", "30/Nov/2026:10:00:00"}) {
-    std::string line = log_line("192.0.2.10", time, "GET /index.html HTTP/1.1");
-    line.replace(line.find(" 2048 "), 6, " 4611686018427387904 ");
-    lines += line;
-  }
-  write_file("logs/access.1", lines);
   settings.log_dir = "logs/";
   settings.target_dir = "./";
   settings.html_out = false;
-  analysis.log_files = {"access.1"};
-  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
-  ASSERT_TRUE(workers.list.at(0) && workers.list.at(1));
-  ASSERT_EQ(workers.list[1]->role, WorkerRole::kFromStretches);
-  ASSERT_TRUE(play_mode_worker(*workers.list[0]));
-  ASSERT_TRUE(workers.store->complete);
-  EXPECT_FALSE(play_mode_worker(*workers.list[1]));
+  const auto line = [](const char* time) {
+    std::string text = log_line("192.0.2.10", time, "GET /index.html HTTP/1.1");
+    return text.replace(text.find(" 2048 "), 6, " 3458764513820540928 ");
+  };
+  // Each file's sum is exact, the months run's is not.
+  write_file("logs/access.1", line("29/Nov/2026:10:00:00"));
+  write_file("logs/access.2", line("30/Nov/2026:10:00:00"));
+  analysis.log_files = {"access.1", "access.2"};
+  {
+    ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
+    ASSERT_EQ(workers.list.size(), 2u);
+    ASSERT_EQ(workers.list[1]->role, WorkerRole::kFromStretches);
+    ASSERT_TRUE(play_mode_worker(*workers.list[0]));
+    EXPECT_TRUE(workers.store->complete);
+    EXPECT_FALSE(play_mode_worker(*workers.list[1]));
+  }
+  // One file's sum is not exact: the weeks run reads it, the months run all.
+  write_file("logs/access.1", line("29/Nov/2026:10:00:00") + line("29/Nov/2026:11:00:00"));
+  {
+    ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
+    ASSERT_TRUE(play_mode_worker(*workers.list[0]));
+    EXPECT_FALSE(workers.store->complete);
+    EXPECT_FALSE(play_mode_worker(*workers.list[1]));
+  }
 }
 
 }  // namespace
