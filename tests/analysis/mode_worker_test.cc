@@ -7,13 +7,16 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <zlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "analysis/log_record.h"
 #include "driver/clock.h"
@@ -170,6 +173,23 @@ TEST_F(ModeWorkerTest, AStopThatOnlyALaterModeMeetsEndsTheRunInThatModesTurn) {
   EXPECT_NE(record_.find("=== exit 4\n"), std::string::npos) << record_;
 }
 
+// A record that stops the weeks run in a file counted by the second
+// counting child: that child sends no facts of the file, and the weeks run
+// reads the file itself and stops where reading it in turn stops.
+TEST_F(ModeWorkerTest, AStopInACountedFileEndsTheWeeksRunThere) {
+  std::string bad_size = log_line("192.0.2.10", "08/Dec/2026:13:00:00", "GET / HTTP/1.1");
+  bad_size.replace(bad_size.find(" 2048 "), 6, " 12x4 ");
+  const std::string shown = expect_same_either_way([&] {
+    write_file("logs/access.48", week_48());
+    write_file("logs/access.49", week_49() + bad_size + week_49());
+    write_file("logs/access.53", week_53());
+    run();
+  });
+  EXPECT_NE(shown.find("=== exit 5\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Reading access.49 ... "), std::string::npos) << shown;
+  EXPECT_EQ(shown.find("Reading access.53 ... "), std::string::npos) << shown;
+}
+
 // What the reading and the parsing show around the borders of stretches:
 // a malformed line before the first record and right before a new month, a
 // new month that begins with an unknown method (after a month whose end
@@ -252,6 +272,37 @@ TEST_F(DyingWorkerTest, AChildThatDiesAfterPartOfItsScriptIsAnInternalError) {
   // What the child had sent was shown, in order, before the run ended.
   const std::string shown = take_console_output();
   EXPECT_EQ(shown.rfind(" M\nFile: access.1 Startfile: \n access.1 ... !!!", 0), 0u) << shown;
+}
+
+// A counting child killed before it sent its file: the weeks run reads that
+// file itself (here from the named pipe, which the test then writes), and
+// the later modes read the files themselves.
+TEST_F(DyingWorkerTest, AFileWhoseCountingChildDiedIsReadByTheWeeksRun) {
+  write_file("logs/access.1",
+             log_line("192.0.2.10", "29/Nov/2026:10:00:00", "GET /index.html HTTP/1.1"));
+  settings.target_dir = "./";
+  settings.html_out = false;
+  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
+  ASSERT_EQ(workers.store->counters.size(), 2u);
+  // The second child waits to open the named pipe.
+  const pid_t counter = workers.store->counters[1]->pid;
+  ASSERT_EQ(kill(counter, SIGKILL), 0);
+  // Gone before the pipe gets a writer, and left for the worker to reap.
+  siginfo_t info{};
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(counter), &info, WEXITED | WNOWAIT), 0);
+  std::thread writer([] {
+    std::ofstream pipe("logs/access.2", std::ios::binary);
+    pipe << log_line("192.0.2.10", "30/Nov/2026:10:00:00", "GET /a.html HTTP/1.1")
+         << log_line("192.0.2.11", "30/Nov/2026:10:05:00", "GET /b.html HTTP/1.1");
+  });
+  const bool played = play_mode_worker(*workers.list.at(0));
+  writer.join();
+  ASSERT_TRUE(played);
+  const std::string shown = take_console_output();
+  EXPECT_NE(shown.find("access.1 ... 0"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("access.2 ... 1"), std::string::npos) << shown;
+  EXPECT_FALSE(workers.store->complete);
+  EXPECT_FALSE(play_mode_worker(*workers.list.at(1)));
 }
 
 // A run made from counted stretches adds each stretch's byte sum at once;
