@@ -153,10 +153,12 @@ struct StretchHead {
   long double magnitude = 0;
 };
 
+// A list with the times of its entries' first requests, which come first so
+// that the entries can be merged as they are read.
 void put_counted_list(ScriptWriter& writer, const CountedList& list) {
-  put_list(writer, list);
   writer.put_u64(list.first_times.size());
   for (const PackedTime time : list.first_times) writer.put_u64(time);
+  put_list(writer, list);
 }
 
 // A stretch's head and lists with what merging them needs beyond the lists:
@@ -221,11 +223,16 @@ struct ItemReader {
     return static_cast<int64_t>((folded >> 1) ^ (~(folded & 1) + 1));
   }
   std::string get_text() {
+    std::string text;
+    get_text_into(text);
+    return text;
+  }
+  // get_text into `out`, whose memory is reused.
+  void get_text_into(std::string& out) {
     const uint64_t size = get_u64();
     if (data.size() - at < size) throw std::runtime_error("a run mode's script is cut short");
-    std::string text(data.substr(at, size));
+    out.assign(data.substr(at, size));
     at += size;
-    return text;
   }
 };
 
@@ -259,9 +266,39 @@ void get_list(ItemReader& reader, CountedList& list) {
 
 // A list and the times of its entries' first requests, as put_counted_list sent them.
 void get_counted_list(ItemReader& reader, CountedList& list, std::vector<PackedTime>& first_times) {
-  get_list(reader, list);
   first_times.resize(reader.get_u64());
   for (PackedTime& time : first_times) time = static_cast<PackedTime>(reader.get_u64());
+  get_list(reader, list);
+}
+
+// Merges the next list that put_counted_list sent into `list` (skips it when
+// `list` is nullptr), entry by entry as it is read; `is_new` tells for each
+// entry whether it was new to `list`. Only new entries are copied: a
+// period's later stretches mostly repeat the keys of the first.
+void merge_counted_list(ItemReader& reader, CountedList* list, std::vector<PackedTime>& first_times,
+                        std::vector<bool>& is_new, ListEntry& entry) {
+  first_times.resize(reader.get_u64());
+  for (PackedTime& time : first_times) time = static_cast<PackedTime>(reader.get_u64());
+  reader.get_i64();  // the counters, which the merge makes again
+  reader.get_u64();
+  reader.get_i64();
+  reader.get_u64();
+  reader.get_u8();
+  reader.get_u8();
+  const uint64_t size = reader.get_u64();
+  is_new.assign(size, false);
+  if (list != nullptr && list->entries.empty()) list->entries.reserve(size);
+  for (uint64_t i = 0; i < size; ++i) {
+    reader.get_text_into(entry.key);
+    reader.get_text_into(entry.extra);
+    entry.hits = reader.get_u64();
+    entry.time = static_cast<PackedTime>(reader.get_u64());
+    entry.visits = reader.get_u64();
+    entry.kbytes = reader.get_i64();
+    if (list == nullptr) continue;
+    const PackedTime first = i < first_times.size() ? first_times[i] : entry.time;
+    is_new[i] = list_merge_entry(*list, entry, first);
+  }
 }
 
 // Reads a stored stretch up to its unknown agents.
@@ -564,6 +601,7 @@ void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& r
   std::vector<bool> is_new;
   std::vector<bool> new_clients;
   std::vector<PackedTime> first_times;
+  ListEntry entry;  // each entry read, its texts' memory reused
   for (const StretchRef& ref : refs) {
     const auto found = store.stretches.find(ref);
     if (found == store.stretches.end()) {
@@ -572,20 +610,19 @@ void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& r
     ItemReader reader;
     reader.start(found->second);
     read_stretch_head(reader);
-    CountedList counted;
-    get_counted_list(reader, counted, first_times);  // the unknown agents, taken elsewhere
-    get_counted_list(reader, counted, first_times);
+    // The unknown agents are taken elsewhere.
+    merge_counted_list(reader, nullptr, first_times, is_new, entry);
+    merge_counted_list(reader, nullptr, first_times, is_new, entry);
     for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
-      get_counted_list(reader, counted, first_times);
-      if (slot == kEntryPageList) continue;
-      list_merge(merged[slot], counted, first_times, is_new);
+      merge_counted_list(reader, slot == kEntryPageList ? nullptr : &merged[slot], first_times,
+                         is_new, entry);
       if (slot == kClientList) new_clients = is_new;
     }
     const uint64_t clients = reader.get_u64();
     for (uint64_t i = 0; i < clients; ++i) {
       const bool is_page = reader.get_u8() != 0;
-      ListEntry entry;
-      entry.key = reader.get_text();
+      reader.get_text_into(entry.key);
+      entry.extra.clear();
       entry.kbytes = reader.get_i64();
       entry.time = static_cast<PackedTime>(reader.get_u64());
       entry.hits = 1;

@@ -415,15 +415,6 @@ bool list_merge_entry(CountedList& list, const ListEntry& later, PackedTime firs
   return true;
 }
 
-void list_merge(CountedList& list, const CountedList& later,
-                const std::vector<PackedTime>& first_times, std::vector<bool>& is_new) {
-  is_new.assign(later.entries.size(), false);
-  for (std::size_t i = 0; i < later.entries.size(); ++i) {
-    const PackedTime first = i < first_times.size() ? first_times[i] : later.entries[i].time;
-    is_new[i] = list_merge_entry(list, later.entries[i], first);
-  }
-}
-
 void list_clear(int slot) {
   CountedList* list = slot_list(slot);
   if (list == nullptr) return;

@@ -67,7 +67,7 @@ struct CountedList {
   std::vector<ListEntry> entries;  // in list order; count == entries.size()
   KeyIndex index;
   // While set, each new entry's time of first add goes to `first_times`, in
-  // list order (list_merge needs it); a sort does not keep them in step.
+  // list order (merging needs them); a sort does not keep them in step.
   bool keep_first_times = false;
   std::vector<PackedTime> first_times;
 };
@@ -133,16 +133,12 @@ void list_set_key_at(int slot, int64_t n, const std::string& new_key);
 // entries: cheaper than keeping it up to date through a run of key changes.
 void list_drop_index(int slot);
 
-// Adds to `list` the entries of `later`, a list counted from requests that
-// all came after those of `list`, as if those requests were added one by one
-// now: same order of first insertion, counters, visits (by `first_times`,
-// the time of each entry's first request in `later`), extras and totals.
-// `later` holds at most one entry per key. Returns, per entry of `later`,
-// whether it was new in `list`, in `is_new` (resized to fit).
-void list_merge(CountedList& list, const CountedList& later,
-                const std::vector<PackedTime>& first_times, std::vector<bool>& is_new);
-
-// The same for one entry first added at `first_time`; true when it was new.
+// Adds to `list` an entry of a list counted from requests that all came
+// after those of `list`, as if those requests were added one by one now:
+// same order of first insertion, counters, visits (by `first_time`, the time
+// of the entry's first request), extra and totals. Merging a later list's
+// entries in their order merges the whole list (a list holds at most one
+// entry per key). True when the entry was new in `list`.
 bool list_merge_entry(CountedList& list, const ListEntry& later, PackedTime first_time);
 
 // Frees every entry and resets the counters and sort state; title and letter stay.

@@ -506,7 +506,9 @@ TEST_F(CountedListTest, MergingALaterListEqualsAddingItsRequests) {
     CountedList merged = add_all(0, cut, false);
     const CountedList later = add_all(cut, requests.size(), true);
     std::vector<bool> is_new;
-    list_merge(merged, later, later.first_times, is_new);
+    for (std::size_t i = 0; i < later.entries.size(); ++i) {
+      is_new.push_back(list_merge_entry(merged, later.entries[i], later.first_times[i]));
+    }
 
     ASSERT_EQ(merged.entries, whole.entries) << "round " << round << ", cut " << cut;
     EXPECT_EQ(merged.count, whole.count);
