@@ -38,18 +38,18 @@ namespace {
 enum class Step : uint8_t {
   kConsole,     // text written to the console
   kErrorEntry,  // an error-log entry: source, text
-  kPeriodEnd,   // a period's result entry and reports: its lists, or its stretches
+  kPeriodEnd,   // a period's result entry and reports: its lists
   kDnsCheck,    // the quiet name-server check between two files of the years run
   kStop,        // the run ends: a RunStop
   kOutOfMemory,
   kFailure,  // an unexpected exception: its text
   kEnd,      // the mode's run is over: the state later steps of the run read
-  kStretch,  // the counted lists of one stretch of a file (the weeks run's child)
-  kFileFacts,  // what the weeks run's child saw of a file beyond its stretches
+  kStretch,    // the counted lists of one stretch of a file (a counting child)
+  kFileFacts,  // what a counting child saw of a file beyond its stretches
 };
 
 // What the reading or the parsing of a record showed, as the file facts keep
-// it for the later modes.
+// it for the run modes.
 enum class FileEvent : uint8_t {
   kReadConsole,     // console text of the reading: shown by every mode
   kReadEntry,       // an error-log entry of the reading: source, text
@@ -59,8 +59,9 @@ enum class FileEvent : uint8_t {
 
 using Role = WorkerRole;
 
-// Later run modes use the weeks run's stretches only while it reads at most
-// this many files: the stretches are kept until the last mode is played.
+// The run modes are made from counted stretches only while the weeks run
+// reads at most this many files: the stretches are kept until the last mode
+// is played.
 constexpr std::size_t kStretchFileLimit = 8;
 
 // A stretch: the records of one file (its index among the selected files)

@@ -1,16 +1,19 @@
 // The run modes counted in child processes.
 //
-// Each run mode reads every log file again. Instead of reading them one
-// mode after the other, a child process per run mode reads and counts the
-// files exactly as that mode will, all at the same time on the processor's
-// cores. Nothing a child does is visible: its console text, error-log
-// entries, the ends of its periods with their counted lists, the years run's
-// name-server checks and a stop come back to the parent as a script, and the
-// parent plays the scripts one after the other, each in its mode's turn.
-// Playing a script writes the result entries and the period reports with
-// the parent's host cache and settings while the children go on counting, so
+// Each run mode reads every log file again. Instead, child processes read
+// and count the files on the processor's cores while the analyzer shows the
+// run modes one after the other. Nothing a child does is visible: what it
+// read and counted comes back to the parent through a pipe, and the parent
+// makes each mode's run from it in the mode's turn, writing the result
+// entries and the period reports with its own host cache and settings, so
 // the console, the error log, every report and every state file are the same
 // byte for byte as when each mode reads the files in its turn.
+//
+// Usually (see WorkerRole) two counting children read every other file each
+// and send each file's stretches and facts. Otherwise a child per run mode
+// runs the mode and sends it as a script: its console text, error-log
+// entries, the ends of its periods with their counted lists, the years run's
+// name-server checks and a stop, which the parent plays in the mode's turn.
 #ifndef SORVIK_ANALYSIS_MODE_WORKER_H_
 #define SORVIK_ANALYSIS_MODE_WORKER_H_
 
