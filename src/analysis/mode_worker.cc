@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <new>
 #include <stdexcept>
 #include <string_view>
@@ -332,12 +333,129 @@ void release(ModeWorker& worker) {
   worker.start_fd = -1;
 }
 
-// The run of `mode` in the child, with every visible step sent to the parent;
-// or, for a counting child, the stretches and facts of each of `files`.
+// Runs `body`, which ends with the child's kEnd item, and sends instead how
+// it was ended if it was (a stop, no memory, a failure); then the child ends.
+[[noreturn]] void end_child(ScriptWriter& writer, const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const RunStop& stop) {
+    writer.begin(Step::kStop);
+    writer.put_i64(stop.exit_status);
+    writer.put_u8(stop.wait_for_key ? 1 : 0);
+    writer.put_text(stop.console_line);
+    writer.finish();
+  } catch (const std::bad_alloc&) {
+    writer.begin(Step::kOutOfMemory);
+    writer.finish();
+  } catch (const std::exception& failure) {
+    writer.begin(Step::kFailure);
+    writer.put_text(failure.what());
+    writer.finish();
+  }
+  writer.send();
+  _exit(0);
+}
+
+// A counting child: reads each of `files` as the weeks run does and sends
+// each stretch's lists and then the file's facts. It shows nothing itself;
+// the facts keep what the modes show of a file besides the stretches: the
+// console text and error-log entries of the reading and of the parsing,
+// each with the records of the file read before it (the parsing's belong to
+// the record just read).
+[[noreturn]] void run_counting_child(const std::vector<std::size_t>& files, int fd) {
+  ScriptWriter writer;
+  writer.fd = fd;
+  ScriptWriter facts;  // its item holds the current file's facts
+  uint64_t fact_count = 0;
+  uint64_t file_records = 0;
+  const auto note_fact = [&facts, &fact_count, &file_records](FileEvent event) {
+    facts.put_u8(static_cast<uint8_t>(event));
+    facts.put_u64(file_records);
+    fact_count += 1;
+  };
+  console.sink = [&facts, &note_fact](std::string_view text) {
+    if (analysis.phase == RecordPhase::kOther) return;
+    note_fact(analysis.phase == RecordPhase::kReading ? FileEvent::kReadConsole
+                                                      : FileEvent::kParseConsole);
+    facts.put_text(text);
+  };
+  console.key_source = [] { return -1; };
+  error_log.divert = [&facts, &note_fact](std::string_view source, std::string_view text) {
+    if (analysis.phase == RecordPhase::kOther) return;
+    // The parsing's only entry that does not stop the run is the unknown
+    // method's, whose line number each mode gives its own way.
+    const bool reading = analysis.phase == RecordPhase::kReading;
+    note_fact(reading ? FileEvent::kReadEntry : FileEvent::kUnknownCommand);
+    facts.put_text(source);
+    facts.put_text(reading ? text : std::string_view(analysis.request.method));
+  };
+
+  // The stretch whose counts the lists hold.
+  StretchRef ref;
+  StretchHead head;
+  bool counting_stretch = false;
+  const auto send_stretch = [&writer, &ref, &head, &counting_stretch] {
+    if (!counting_stretch) return;
+    put_stretch(writer, ref, head);
+    clear_period_lists();
+    analysis.first_requests.clear();
+    list_clear(kUnknownBrowsers);
+    list_clear(kUnknownOpsys);
+    counting_stretch = false;
+  };
+  analysis.before_count = [&ref, &head, &file_records, &counting_stretch, &send_stretch] {
+    const StretchRef now{analysis.file_index, static_cast<uint64_t>(analysis.stretch)};
+    if (!counting_stretch || now != ref) {
+      send_stretch();
+      ref = now;
+      head = StretchHead{};
+      head.first = file_records;
+      for (int i = 1; i <= 4; ++i) head.fields[i].assign(analysis.record.field[i]);
+    }
+    head.records += 1;
+    file_records += 1;
+    const long double bytes = static_cast<long double>(analysis.request.size);
+    head.bytes += bytes;
+    head.magnitude += bytes < 0 ? -bytes : bytes;
+    counting_stretch = true;
+    return true;
+  };
+  // A week is one file: its facts are complete at its end.
+  analysis.held_period_end = [&writer, &send_stretch, &facts, &fact_count,
+                              &file_records](const PeriodEnd&) {
+    send_stretch();
+    writer.begin(Step::kFileFacts);
+    writer.put_u64(analysis.file_index);
+    writer.put_u64(file_records);
+    writer.put_u64(fact_count);
+    writer.put_raw(facts.item.data(), facts.item.size());
+    writer.finish();
+    facts.item.clear();
+    fact_count = 0;
+    file_records = 0;
+    analysis.period_bytes = 0;
+  };
+  for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+    lists.list_slots[slot].keep_first_times = true;
+  }
+  for (const int slot : {kUnknownBrowsers, kUnknownOpsys}) {
+    list_clear(slot);
+    lists.list_slots[slot].keep_first_times = true;
+  }
+  analysis.keep_first_requests = true;
+  analysis.current_log_path.clear();
+
+  end_child(writer, [&writer, &files] {
+    for (const std::size_t k : files) read_week_file(k);
+    writer.begin(Step::kEnd);
+    writer.finish();
+  });
+}
+
+// The run of `mode` in the child, with every visible step sent to the parent.
 // A child with a start descriptor first waits until the parent lets it begin;
 // the end of the pipe without a byte means the parent is gone.
-[[noreturn]] void run_child(int mode, Role role, const std::vector<std::size_t>& files, int fd,
-                            int start_fd) {
+[[noreturn]] void run_mode_child(int mode, int fd, int start_fd) {
   if (start_fd >= 0) {
     char go = 0;
     ssize_t got = 0;
@@ -348,50 +466,17 @@ void release(ModeWorker& worker) {
   }
   ScriptWriter writer;
   writer.fd = fd;
-  const bool stretches = role == Role::kCounting;
-
-  // A counting child shows nothing itself; it keeps for each file what the
-  // modes show of it besides the stretches: the console text and error-log entries of the
-  // reading and of the parsing, each with the records of the file read
-  // before it (the parsing's belong to the record just read).
-  ScriptWriter facts;
-  uint64_t fact_count = 0;
-  uint64_t file_records = 0;
-  const auto note_fact = [&facts, &fact_count, &file_records](FileEvent event) {
-    facts.put_u8(static_cast<uint8_t>(event));
-    facts.put_u64(file_records);
-    fact_count += 1;
-  };
-
-  console.sink = [&writer, stretches, &facts, &note_fact](std::string_view text) {
-    if (!stretches) {
-      writer.begin(Step::kConsole);
-      writer.put_text(text);
-      writer.finish();
-      return;
-    }
-    if (analysis.phase == RecordPhase::kOther) return;
-    note_fact(analysis.phase == RecordPhase::kReading ? FileEvent::kReadConsole
-                                                      : FileEvent::kParseConsole);
-    facts.put_text(text);
+  console.sink = [&writer](std::string_view text) {
+    writer.begin(Step::kConsole);
+    writer.put_text(text);
+    writer.finish();
   };
   console.key_source = [] { return -1; };
-  error_log.divert = [&writer, stretches, &facts, &note_fact](std::string_view source,
-                                                              std::string_view text) {
-    if (!stretches) {
-      writer.begin(Step::kErrorEntry);
-      writer.put_text(source);
-      writer.put_text(text);
-      writer.finish();
-      return;
-    }
-    if (analysis.phase == RecordPhase::kOther) return;
-    // The parsing's only entry that does not stop the run is the unknown
-    // method's, whose line number each mode gives its own way.
-    const bool reading = analysis.phase == RecordPhase::kReading;
-    note_fact(reading ? FileEvent::kReadEntry : FileEvent::kUnknownCommand);
-    facts.put_text(source);
-    facts.put_text(reading ? text : std::string_view(analysis.request.method));
+  error_log.divert = [&writer](std::string_view source, std::string_view text) {
+    writer.begin(Step::kErrorEntry);
+    writer.put_text(source);
+    writer.put_text(text);
+    writer.finish();
   };
   analysis.held_dns_check = [&writer] {
     writer.begin(Step::kDnsCheck);
@@ -405,64 +490,7 @@ void release(ModeWorker& worker) {
   const bool inherits_year = mode != kModeWeeks;
   if (inherits_year) analysis.year_text.clear();
   analysis.current_log_path.clear();
-  // The stretches of the current file, and the one whose counts the lists
-  // hold (a counting child).
-  std::vector<StretchRef> refs;
-  StretchHead head;
-  bool counting_stretch = false;
-  const auto send_stretch = [&writer, &refs, &head, &counting_stretch] {
-    if (!counting_stretch) return;
-    put_stretch(writer, refs.back(), head);
-    clear_period_lists();
-    analysis.first_requests.clear();
-    list_clear(kUnknownBrowsers);
-    list_clear(kUnknownOpsys);
-    counting_stretch = false;
-  };
-  if (stretches) {
-    analysis.before_count = [&refs, &head, &file_records, &counting_stretch, &send_stretch] {
-      const StretchRef ref{analysis.file_index, static_cast<uint64_t>(analysis.stretch)};
-      if (refs.empty() || refs.back() != ref) {
-        send_stretch();
-        refs.push_back(ref);
-        head = StretchHead{};
-        head.first = file_records;
-        for (int i = 1; i <= 4; ++i) head.fields[i].assign(analysis.record.field[i]);
-      }
-      head.records += 1;
-      file_records += 1;
-      const long double bytes = static_cast<long double>(analysis.request.size);
-      head.bytes += bytes;
-      head.magnitude += bytes < 0 ? -bytes : bytes;
-      counting_stretch = true;
-      return true;
-    };
-    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
-      lists.list_slots[slot].keep_first_times = true;
-    }
-    lists.list_slots[kUnknownBrowsers].keep_first_times = true;
-    lists.list_slots[kUnknownOpsys].keep_first_times = true;
-    analysis.keep_first_requests = true;
-  }
-  analysis.held_period_end = [&writer, inherits_year, stretches, &refs, &send_stretch, &facts,
-                              &fact_count, &file_records](const PeriodEnd& end) {
-    send_stretch();
-    if (stretches) {
-      // A weeks period is one file: its facts are complete now.
-      writer.begin(Step::kFileFacts);
-      writer.put_u64(analysis.file_index);
-      writer.put_u64(file_records);
-      writer.put_u64(fact_count);
-      writer.put_raw(facts.item.data(), facts.item.size());
-      writer.finish();
-      facts.item.clear();
-      fact_count = 0;
-      file_records = 0;
-      refs.clear();
-      clear_period_lists();
-      analysis.period_bytes = 0;
-      return;
-    }
+  analysis.held_period_end = [&writer, inherits_year](const PeriodEnd& end) {
     writer.begin(Step::kPeriodEnd);
     writer.put_i64(end.mode);
     writer.put_text(end.period);
@@ -484,12 +512,8 @@ void release(ModeWorker& worker) {
   list_clear(kUnknownBrowsers);
   list_clear(kUnknownOpsys);
 
-  try {
-    if (stretches) {
-      for (const std::size_t k : files) read_week_file(k);
-    } else {
-      run_mode(mode);
-    }
+  end_child(writer, [&writer, mode] {
+    run_mode(mode);
     writer.begin(Step::kEnd);
     writer.put_text(analysis.year_text);
     writer.put_u8(analysis.current_log_path.empty() ? 0 : 1);
@@ -498,22 +522,7 @@ void release(ModeWorker& worker) {
     put_list(writer, lists.list_slots[kUnknownBrowsers]);
     put_list(writer, lists.list_slots[kUnknownOpsys]);
     writer.finish();
-  } catch (const RunStop& stop) {
-    writer.begin(Step::kStop);
-    writer.put_i64(stop.exit_status);
-    writer.put_u8(stop.wait_for_key ? 1 : 0);
-    writer.put_text(stop.console_line);
-    writer.finish();
-  } catch (const std::bad_alloc&) {
-    writer.begin(Step::kOutOfMemory);
-    writer.finish();
-  } catch (const std::exception& failure) {
-    writer.begin(Step::kFailure);
-    writer.put_text(failure.what());
-    writer.finish();
-  }
-  writer.send();
-  _exit(0);
+  });
 }
 
 void drain_pipe(ModeWorker* worker) {
@@ -964,7 +973,8 @@ std::unique_ptr<ModeWorker> fork_worker(int mode, Role role, const std::vector<s
     if (fd < 0 || dup2(fd, 3) < 0) _exit(1);
     if (start_fd >= 0 && dup2(start_fd, 4) < 0) _exit(1);
     close_range(start_fd >= 0 ? 5 : 4, ~0U, 0);
-    run_child(mode, role, files, 3, start_fd >= 0 ? 4 : -1);
+    if (role == Role::kCounting) run_counting_child(files, 3);
+    run_mode_child(mode, 3, start_fd >= 0 ? 4 : -1);
   }
   close(ends[1]);
   if (start[0] >= 0) close(start[0]);
