@@ -183,6 +183,27 @@ TEST_F(LogReaderTest, TokensAreCutAsWritten) {
   EXPECT_EQ(record_texts(), expected);
 }
 
+// Blanks and quotes are found a word of bytes at a time: tokens of every
+// length up to three words, with runs of blanks and quotes that begin at
+// every place in a word, cut as they do one byte at a time.
+TEST_F(LogReaderTest, TokensOfEveryLengthAndPlaceAreCutAlike) {
+  for (std::size_t length = 1; length <= 24; ++length) {
+    for (std::size_t blanks = 1; blanks <= 2; ++blanks) {
+      const std::string token(length, 't');
+      const std::string gap(blanks, ' ');
+      std::string line;
+      for (int i = 1; i <= 9; ++i) line += token + std::to_string(i) + gap;
+      line += token + "\"q" + token + "\"x" + gap + "\"" + token + "\"" + token + "\n";
+      read_all(line);
+      std::array<std::string, 12> expected;
+      for (int i = 1; i <= 9; ++i) expected[i] = token + std::to_string(i);
+      expected[10] = token + "q" + token + "x";
+      expected[11] = token + token;
+      EXPECT_EQ(record_texts(), expected) << "length " << length << ", blanks " << blanks;
+    }
+  }
+}
+
 TEST_F(LogReaderTest, EveryByteIsUsed) {
   // 1024 * 100 + 5 bytes, ending in a line without line feed; one line is
   // longer than a read and has its carriage return as the read's last byte.
