@@ -144,16 +144,31 @@ void name_period_hosts() {
   console_write(messages_line(41) + " ");
   // The cache entry of each client, kept so that naming the clients needs no
   // second search; entries are never removed while a period is named, and
-  // map entries stay where they are.
-  std::vector<const HostLeaf*> leaves;
-  leaves.reserve(clients.entries.size());
-  for (const ListEntry& entry : clients.entries) {
+  // map entries stay where they are. The clients are taken in address order
+  // and the cache walked along with them: an entry a few steps on is reached
+  // by stepping, one further away by a search, and a new one is made where
+  // the walk stands.
+  std::vector<const HostLeaf*> leaves(clients.entries.size(), nullptr);
+  std::vector<std::pair<HostAddress, std::size_t>> by_address;
+  by_address.reserve(clients.entries.size());
+  for (std::size_t i = 0; i < clients.entries.size(); ++i) {
     HostAddress address = 0;
-    if (parse_address(entry.key, address)) {
-      leaves.push_back(&hosts.cache[address]);
-    } else {
-      leaves.push_back(nullptr);
+    if (parse_address(clients.entries[i].key, address)) by_address.emplace_back(address, i);
+  }
+  std::sort(by_address.begin(), by_address.end());
+  auto at = hosts.cache.begin();
+  constexpr int kSteps = 8;
+  for (const auto& [address, i] : by_address) {
+    int steps = 0;
+    while (at != hosts.cache.end() && at->first < address && steps < kSteps) {
+      ++at;
+      ++steps;
     }
+    if (at != hosts.cache.end() && at->first < address) at = hosts.cache.lower_bound(address);
+    if (at == hosts.cache.end() || at->first != address) {
+      at = hosts.cache.emplace_hint(at, address, HostLeaf{});
+    }
+    leaves[i] = &at->second;
   }
   console_line(messages_line(18));
   resolve_new_hosts();

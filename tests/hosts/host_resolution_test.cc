@@ -125,5 +125,34 @@ TEST_F(HostResolutionTest, PeriodClientsGetTheirHostNames) {
   EXPECT_EQ(keys, named);
 }
 
+// The clients are found in the cache in address order: near and far apart,
+// before and after every cached address, new ones between cached ones, and
+// one address written two ways, each client getting the name of its own.
+TEST_F(HostResolutionTest, ClientsInAnyOrderFindTheirCacheEntries) {
+  for (int i = 0; i < 200; ++i) {
+    host_insert("10.0.0." + std::to_string(i), "n" + std::to_string(i) + ".example", 46000);
+  }
+  const std::vector<std::string> clients = {"10.0.0.150", "10.0.0.3",  "10.0.1.5",
+                                            "010.0.0.3",  "10.0.0.4",  "10.0.0.190",
+                                            "9.9.9.9",    "10.0.0.199"};
+  for (const std::string& key : clients) {
+    lists.current_entry = EntryValues{};
+    lists.current_entry.key = key;
+    list_add(1);
+  }
+  resolver_.answer("10.0.1.5", "new.example");
+  resolver_.answer("9.9.9.9", "nine.example");
+  name_period_hosts();
+  take_console_output();
+  std::vector<std::string> keys;
+  for (const ListEntry& entry : list_snapshot(1).entries) keys.push_back(entry.key);
+  const std::vector<std::string> named = {
+      "10.0.0.150=n150.example", "10.0.0.3=n3.example",     "10.0.1.5=new.example",
+      "010.0.0.3=n3.example",    "10.0.0.4=n4.example",     "10.0.0.190=n190.example",
+      "9.9.9.9=nine.example",    "10.0.0.199=n199.example"};
+  EXPECT_EQ(keys, named);
+  EXPECT_EQ(hosts.cache.size(), 202u);
+}
+
 }  // namespace
 }  // namespace sorvik
