@@ -237,7 +237,8 @@ void flush_period(const std::string& page_name, const std::string& number_text,
   for (int32_t i = 1; i <= clients; ++i) {
     const ListEntry* client = list_entry_at(kClients, i);
     if (client->visits <= 1) continue;
-    lists.current_entry = *client;
+    stage_client(*client);
+    lists.current_entry.key.assign(client->key);
     list_add(kRepeatClients);
   }
   write_top_table(kRepeatClients, kByVisits);

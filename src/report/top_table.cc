@@ -57,6 +57,18 @@ void build_dotted_entry_lines(std::string_view key, int64_t number, std::string_
                               std::string& line, Emit&& emit) {
   // Deliberately not cut at 255 bytes: a long key must not lose its number.
   const std::string t = format_thousands(number);
+  if (key.size() + 3 + t.size() <= kDottedWidth) {
+    // The usual line, which needs no second row: made in one go.
+    line.assign(key);
+    line += ' ';
+    line.append(kDottedWidth - key.size() - 3 - t.size(), '.');
+    line += ". ";
+    line += t;
+    line += ' ';
+    line.append(caption);
+    emit(std::string_view(line).substr(0, kTextLimit));
+    return;
+  }
   line.assign(key);
   line += " . ";
   line += t;
