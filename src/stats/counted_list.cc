@@ -1,6 +1,8 @@
 #include "stats/counted_list.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -199,22 +201,32 @@ void reorder(CountedList& list, int key) {
                        [&](uint32_t a, uint32_t b) { return entries[b].key < entries[a].key; });
     }
   } else {
-    // Numeric keys: sort (value, position) pairs; the position breaks ties,
-    // which makes the plain sort stable. kbytes compare signed, so they are
-    // shifted into the unsigned range.
+    // Numeric keys, largest first: the values are turned around (so that
+    // ascending order is the wanted one) and sorted with a stable radix sort
+    // of the positions, a byte at a time from the lowest; equal values keep
+    // their present order. kbytes compare signed, so they are shifted into
+    // the unsigned range first.
     std::vector<std::pair<uint64_t, uint32_t>> values(n);
+    uint64_t differing = 0;  // the bits in which some value differs from the first
     for (std::size_t i = 0; i < n; ++i) {
       const ListEntry& e = entries[i];
       uint64_t v = 0;
       if (key == 2) v = e.hits;
       if (key == 3) v = static_cast<uint64_t>(e.kbytes) ^ (uint64_t{1} << 63);
       if (key == 4) v = e.visits;
-      values[i] = {v, static_cast<uint32_t>(i)};
+      values[i] = {~v, static_cast<uint32_t>(i)};
+      differing |= values[i].first ^ values[0].first;
     }
-    std::sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
-      if (a.first != b.first) return a.first > b.first;
-      return a.second < b.second;
-    });
+    std::vector<std::pair<uint64_t, uint32_t>> sorted_values(n);
+    for (int shift = 0; shift < 64; shift += 8) {
+      // A byte in which all values agree leaves the order as it is.
+      if (((differing >> shift) & 0xFF) == 0) continue;
+      std::array<std::size_t, 257> starts{};
+      for (const auto& value : values) starts[((value.first >> shift) & 0xFF) + 1] += 1;
+      for (std::size_t b = 1; b < starts.size(); ++b) starts[b] += starts[b - 1];
+      for (const auto& value : values) sorted_values[starts[(value.first >> shift) & 0xFF]++] = value;
+      values.swap(sorted_values);
+    }
     for (std::size_t i = 0; i < n; ++i) order[i] = values[i].second;
   }
 

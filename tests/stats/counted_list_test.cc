@@ -390,10 +390,17 @@ TEST_F(CountedListTest, SortMatchesTheAdjacentSwapOrderOnRandomLists) {
     list_clear(14);
     const int size = static_cast<int>(random() % 40);
     std::vector<ListEntry> expected;
+    // Every other round also values that differ in high bytes, far apart
+    // and negative, so that the sort meets every byte of them.
+    const auto value = [&](uint64_t small) {
+      if (round % 2 == 0 || random() % 3 != 0) return small;
+      return (uint64_t{random()} << 32 | random()) >> (random() % 64);
+    };
     for (int i = 0; i < size; ++i) {
       std::string key = alphabet[random() % alphabet.size()] + alphabet[random() % alphabet.size()];
-      add(14, key + "#" + std::to_string(i), random() % 4, 0, static_cast<int>(random() % 5) - 2,
-          random() % 3);
+      // Small ones from -2 to 2, large ones of either sign.
+      const int64_t kbytes = static_cast<int64_t>(value(random() % 5) - 2);
+      add(14, key + "#" + std::to_string(i), value(random() % 4), 0, kbytes, value(random() % 3));
     }
     // Some duplicate keys, as renames leave them.
     for (int i = 0; i < size / 4; ++i) {
