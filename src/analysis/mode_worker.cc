@@ -15,6 +15,7 @@
 #include <exception>
 #include <functional>
 #include <new>
+#include <ranges>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -766,6 +767,12 @@ void show_fact(const FactEvent& fact, bool analysed, int first_number) {
 // integer that the long double holds exactly: so it is below 2^62 here.
 constexpr long double kExactBytes = 0x1p62L;
 
+// The stored stretches of file `k`, in their order.
+std::ranges::subrange<std::map<StretchRef, std::string>::const_iterator> stretches_of(
+    const StretchStore& store, uint64_t k) {
+  return {store.stretches.lower_bound({k, 0}), store.stretches.lower_bound({k + 1, 0})};
+}
+
 long double stretch_magnitude(const std::string& item) {
   ItemReader reader;
   reader.start(item);
@@ -784,10 +791,7 @@ bool byte_sums_exact(const StretchStore& store, uint64_t first_file) {
 // The same for the records of file `k` alone, a weeks period.
 bool file_bytes_exact(const StretchStore& store, uint64_t k) {
   long double magnitude = 0;
-  for (auto it = store.stretches.lower_bound({k, 0}); it != store.stretches.end() && it->first.first == k;
-       ++it) {
-    magnitude += stretch_magnitude(it->second);
-  }
+  for (const auto& [ref, item] : stretches_of(store, k)) magnitude += stretch_magnitude(item);
   return magnitude < kExactBytes;
 }
 
@@ -862,15 +866,14 @@ void run_weeks_from_stretches(StretchStore& store) {
     announce_log_file(analysis.log_files[k]);
     const FileFacts facts = read_file_facts(store, k);
     HeldEnds held(store);
-    for (auto it = store.stretches.lower_bound({k, 0});
-         it != store.stretches.end() && it->first.first == k; ++it) {
+    for (const auto& [ref, item] : stretches_of(store, k)) {
       ItemReader reader;
-      reader.start(it->second);
+      reader.start(item);
       const StretchHead head = read_stretch_head(reader);
       analysis.year_text.assign(chars_at(head.fields[4], 9, 12));
       analysis.period_bytes += head.bytes;
       take_unknown_agents(reader, true);
-      held.refs.push_back(it->first);
+      held.refs.push_back(ref);
     }
     for (const FactEvent& fact : facts.events) show_fact(fact, true, 0);
     // Weeks number their records from 0 and show the count minus one.
@@ -893,10 +896,9 @@ void run_from_stretches(int mode, const StretchStore& store) {
     analysis.record_number = 0;
     const FileFacts facts = read_file_facts(store, k);
     std::size_t next = 0;  // the next event to show
-    for (auto it = store.stretches.lower_bound({k, 0});
-         it != store.stretches.end() && it->first.first == k; ++it) {
+    for (const auto& [ref, item] : stretches_of(store, k)) {
       ItemReader reader;
-      reader.start(it->second);
+      reader.start(item);
       const StretchHead head = read_stretch_head(reader);
       // What the reading of the stretch's first record showed comes before it.
       while (next < facts.events.size() && facts.events[next].before == head.first &&
@@ -909,7 +911,7 @@ void run_from_stretches(int mode, const StretchStore& store) {
       const bool analysed = period_step(run, k);
       take_unknown_agents(reader, analysed);
       if (analysed) {
-        held.refs.push_back(it->first);
+        held.refs.push_back(ref);
         analysis.period_bytes += head.bytes;
       }
       const uint64_t end = head.first + head.records;
