@@ -15,7 +15,6 @@
 #include <exception>
 #include <functional>
 #include <new>
-#include <ranges>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -767,9 +766,15 @@ void show_fact(const FactEvent& fact, bool analysed, int first_number) {
 // integer that the long double holds exactly: so it is below 2^62 here.
 constexpr long double kExactBytes = 0x1p62L;
 
-// The stored stretches of file `k`, in their order.
-std::ranges::subrange<std::map<StretchRef, std::string>::const_iterator> stretches_of(
-    const StretchStore& store, uint64_t k) {
+// The stored stretches of one file, in their order, for a range-for.
+struct FileStretches {
+  std::map<StretchRef, std::string>::const_iterator first;
+  std::map<StretchRef, std::string>::const_iterator last;
+  auto begin() const { return first; }
+  auto end() const { return last; }
+};
+
+FileStretches stretches_of(const StretchStore& store, uint64_t k) {
   return {store.stretches.lower_bound({k, 0}), store.stretches.lower_bound({k + 1, 0})};
 }
 
