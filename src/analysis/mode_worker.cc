@@ -65,6 +65,10 @@ using Role = WorkerRole;
 // is played.
 constexpr std::size_t kStretchFileLimit = 8;
 
+// A counting child gives up on a file with more stretches than this; a
+// weekly file has one or two (three at a year's end).
+constexpr uint64_t kStretchesPerFile = 32;
+
 // A stretch: the records of one file (its index among the selected files)
 // between two changes of month or year (its number in the file, from 0).
 using StretchRef = std::pair<uint64_t, uint64_t>;
@@ -403,10 +407,18 @@ void release(ModeWorker& worker) {
     list_clear(kUnknownOpsys);
     counting_stretch = false;
   };
-  analysis.before_count = [&ref, &head, &file_records, &counting_stretch, &send_stretch] {
+  analysis.before_count = [&writer, &ref, &head, &file_records, &counting_stretch,
+                           &send_stretch] {
     const StretchRef now{analysis.file_index, static_cast<uint64_t>(analysis.stretch)};
     if (!counting_stretch || now != ref) {
       send_stretch();
+      // A file whose month goes back and forth (an unsorted or a hostile
+      // log) would leave the analyzer more stretches than it should keep:
+      // the child ends, and the run reads the file itself.
+      if (now.second >= kStretchesPerFile) {
+        writer.send();
+        _exit(0);
+      }
       ref = now;
       head = StretchHead{};
       head.first = file_records;

@@ -190,6 +190,41 @@ TEST_F(ModeWorkerTest, AStopInACountedFileEndsTheWeeksRunThere) {
   EXPECT_EQ(shown.find("Reading access.53 ... "), std::string::npos) << shown;
 }
 
+// A file whose month goes back and forth on every line: its counting child
+// gives up on it after a few dozen stretches, and the run reads it itself.
+std::string back_and_forth(int lines) {
+  std::string text;
+  for (int i = 0; i < lines; ++i) {
+    text += log_line("192.0.2." + std::to_string(i % 7), i % 2 == 0 ? "30/Nov/2026:10:00:00"
+                                                                    : "01/Dec/2026:10:00:00",
+                     "GET /p" + std::to_string(i % 5) + ".html HTTP/1.1");
+  }
+  return text;
+}
+
+TEST_F(ModeWorkerTest, AFileOfManyStretchesIsReadByTheRunItself) {
+  expect_same_either_way([&] {
+    write_file("logs/access.48", week_48());
+    write_file("logs/access.49", back_and_forth(80));
+    write_file("logs/access.50", week_49());
+    run();
+  });
+}
+
+TEST_F(SorvikTest, ACountingChildGivesUpOnAFileOfManyStretches) {
+  fs::create_directories("logs");
+  write_file("logs/access.1", back_and_forth(80));
+  settings.log_dir = "logs/";
+  settings.target_dir = "./";
+  settings.html_out = false;
+  analysis.log_files = {"access.1"};
+  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
+  ASSERT_TRUE(play_mode_worker(*workers.list.at(0)));
+  EXPECT_LE(workers.store->stretches.size(), 32u);
+  EXPECT_FALSE(workers.store->complete);
+  EXPECT_NE(take_console_output().find("access.1 ... 79"), std::string::npos);
+}
+
 // What the reading and the parsing show around the borders of stretches:
 // a malformed line before the first record and right before a new month, a
 // new month that begins with an unknown method (after a month whose end
