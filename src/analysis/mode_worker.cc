@@ -1000,7 +1000,6 @@ std::unique_ptr<ModeWorker> fork_worker(int mode, Role role, const std::vector<s
   auto worker = std::make_unique<ModeWorker>();
   worker->mode = mode;
   worker->role = role;
-  worker->files = files;
   worker->store = store;
   worker->pid = pid;
   worker->fd = ends[0];

@@ -57,7 +57,6 @@ struct ModeWorker {
   int mode = 0;
   WorkerRole role = WorkerRole::kWhole;
   StretchStore* store = nullptr;  // where stretches go or come from
-  std::vector<std::size_t> files;  // the files a counting child reads, by index
   pid_t pid = -1;
   int fd = -1;  // the parent's end of the pipe from the child
   // Where the parent lets a waiting child begin (-1: it began at once). At
