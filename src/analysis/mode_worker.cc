@@ -242,6 +242,22 @@ struct ItemReader {
   }
 };
 
+// One entry as put_list sent it, into `entry`, whose texts' memory is reused.
+void get_entry(ItemReader& reader, ListEntry& entry) {
+  reader.get_text_into(entry.key);
+  reader.get_text_into(entry.extra);
+  entry.hits = reader.get_u64();
+  entry.time = static_cast<PackedTime>(reader.get_u64());
+  entry.visits = reader.get_u64();
+  entry.kbytes = reader.get_i64();
+}
+
+// The first-request times that put_counted_list sends before its list.
+void get_first_times(ItemReader& reader, std::vector<PackedTime>& first_times) {
+  first_times.resize(reader.get_u64());
+  for (PackedTime& time : first_times) time = static_cast<PackedTime>(reader.get_u64());
+}
+
 // A list as the child counted it: entries and counters; title and letters
 // stay the parent's.
 void get_list(ItemReader& reader, CountedList& list) {
@@ -252,18 +268,8 @@ void get_list(ItemReader& reader, CountedList& list) {
   list.sort_key = reader.get_u8();
   list.sort_letter = static_cast<char>(reader.get_u8());
   const uint64_t size = reader.get_u64();
-  std::vector<ListEntry> entries;
-  entries.reserve(size);
-  for (uint64_t i = 0; i < size; ++i) {
-    ListEntry entry;
-    entry.key = reader.get_text();
-    entry.extra = reader.get_text();
-    entry.hits = reader.get_u64();
-    entry.time = static_cast<PackedTime>(reader.get_u64());
-    entry.visits = reader.get_u64();
-    entry.kbytes = reader.get_i64();
-    entries.push_back(std::move(entry));
-  }
+  std::vector<ListEntry> entries(size);
+  for (ListEntry& entry : entries) get_entry(reader, entry);
   list.entries = std::move(entries);
   // The index is made again from the entries when it is first needed.
   list.index = KeyIndex{};
@@ -272,8 +278,7 @@ void get_list(ItemReader& reader, CountedList& list) {
 
 // A list and the times of its entries' first requests, as put_counted_list sent them.
 void get_counted_list(ItemReader& reader, CountedList& list, std::vector<PackedTime>& first_times) {
-  first_times.resize(reader.get_u64());
-  for (PackedTime& time : first_times) time = static_cast<PackedTime>(reader.get_u64());
+  get_first_times(reader, first_times);
   get_list(reader, list);
 }
 
@@ -283,8 +288,7 @@ void get_counted_list(ItemReader& reader, CountedList& list, std::vector<PackedT
 // period's later stretches mostly repeat the keys of the first.
 void merge_counted_list(ItemReader& reader, CountedList* list, std::vector<PackedTime>& first_times,
                         std::vector<bool>& is_new, ListEntry& entry) {
-  first_times.resize(reader.get_u64());
-  for (PackedTime& time : first_times) time = static_cast<PackedTime>(reader.get_u64());
+  get_first_times(reader, first_times);
   reader.get_i64();  // the counters, which the merge makes again
   reader.get_u64();
   reader.get_i64();
@@ -295,12 +299,7 @@ void merge_counted_list(ItemReader& reader, CountedList* list, std::vector<Packe
   is_new.assign(size, false);
   if (list != nullptr && list->entries.empty()) list->entries.reserve(size);
   for (uint64_t i = 0; i < size; ++i) {
-    reader.get_text_into(entry.key);
-    reader.get_text_into(entry.extra);
-    entry.hits = reader.get_u64();
-    entry.time = static_cast<PackedTime>(reader.get_u64());
-    entry.visits = reader.get_u64();
-    entry.kbytes = reader.get_i64();
+    get_entry(reader, entry);
     if (list == nullptr) continue;
     const PackedTime first = i < first_times.size() ? first_times[i] : entry.time;
     is_new[i] = list_merge_entry(*list, entry, first);
