@@ -20,6 +20,12 @@ inline std::string cut_text(std::string_view text) {
   return std::string(text.substr(0, kTextLimit));
 }
 
+// Sets `out` to the first 255 bytes of `text`, reusing the memory `out`
+// already holds: for values replaced on every request.
+inline void assign_cut(std::string& out, std::string_view text) {
+  out.assign(text.substr(0, kTextLimit));
+}
+
 // Cuts `text` to 255 bytes in place.
 inline void cut_text_in_place(std::string& text) {
   if (text.size() > kTextLimit) text.resize(kTextLimit);

@@ -152,7 +152,7 @@ void count_unknown_agent(int slot, std::string_view agent) {
   const uint64_t staged_hits = entry.hits;
   const int64_t staged_kbytes = entry.kbytes;
   const uint64_t staged_visits = entry.visits;
-  entry.key = cut_text(agent);
+  assign_cut(entry.key, agent);
   entry.hits = 1;
   entry.kbytes = 1;
   entry.visits = 1;

@@ -300,7 +300,7 @@ bool list_add_key(int slot, std::string_view whole_key, uint32_t hash) {
     list->total_hits += current.hits;
     list->total_kbytes = add_wrapping(list->total_kbytes, current.kbytes);
     if (new_visit) list->total_visits += 1;
-    if (!current.extra.empty()) entry.extra = cut_text(current.extra);
+    if (!current.extra.empty()) assign_cut(entry.extra, current.extra);
     entry.hits += current.hits;
     entry.kbytes = add_wrapping(entry.kbytes, current.kbytes);
     if (new_visit) entry.visits += 1;

@@ -85,7 +85,7 @@ bool extract_search_keyword(std::string_view referrer) {
   }
 
   EntryValues& entry = lists.current_entry;
-  entry.key = cut_text(engine);
+  assign_cut(entry.key, engine);
   entry.hits = 1;
   list_add(kSearchEngines);
   entry.key = std::move(phrase);
