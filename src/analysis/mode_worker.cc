@@ -653,7 +653,12 @@ void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& r
       }
     }
   }
-  for (int slot = 1; slot <= kPeriodListSlots; ++slot) install_list(slot, std::move(merged[slot]));
+  for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+    // Entries were appended one by one, so a list may hold up to twice the
+    // memory it needs for the whole time its reports are written.
+    merged[slot].entries.shrink_to_fit();
+    install_list(slot, std::move(merged[slot]));
+  }
 }
 
 // A period end as the script holds it, up to its lists, which follow.
