@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "analysis/log_reader.h"
 #include "driver/console.h"
 #include "driver/error_log.h"
 #include "driver/message_table.h"
@@ -160,12 +161,34 @@ void name_status_codes() {
   }
 }
 
+// The large lists' buckets are asked for this many records ahead, and their
+// entries (found through those buckets, which have arrived by then) this
+// many: a record's own adds then mostly find what they touch in the cache.
+constexpr std::size_t kBucketsAhead = 4;
+constexpr std::size_t kEntriesAhead = 2;
+
+void prefetch_ahead() {
+  RecordHints hints;
+  if (peek_record_hints(kBucketsAhead, hints)) {
+    list_prefetch_bucket(kClients, hints.client);
+    list_prefetch_bucket(kFiles, hints.path);
+    list_prefetch_bucket(kDirectories, hints.directory);
+  }
+  if (peek_record_hints(kEntriesAhead, hints)) {
+    list_prefetch_entry(kClients, hints.client);
+    list_prefetch_entry(kFiles, hints.path);
+    list_prefetch_entry(kDirectories, hints.directory);
+  }
+
+}
+
 }  // namespace
 
 void count_request(const RequestInfo& info) {
   const LogRecord& record = analysis.record;
   EntryValues& entry = lists.current_entry;
   stage_request(info);
+  prefetch_ahead();
 
   // The lists that outgrow the processor caches are asked for their buckets
   // and then their entries before any add, so that the loads overlap.

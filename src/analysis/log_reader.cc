@@ -22,6 +22,7 @@
 #include "driver/message_table.h"
 #include "driver/run_stop.h"
 #include "driver/settings.h"
+#include "stats/counted_list.h"
 
 namespace sorvik {
 
@@ -65,6 +66,7 @@ struct LineEvent {
   int error_number = 0;     // kReadError
   std::array<uint32_t, kRecordFields + 1> start{};   // kRecord: 1..11, in Batch::bytes
   std::array<uint16_t, kRecordFields + 1> length{};  // kRecord: 1..11
+  RecordHints hints;                                 // kRecord
 };
 
 // Events handed over together; the records' fields lie in `bytes`.
@@ -258,6 +260,26 @@ void clear_line(LineTokens& line) {
   line.length.fill(0);
 }
 
+// The prefetch hints of a record event: hashed here, where the bytes are
+// still in the cache, so that the counting can ask for its lists' buckets
+// and entries some records ahead.
+void add_hints(LineEvent& event, const std::string& bytes) {
+  const auto field = [&](int i) {
+    return std::string_view(bytes).substr(event.start[i], event.length[i]);
+  };
+  const std::string_view request = field(6);
+  std::string_view path;
+  if (const std::size_t blank = request.find(' '); blank != std::string_view::npos) {
+    path = request.substr(blank + 1);
+    path = path.substr(0, path.find(' '));
+  }
+  const std::size_t slash = path.rfind('/');
+  event.hints.client = list_key_hash(field(1));
+  event.hints.path = list_key_hash(path);
+  event.hints.directory =
+      list_key_hash(slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash + 1));
+}
+
 // Makes a record event of the current line, whose `tokens` are eleven fields
 // or a line of the combined or the common format. Those lines become the same
 // eleven fields: tokens 1 to 8 are fields 1 to 8, field 9 is the server host
@@ -281,15 +303,15 @@ void add_record(Cutter& c, int64_t tokens) {
   };
   const int own_tokens = tokens == kRecordFields ? kRecordFields : 8;
   for (int i = 1; i <= own_tokens; ++i) token_field(i, i);
-  if (tokens == kRecordFields) return;
   if (tokens == kCombinedTokens) {
     token_field(10, 9);
     token_field(11, 10);
-  } else {
+  } else if (tokens == kCommonTokens) {
     added_field(10, "-");
     added_field(11, "-");
   }
-  added_field(9, c.server_host);
+  if (tokens != kRecordFields) added_field(9, c.server_host);
+  add_hints(event, bytes);
 }
 
 // Ends the current line: a line of eleven tokens or of a standard format
@@ -579,6 +601,15 @@ void close_log() {
   log_reader.read_ahead.reset();
   if (log_reader.fd >= 0) close(log_reader.fd);
   log_reader.fd = -1;
+}
+
+bool peek_record_hints(std::size_t ahead, RecordHints& hints) {
+  const LogReader& r = log_reader;
+  if (!r.batch || ahead == 0) return false;
+  const std::size_t at = r.next_event - 1 + ahead;
+  if (at >= r.batch->events.size() || r.batch->events[at].kind != EventKind::kRecord) return false;
+  hints = r.batch->events[at].hints;
+  return true;
 }
 
 int read_record() {

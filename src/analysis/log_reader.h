@@ -50,6 +50,20 @@ void close_log();
 // "Compressed file damaged: <zlib's message>, rest of file skipped".
 int read_record();
 
+// Hashes (list_key_hash) of a record's client, of the path its request line
+// names and of that path's directory, made by the reading thread.
+struct RecordHints {
+  uint32_t client = 0;
+  uint32_t path = 0;
+  uint32_t directory = 0;
+};
+
+// The hints of the record `ahead` lines after the one read last, when the
+// reading thread has cut it already and it is a record. Only hints for
+// asking the memory for list entries early: the record may still count
+// under other keys.
+bool peek_record_hints(std::size_t ahead, RecordHints& hints);
+
 // Number of a three-letter English month abbreviation, 0 when unknown.
 int month_number(std::string_view text);
 

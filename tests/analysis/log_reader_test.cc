@@ -13,6 +13,7 @@
 #include "driver/error_log.h"
 #include "driver/run_stop.h"
 #include "driver/settings.h"
+#include "stats/counted_list.h"
 #include "support/test_support.h"
 
 namespace sorvik {
@@ -311,6 +312,31 @@ TEST(TimeStampTest, PacksTheExampleAndRejectsNonDigits) {
                           "[06/Dec/2002:03:05:"}) {
     EXPECT_FALSE(parse_time_stamp(bad, t)) << bad;
   }
+}
+
+// The counting asks for list entries some records ahead by the hints the
+// reading thread made; a hint that names another key only wastes the ask.
+TEST_F(LogReaderTest, HintsNameTheKeysOfTheRecordsAhead) {
+  settings.host_url = "www.ex.org";
+  const std::string rest = " - - [06/Dec/2002:03:05:33 +0100] ";
+  write_file("a.log", log_line("c1") + "c2" + rest + "\"GET /a/b.gif HTTP/1.1\" 200 9 \"-\" \"M\"\n" +
+                          "bad line\n" + "c3" + rest + "\"HEAD x.htm\" 200 9\n");
+  open_log("a.log");
+  RecordHints hints;
+  EXPECT_FALSE(peek_record_hints(1, hints));  // nothing read yet
+  ASSERT_EQ(read_record(), kRecordFields);
+  EXPECT_FALSE(peek_record_hints(0, hints));
+  ASSERT_TRUE(peek_record_hints(1, hints));
+  EXPECT_EQ(hints.client, list_key_hash("c2"));
+  EXPECT_EQ(hints.path, list_key_hash("/a/b.gif"));
+  EXPECT_EQ(hints.directory, list_key_hash("/a/"));
+  EXPECT_FALSE(peek_record_hints(2, hints));  // the malformed line
+  ASSERT_TRUE(peek_record_hints(3, hints));
+  EXPECT_EQ(hints.client, list_key_hash("c3"));
+  EXPECT_EQ(hints.path, list_key_hash("x.htm"));
+  EXPECT_EQ(hints.directory, list_key_hash(""));
+  EXPECT_FALSE(peek_record_hints(5, hints));  // past the file's end
+  close_log();
 }
 
 class ParseRequestTest : public LogReaderTest {
