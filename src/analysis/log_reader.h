@@ -50,6 +50,12 @@ void close_log();
 // "Compressed file damaged: <zlib's message>, rest of file skipped".
 int read_record();
 
+// Whether the files opened from now on cut their plain lines (no byte 0,
+// no backslash, every token one run of bytes) in one pass, as they do after
+// reset_log_reader; otherwise every line is cut byte by byte. Both give the
+// same records; the tests compare them.
+void set_plain_line_cutting(bool on);
+
 // Hashes (list_key_hash) of a record's client, of the path its request line
 // names and of that path's directory, made by the reading thread.
 struct RecordHints {
