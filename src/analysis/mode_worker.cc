@@ -234,11 +234,14 @@ struct ItemReader {
     return text;
   }
   // get_text into `out`, whose memory is reused.
-  void get_text_into(std::string& out) {
+  void get_text_into(std::string& out) { out.assign(get_view()); }
+  // A text as it lies in the item being read.
+  std::string_view get_view() {
     const uint64_t size = get_u64();
     if (data.size() - at < size) throw std::runtime_error("a run mode's script is cut short");
-    out.assign(data.substr(at, size));
+    const std::string_view text = data.substr(at, size);
     at += size;
+    return text;
   }
 };
 
@@ -246,6 +249,16 @@ struct ItemReader {
 void get_entry(ItemReader& reader, ListEntry& entry) {
   reader.get_text_into(entry.key);
   reader.get_text_into(entry.extra);
+  entry.hits = reader.get_u64();
+  entry.time = static_cast<PackedTime>(reader.get_u64());
+  entry.visits = reader.get_u64();
+  entry.kbytes = reader.get_i64();
+}
+
+// One entry as put_list sent it, read in place.
+void get_entry_view(ItemReader& reader, EntryView& entry) {
+  entry.key = reader.get_view();
+  entry.extra = reader.get_view();
   entry.hits = reader.get_u64();
   entry.time = static_cast<PackedTime>(reader.get_u64());
   entry.visits = reader.get_u64();
@@ -282,12 +295,21 @@ void get_counted_list(ItemReader& reader, CountedList& list, std::vector<PackedT
   get_list(reader, list);
 }
 
+// Entries of a sent list are merged this many entries after their index
+// buckets are asked for, and half as many after their entries: the entries
+// of a large list are found in an order of their own, so each would wait
+// for the memory otherwise.
+constexpr std::size_t kMergeAhead = 8;
+constexpr uint64_t kMergeBlock = 4096;
+
 // Merges the next list that put_counted_list sent into `list` (skips it when
-// `list` is nullptr), entry by entry as it is read; `is_new` tells for each
-// entry whether it was new to `list`. Only new entries are copied: a
-// period's later stretches mostly repeat the keys of the first.
+// `list` is nullptr); `is_new` tells for each entry whether it was new to
+// `list`. The entries are read in place into `read`, their hashes into
+// `hashes`; only new ones are copied: a period's later stretches mostly
+// repeat the keys of the first.
 void merge_counted_list(ItemReader& reader, CountedList* list, std::vector<PackedTime>& first_times,
-                        std::vector<bool>& is_new, ListEntry& entry) {
+                        std::vector<bool>& is_new, std::vector<EntryView>& read,
+                        std::vector<uint32_t>& hashes) {
   get_first_times(reader, first_times);
   reader.get_i64();  // the counters, which the merge makes again
   reader.get_u64();
@@ -298,11 +320,22 @@ void merge_counted_list(ItemReader& reader, CountedList* list, std::vector<Packe
   const uint64_t size = reader.get_u64();
   is_new.assign(size, false);
   if (list != nullptr && list->entries.empty()) list->entries.reserve(size);
-  for (uint64_t i = 0; i < size; ++i) {
-    get_entry(reader, entry);
+  // The entries are read a block at a time, so that the memory for them
+  // stays small whatever the list's length.
+  for (uint64_t start = 0; start < size; start += kMergeBlock) {
+    const std::size_t block = static_cast<std::size_t>(std::min(kMergeBlock, size - start));
+    read.resize(block);
+    for (EntryView& entry : read) get_entry_view(reader, entry);
     if (list == nullptr) continue;
-    const PackedTime first = i < first_times.size() ? first_times[i] : entry.time;
-    is_new[i] = list_merge_entry(*list, entry, first);
+    hashes.resize(block);
+    for (std::size_t i = 0; i < block; ++i) hashes[i] = list_key_hash(read[i].key);
+    for (std::size_t i = 0; i < block; ++i) {
+      if (i + kMergeAhead < block) list_prefetch_bucket(*list, hashes[i + kMergeAhead]);
+      if (i + kMergeAhead / 2 < block) list_prefetch_entry(*list, hashes[i + kMergeAhead / 2]);
+      const uint64_t at = start + i;
+      const PackedTime first = at < first_times.size() ? first_times[at] : read[i].time;
+      is_new[at] = list_merge_view(*list, read[i], first, hashes[i]);
+    }
   }
 }
 
@@ -622,7 +655,9 @@ void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& r
   std::vector<bool> is_new;
   std::vector<bool> new_clients;
   std::vector<PackedTime> first_times;
-  ListEntry entry;  // each entry read, its texts' memory reused
+  std::vector<EntryView> read;  // entries of one list, read in place
+  std::vector<uint32_t> hashes;  // their hashes
+  ListEntry entry;  // each first request read, its texts' memory reused
   for (const StretchRef& ref : refs) {
     const auto found = store.stretches.find(ref);
     if (found == store.stretches.end()) {
@@ -632,11 +667,11 @@ void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& r
     reader.start(found->second);
     read_stretch_head(reader);
     // The unknown agents are taken elsewhere.
-    merge_counted_list(reader, nullptr, first_times, is_new, entry);
-    merge_counted_list(reader, nullptr, first_times, is_new, entry);
+    merge_counted_list(reader, nullptr, first_times, is_new, read, hashes);
+    merge_counted_list(reader, nullptr, first_times, is_new, read, hashes);
     for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
       merge_counted_list(reader, slot == kEntryPageList ? nullptr : &merged[slot], first_times,
-                         is_new, entry);
+                         is_new, read, hashes);
       if (slot == kClientList) new_clients = is_new;
     }
     const uint64_t clients = reader.get_u64();

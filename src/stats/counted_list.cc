@@ -243,33 +243,50 @@ void reset_lists() { lists = ListState{}; }
 
 uint32_t list_key_hash(std::string_view key) { return hash_key(key.substr(0, kTextLimit)); }
 
-void list_prefetch_bucket(int slot, uint32_t hash) {
-  const CountedList* list = slot_list(slot);
-  if (list == nullptr || !list->index.valid || list->index.buckets.empty()) return;
-  const std::vector<IndexBucket>& buckets = list->index.buckets;
-  __builtin_prefetch(&buckets[hash & (buckets.size() - 1)]);
-}
-
 namespace {
 
 // The first entry that the bucket run of `hash` names for it, or nullptr.
-const ListEntry* entry_for_hash(int slot, uint32_t hash) {
-  const CountedList* list = slot_list(slot);
-  if (list == nullptr || !list->index.valid || list->index.buckets.empty()) return nullptr;
-  const std::vector<IndexBucket>& buckets = list->index.buckets;
+const ListEntry* entry_for_hash(const CountedList& list, uint32_t hash) {
+  if (!list.index.valid || list.index.buckets.empty()) return nullptr;
+  const std::vector<IndexBucket>& buckets = list.index.buckets;
   const std::size_t mask = buckets.size() - 1;
   for (std::size_t i = hash & mask; buckets[i].position != 0; i = (i + 1) & mask) {
-    if (buckets[i].hash == hash) return &list->entries[buckets[i].position - 1];
+    if (buckets[i].hash == hash) return &list.entries[buckets[i].position - 1];
   }
   return nullptr;
 }
 
+const IndexBucket* bucket_for_hash(const CountedList& list, uint32_t hash) {
+  if (!list.index.valid || list.index.buckets.empty()) return nullptr;
+  const std::vector<IndexBucket>& buckets = list.index.buckets;
+  return &buckets[hash & (buckets.size() - 1)];
+}
+
 }  // namespace
 
-void list_prefetch_entry(int slot, uint32_t hash) {
-  const ListEntry* entry = entry_for_hash(slot, hash);
+void list_prefetch_bucket(const CountedList& list, uint32_t hash) {
+  if (const IndexBucket* bucket = bucket_for_hash(list, hash)) __builtin_prefetch(bucket);
+}
+
+void list_prefetch_entry(const CountedList& list, uint32_t hash) {
+  const ListEntry* entry = entry_for_hash(list, hash);
   if (entry == nullptr) return;
   // An entry spans two cache lines: the key's and the counters'.
+  __builtin_prefetch(entry);
+  __builtin_prefetch(reinterpret_cast<const char*>(entry) + sizeof(ListEntry) - 1);
+}
+
+void list_prefetch_bucket(int slot, uint32_t hash) {
+  const CountedList* list = slot_list(slot);
+  if (list == nullptr) return;
+  if (const IndexBucket* bucket = bucket_for_hash(*list, hash)) __builtin_prefetch(bucket);
+}
+
+void list_prefetch_entry(int slot, uint32_t hash) {
+  const CountedList* list = slot_list(slot);
+  if (list == nullptr) return;
+  const ListEntry* entry = entry_for_hash(*list, hash);
+  if (entry == nullptr) return;
   __builtin_prefetch(entry);
   __builtin_prefetch(reinterpret_cast<const char*>(entry) + sizeof(ListEntry) - 1);
 }
@@ -384,7 +401,12 @@ void list_set_key_at(int slot, int64_t n, const std::string& new_key) {
 }
 
 bool list_merge_entry(CountedList& list, const ListEntry& later, PackedTime first_time) {
-  const uint32_t hash = hash_key(later.key);
+  const EntryView view{later.key, later.extra, later.hits, later.time, later.visits, later.kbytes};
+  return list_merge_view(list, view, first_time, hash_key(later.key));
+}
+
+bool list_merge_view(CountedList& list, const EntryView& later, PackedTime first_time,
+                     uint32_t hash) {
   ensure_index(list);
   reserve_one(list.index);
   const Probe p = probe(list, later.key, hash);
@@ -400,7 +422,7 @@ bool list_merge_entry(CountedList& list, const ListEntry& later, PackedTime firs
     list.total_hits += later.hits;
     list.total_kbytes = add_wrapping(list.total_kbytes, later.kbytes);
     list.total_visits += visits;
-    if (!later.extra.empty()) entry.extra = later.extra;
+    if (!later.extra.empty()) entry.extra.assign(later.extra);
     entry.hits += later.hits;
     entry.kbytes = add_wrapping(entry.kbytes, later.kbytes);
     entry.visits += visits;
@@ -409,7 +431,13 @@ bool list_merge_entry(CountedList& list, const ListEntry& later, PackedTime firs
   }
 
   const bool was_empty = list.entries.empty();
-  list.entries.push_back(later);
+  ListEntry& entry = list.entries.emplace_back();
+  entry.key.assign(later.key);
+  entry.extra.assign(later.extra);
+  entry.hits = later.hits;
+  entry.time = later.time;
+  entry.visits = later.visits;
+  entry.kbytes = later.kbytes;
   list.index.buckets[p.bucket] = IndexBucket{static_cast<uint32_t>(list.entries.size()), hash};
   list.index.used += 1;
   if (list.keep_first_times) list.first_times.push_back(first_time);

@@ -34,6 +34,17 @@ struct EntryValues {
 
 using ListEntry = EntryValues;
 
+// An entry read in place, from a list sent by a counting process: its texts
+// point into the bytes it was read from.
+struct EntryView {
+  std::string_view key;
+  std::string_view extra;
+  uint64_t hits = 0;
+  PackedTime time = 0;
+  uint64_t visits = 0;
+  int64_t kbytes = 0;
+};
+
 // One bucket of a KeyIndex: the position (from 1) of the first entry with a
 // key, 0 for an empty bucket, and the key's hash so that probing and growing
 // rarely touch the keys themselves.
@@ -106,6 +117,9 @@ bool list_add_key(int slot, std::string_view key, uint32_t hash);
 // names for the hash. Neither changes anything.
 void list_prefetch_bucket(int slot, uint32_t hash);
 void list_prefetch_entry(int slot, uint32_t hash);
+// The same for a list outside the slots (one being merged).
+void list_prefetch_bucket(const CountedList& list, uint32_t hash);
+void list_prefetch_entry(const CountedList& list, uint32_t hash);
 
 // The n-th entry in list order (from 1), or nullptr.
 const ListEntry* list_entry_at(int slot, int64_t n);
@@ -140,6 +154,10 @@ void list_drop_index(int slot);
 // entries in their order merges the whole list (a list holds at most one
 // entry per key). True when the entry was new in `list`.
 bool list_merge_entry(CountedList& list, const ListEntry& later, PackedTime first_time);
+// list_merge_entry for an entry read in place, whose key has the index hash
+// `hash` (list_key_hash): nothing is copied but what a new entry keeps.
+bool list_merge_view(CountedList& list, const EntryView& later, PackedTime first_time,
+                     uint32_t hash);
 
 // Frees every entry and resets the counters and sort state; title and letter stay.
 void list_clear(int slot);
