@@ -164,6 +164,8 @@ void name_status_codes() {
 // The large lists' buckets are asked for this many records ahead, and their
 // entries (found through those buckets, which have arrived by then) this
 // many: a record's own adds then mostly find what they touch in the cache.
+// Whether a path is a page is not known that early; asking the pages for a
+// path that is none costs one bucket that finds nothing.
 constexpr std::size_t kBucketsAhead = 4;
 constexpr std::size_t kEntriesAhead = 2;
 
@@ -172,14 +174,15 @@ void prefetch_ahead() {
   if (peek_record_hints(kBucketsAhead, hints)) {
     list_prefetch_bucket(kClients, hints.client);
     list_prefetch_bucket(kFiles, hints.path);
+    list_prefetch_bucket(kPages, hints.path);
     list_prefetch_bucket(kDirectories, hints.directory);
   }
   if (peek_record_hints(kEntriesAhead, hints)) {
     list_prefetch_entry(kClients, hints.client);
     list_prefetch_entry(kFiles, hints.path);
+    list_prefetch_entry(kPages, hints.path);
     list_prefetch_entry(kDirectories, hints.directory);
   }
-
 }
 
 }  // namespace
@@ -190,8 +193,9 @@ void count_request(const RequestInfo& info) {
   stage_request(info);
   prefetch_ahead();
 
-  // The lists that outgrow the processor caches are asked for their buckets
-  // and then their entries before any add, so that the loads overlap.
+  // The lists not asked for ahead (images, pages not found) are asked for
+  // their buckets and then their entries before any add, so that the loads
+  // overlap.
   const std::string_view directory = directory_of(info.path);
   const bool not_found = record.field[7] == "404";
   int path_list = 0;
@@ -205,15 +209,9 @@ void count_request(const RequestInfo& info) {
   const uint32_t client_hash = list_key_hash(record.field[1]);
   const uint32_t path_hash = list_key_hash(info.path);
   const uint32_t directory_hash = list_key_hash(directory);
-  list_prefetch_bucket(kClients, client_hash);
-  list_prefetch_bucket(kFiles, path_hash);
-  if (path_list != 0) list_prefetch_bucket(path_list, path_hash);
-  list_prefetch_bucket(kDirectories, directory_hash);
+  if (path_list != kPages && path_list != 0) list_prefetch_bucket(path_list, path_hash);
   if (not_found) list_prefetch_bucket(kNotFound, path_hash);
-  list_prefetch_entry(kClients, client_hash);
-  list_prefetch_entry(kFiles, path_hash);
-  if (path_list != 0) list_prefetch_entry(path_list, path_hash);
-  list_prefetch_entry(kDirectories, directory_hash);
+  if (path_list != kPages && path_list != 0) list_prefetch_entry(path_list, path_hash);
   if (not_found) list_prefetch_entry(kNotFound, path_hash);
 
   const bool new_client = list_add_key(kClients, record.field[1], client_hash);
