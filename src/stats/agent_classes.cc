@@ -1,11 +1,12 @@
 #include "stats/agent_classes.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <functional>
+#include <memory>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 #include "driver/console.h"
 #include "driver/file_io.h"
@@ -49,9 +50,12 @@ struct AgentClasses {
   bool keys_made = false;
 };
 
-struct TextHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view text) const { return hash_text(text); }
+// A remembered agent text with its classes; it stays where it is until the
+// whole cache is forgotten.
+struct KnownAgent {
+  std::string agent;
+  uint64_t hash = 0;
+  AgentClasses classes;
 };
 
 // What a pattern list looked like when classes were found by it: when the
@@ -64,11 +68,13 @@ struct PatternShape {
 };
 
 struct ClassCache {
-  std::unordered_map<std::string, AgentClasses, TextHash, std::equal_to<>> agents;
+  std::vector<std::unique_ptr<KnownAgent>> agents;
+  // Open addressing over `agents`: the position of an agent (from 1) in the
+  // bucket its hash leads to, 0 for an empty bucket; a power of two long,
+  // at most half full.
+  std::vector<uint32_t> index;
   PatternShape shapes[2];
-  // The entry of the agent looked up last (nodes stay put until erased).
-  const std::string* last_agent = nullptr;
-  AgentClasses* last_classes = nullptr;
+  KnownAgent* last = nullptr;  // the agent looked up last
 };
 
 // A log whose agents are all different would otherwise grow the memory with
@@ -98,8 +104,25 @@ bool same_shape(const PatternShape& shape, const CountedList& patterns) {
 
 void forget_agents() {
   class_cache.agents.clear();
-  class_cache.last_agent = nullptr;
-  class_cache.last_classes = nullptr;
+  class_cache.index.clear();
+  class_cache.last = nullptr;
+}
+
+// Puts the last remembered agent into the index, which is made again twice
+// as long first when it would be more than half full.
+void index_last_agent(ClassCache& cache) {
+  const auto place = [&](uint32_t position) {
+    const std::size_t mask = cache.index.size() - 1;
+    std::size_t i = cache.agents[position - 1]->hash & mask;
+    while (cache.index[i] != 0) i = (i + 1) & mask;
+    cache.index[i] = position;
+  };
+  const auto count = static_cast<uint32_t>(cache.agents.size());
+  if (count * std::size_t{2} > cache.index.size()) {
+    cache.index.assign(std::max<std::size_t>(64, cache.index.size() * 2), 0);
+    for (uint32_t position = 1; position < count; ++position) place(position);
+  }
+  place(count);
 }
 
 // Forgets every remembered class when the pattern list of `side` is seen
@@ -114,15 +137,30 @@ void notice_pattern_change(int side, const CountedList& patterns) {
 // The remembered classes of `agent`, made when absent.
 AgentClasses& classes_of(std::string_view agent) {
   ClassCache& cache = class_cache;
-  if (cache.last_agent != nullptr && *cache.last_agent == agent) return *cache.last_classes;
-  auto known = cache.agents.find(agent);
-  if (known == cache.agents.end()) {
-    if (cache.agents.size() >= kCacheLimit) forget_agents();
-    known = cache.agents.emplace(std::string(agent), AgentClasses{}).first;
+  const uint64_t hash = hash_text(agent);
+  // Agents of one family share long beginnings, so the hash is compared
+  // before the texts.
+  if (cache.last != nullptr && cache.last->hash == hash && cache.last->agent == agent) {
+    return cache.last->classes;
   }
-  cache.last_agent = &known->first;
-  cache.last_classes = &known->second;
-  return known->second;
+  if (!cache.index.empty()) {
+    const std::size_t mask = cache.index.size() - 1;
+    for (std::size_t i = hash & mask; cache.index[i] != 0; i = (i + 1) & mask) {
+      KnownAgent& known = *cache.agents[cache.index[i] - 1];
+      if (known.hash == hash && known.agent == agent) {
+        cache.last = &known;
+        return known.classes;
+      }
+    }
+  }
+  if (cache.agents.size() >= kCacheLimit) forget_agents();
+  auto known = std::make_unique<KnownAgent>();
+  known->agent.assign(agent);
+  known->hash = hash;
+  cache.agents.push_back(std::move(known));
+  index_last_agent(cache);
+  cache.last = cache.agents.back().get();
+  return cache.last->classes;
 }
 
 // The first pattern in list order that occurs in the agent, with the agent's
