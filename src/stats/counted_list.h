@@ -20,30 +20,26 @@ inline constexpr int kListSlots = 26;
 // Slots 1..20 are filled per period and emptied at each period's end.
 inline constexpr int kPeriodListSlots = 20;
 
-// The staging record of list_add and the result of list_fetch.
-struct EntryValues {
-  std::string key;
-  std::string extra;
+// The values of one list entry, its texts held as `Text`.
+template <typename Text>
+struct BasicEntry {
+  Text key;
+  Text extra;
   uint64_t hits = 0;
   PackedTime time = 0;
   uint64_t visits = 0;
   int64_t kbytes = 0;
 
-  bool operator==(const EntryValues&) const = default;
+  bool operator==(const BasicEntry&) const = default;
 };
 
+// The staging record of list_add and the result of list_fetch.
+using EntryValues = BasicEntry<std::string>;
 using ListEntry = EntryValues;
 
 // An entry read in place, from a list sent by a counting process: its texts
 // point into the bytes it was read from.
-struct EntryView {
-  std::string_view key;
-  std::string_view extra;
-  uint64_t hits = 0;
-  PackedTime time = 0;
-  uint64_t visits = 0;
-  int64_t kbytes = 0;
-};
+using EntryView = BasicEntry<std::string_view>;
 
 // One bucket of a KeyIndex: the position (from 1) of the first entry with a
 // key, 0 for an empty bucket, and the key's hash so that probing and growing
