@@ -66,12 +66,6 @@ void stage_request(const RequestInfo& info) {
 
 void add_key(int slot, std::string_view key) { list_add_key(slot, key, list_key_hash(key)); }
 
-// The directory of a path: up to and including its last "/".
-std::string_view directory_of(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash + 1);
-}
-
 // Counts the referrer of a page request as internal, as a search query or as
 // external.
 void count_referrer(const LogRecord& record) {

@@ -274,17 +274,10 @@ void add_hints(LineEvent& event, const std::string& bytes) {
   const auto field = [&](int i) {
     return std::string_view(bytes).substr(event.start[i], event.length[i]);
   };
-  const std::string_view request = field(6);
-  std::string_view path;
-  if (const std::size_t blank = request.find(' '); blank != std::string_view::npos) {
-    path = request.substr(blank + 1);
-    path = path.substr(0, path.find(' '));
-  }
-  const std::size_t slash = path.rfind('/');
+  const std::string_view path = requested_path(field(6));
   event.hints.client = list_key_hash(field(1));
   event.hints.path = list_key_hash(path);
-  event.hints.directory =
-      list_key_hash(slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash + 1));
+  event.hints.directory = list_key_hash(directory_of(path));
 }
 
 // Makes a record event of the current line, whose `tokens` are eleven fields
@@ -861,16 +854,10 @@ void parse_request_into(RequestInfo& info) {
   info.time = pack_time(stamp);
 
   const std::string_view request = record.field[6];
-  const std::size_t method_end = request.find(' ');
-  info.method.assign(request.substr(0, method_end));
+  info.method.assign(request.substr(0, request.find(' ')));
   info.is_page = true;
   if (info.method == "GET" || info.method == "HEAD") {
-    std::string_view path;
-    if (method_end != std::string_view::npos) {
-      path = request.substr(method_end + 1);
-      path = path.substr(0, path.find(' '));
-    }
-    info.path.assign(path);
+    info.path.assign(requested_path(request));
     if (!info.path.empty() && info.path.back() == '/') append_cut(info.path, settings.default_file);
     const std::size_t dot = info.path.rfind('.');
     if (dot != std::string::npos) {

@@ -27,6 +27,20 @@ struct LogRecord {
   std::array<std::string_view, kRecordFields + 1> field;
 };
 
+// The path a request line ("GET /docs/ HTTP/1.0") names: its second word.
+inline std::string_view requested_path(std::string_view request) {
+  const std::size_t blank = request.find(' ');
+  if (blank == std::string_view::npos) return {};
+  const std::string_view rest = request.substr(blank + 1);
+  return rest.substr(0, rest.find(' '));
+}
+
+// The directory of a path: up to and including its last "/".
+inline std::string_view directory_of(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash + 1);
+}
+
 struct RequestInfo {
   int64_t size = 0;
   PackedTime time = 0;
