@@ -245,16 +245,6 @@ struct ItemReader {
   }
 };
 
-// One entry as put_list sent it, into `entry`, whose texts' memory is reused.
-void get_entry(ItemReader& reader, ListEntry& entry) {
-  reader.get_text_into(entry.key);
-  reader.get_text_into(entry.extra);
-  entry.hits = reader.get_u64();
-  entry.time = static_cast<PackedTime>(reader.get_u64());
-  entry.visits = reader.get_u64();
-  entry.kbytes = reader.get_i64();
-}
-
 // One entry as put_list sent it, read in place.
 void get_entry_view(ItemReader& reader, EntryView& entry) {
   entry.key = reader.get_view();
@@ -263,6 +253,18 @@ void get_entry_view(ItemReader& reader, EntryView& entry) {
   entry.time = static_cast<PackedTime>(reader.get_u64());
   entry.visits = reader.get_u64();
   entry.kbytes = reader.get_i64();
+}
+
+// The same into `entry`, whose texts' memory is reused.
+void get_entry(ItemReader& reader, ListEntry& entry) {
+  EntryView view;
+  get_entry_view(reader, view);
+  entry.key.assign(view.key);
+  entry.extra.assign(view.extra);
+  entry.hits = view.hits;
+  entry.time = view.time;
+  entry.visits = view.visits;
+  entry.kbytes = view.kbytes;
 }
 
 // The first-request times that put_counted_list sends before its list.
