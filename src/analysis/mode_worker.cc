@@ -259,12 +259,7 @@ void get_entry_view(ItemReader& reader, EntryView& entry) {
 void get_entry(ItemReader& reader, ListEntry& entry) {
   EntryView view;
   get_entry_view(reader, view);
-  entry.key.assign(view.key);
-  entry.extra.assign(view.extra);
-  entry.hits = view.hits;
-  entry.time = view.time;
-  entry.visits = view.visits;
-  entry.kbytes = view.kbytes;
+  assign_entry(entry, view);
 }
 
 // The first-request times that put_counted_list sends before its list.

@@ -431,13 +431,7 @@ bool list_merge_view(CountedList& list, const EntryView& later, PackedTime first
   }
 
   const bool was_empty = list.entries.empty();
-  ListEntry& entry = list.entries.emplace_back();
-  entry.key.assign(later.key);
-  entry.extra.assign(later.extra);
-  entry.hits = later.hits;
-  entry.time = later.time;
-  entry.visits = later.visits;
-  entry.kbytes = later.kbytes;
+  assign_entry(list.entries.emplace_back(), later);
   list.index.buckets[p.bucket] = IndexBucket{static_cast<uint32_t>(list.entries.size()), hash};
   list.index.used += 1;
   if (list.keep_first_times) list.first_times.push_back(first_time);

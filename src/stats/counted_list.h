@@ -41,6 +41,17 @@ using ListEntry = EntryValues;
 // point into the bytes it was read from.
 using EntryView = BasicEntry<std::string_view>;
 
+// Sets a held entry to the values of one read in place, reusing the memory
+// of its texts.
+inline void assign_entry(ListEntry& entry, const EntryView& view) {
+  entry.key.assign(view.key);
+  entry.extra.assign(view.extra);
+  entry.hits = view.hits;
+  entry.time = view.time;
+  entry.visits = view.visits;
+  entry.kbytes = view.kbytes;
+}
+
 // One bucket of a KeyIndex: the position (from 1) of the first entry with a
 // key, 0 for an empty bucket, and the key's hash so that probing and growing
 // rarely touch the keys themselves.
