@@ -340,8 +340,10 @@ void finish_line(Cutter& c) {
 // line whole, so longer ones go the way that keeps only their tokens.
 constexpr std::size_t kPlainLineLimit = 4096;
 
-// The bytes of a 16-byte block that cutting stops at: blank, quote,
-// backslash and byte 0, as a mask with bit i for byte i.
+// A byte that one-pass cutting stops at: blank, quote, backslash, byte 0.
+bool is_stop(char byte) { return byte == ' ' || byte == '"' || byte == '\\' || byte == '\0'; }
+
+// The stops of a 16-byte block, as a mask with bit i for byte i.
 uint32_t stop_mask(const char* block) {
 #if defined(__SSE2__)
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
@@ -354,8 +356,7 @@ uint32_t stop_mask(const char* block) {
 #else
   uint32_t mask = 0;
   for (int i = 0; i < 16; ++i) {
-    const char b = block[i];
-    if (b == ' ' || b == '"' || b == '\\' || b == '\0') mask |= uint32_t{1} << i;
+    if (is_stop(block[i])) mask |= uint32_t{1} << i;
   }
   return mask;
 #endif
@@ -432,9 +433,7 @@ bool cut_plain_line(Cutter& c, const char* from, const char* to) {
     }
   }
   for (; at < size; ++at) {
-    const char byte = from[at];
-    if (byte != ' ' && byte != '"' && byte != '\\' && byte != '\0') continue;
-    if (!stop(at, byte)) return false;
+    if (is_stop(from[at]) && !stop(at, from[at])) return false;
   }
   // The line's end closes an open quote and ends the last token.
   if (in_quotes) {
