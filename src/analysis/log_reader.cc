@@ -554,12 +554,13 @@ struct ReadAhead {
 
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
-  ReadAhead(int fd, std::string server_host, bool plain_lines) {
+  // Without `threaded` no thread starts: take() cuts each batch itself.
+  ReadAhead(int fd, std::string server_host, bool plain_lines, bool threaded) {
     open_log_bytes(cutter.source, fd);
     cutter.server_host = std::move(server_host);
     cutter.plain_lines = plain_lines;
     cutter.buffer.resize(kReadSize);
-    thread = std::thread([this] { produce(); });
+    if (threaded) thread = std::thread([this] { produce(); });
   }
   // Also on a stopped run: the reading thread is told to end and awaited.
   ~ReadAhead() {
@@ -568,7 +569,7 @@ struct ReadAhead {
       stopping = true;
     }
     changed.notify_all();
-    thread.join();
+    if (thread.joinable()) thread.join();
   }
 
   void produce() {
@@ -583,14 +584,7 @@ struct ReadAhead {
           spare.pop_back();
         }
       }
-      if (!batch) batch = std::make_unique<Batch>();
-      batch->clear();
-      cutter.batch = batch.get();
-      // Lines never run from one batch into the next.
-      cutter.line.bytes = &batch->bytes;
-      cutter.line.start = 0;
-      const bool more = cut_batch(cutter);
-      cutter.batch = nullptr;
+      const bool more = fill(batch);
       {
         std::lock_guard<std::mutex> lock(mutex);
         filled.push_back(std::move(batch));
@@ -600,8 +594,27 @@ struct ReadAhead {
     }
   }
 
-  // The next filled batch, waited for; `used` goes back for reuse.
+  // Cuts the next lines into `batch`, made when there is none; false when
+  // the file is done.
+  bool fill(std::unique_ptr<Batch>& batch) {
+    if (!batch) batch = std::make_unique<Batch>();
+    batch->clear();
+    cutter.batch = batch.get();
+    // Lines never run from one batch into the next.
+    cutter.line.bytes = &batch->bytes;
+    cutter.line.start = 0;
+    const bool more = cut_batch(cutter);
+    cutter.batch = nullptr;
+    return more;
+  }
+
+  // The next filled batch, waited for; `used` goes back for reuse. Without
+  // a reading thread, `used` is filled again here.
   std::unique_ptr<Batch> take(std::unique_ptr<Batch> used) {
+    if (!thread.joinable()) {
+      fill(used);
+      return used;
+    }
     std::unique_lock<std::mutex> lock(mutex);
     if (used) spare.push_back(std::move(used));
     changed.notify_all();
@@ -622,6 +635,7 @@ struct LogReader {
   std::size_t next_event = 0;    // in batch
   bool done = false;             // the end of the file was met
   bool plain_lines = true;       // see set_plain_line_cutting
+  bool reading_thread = true;    // see set_reading_thread
 };
 
 LogReader log_reader;
@@ -718,7 +732,8 @@ void open_log(const std::string& path) {
   // byte 0, which no referrer holds (the cutting drops byte 0s), so that no
   // referrer of those lines counts as internal.
   r.read_ahead = std::make_unique<ReadAhead>(
-      fd, settings.host_url.empty() ? std::string(1, '\0') : settings.host_url, r.plain_lines);
+      fd, settings.host_url.empty() ? std::string(1, '\0') : settings.host_url, r.plain_lines,
+      r.reading_thread);
 }
 
 void close_log() {
@@ -729,6 +744,8 @@ void close_log() {
 }
 
 void set_plain_line_cutting(bool on) { log_reader.plain_lines = on; }
+
+void set_reading_thread(bool on) { log_reader.reading_thread = on; }
 
 bool peek_record_hints(std::size_t ahead, RecordHints& hints) {
   const LogReader& r = log_reader;

@@ -56,18 +56,26 @@ int read_record();
 // same records; the tests compare them.
 void set_plain_line_cutting(bool on);
 
+// Whether the files opened from now on are read and cut on a thread of
+// their own, a few batches of lines ahead of read_record (as after
+// reset_log_reader), or by read_record itself when it needs the next
+// lines. A process that counts while others take the other cores does
+// better without the hand-over of every line from one core to another.
+// Both give the same records, console text and error-log entries.
+void set_reading_thread(bool on);
+
 // Hashes (list_key_hash) of a record's client, of the path its request line
-// names and of that path's directory, made by the reading thread.
+// names and of that path's directory, made as the line is cut.
 struct RecordHints {
   uint32_t client = 0;
   uint32_t path = 0;
   uint32_t directory = 0;
 };
 
-// The hints of the record `ahead` lines after the one read last, when the
-// reading thread has cut it already and it is a record. Only hints for
-// asking the memory for list entries early: the record may still count
-// under other keys.
+// The hints of the record `ahead` lines after the one read last, when it
+// has been cut already (lines are cut a batch at a time) and is a record.
+// Only hints for asking the memory for list entries early: the record may
+// still count under other keys.
 bool peek_record_hints(std::size_t ahead, RecordHints& hints);
 
 // Number of a three-letter English month abbreviation, 0 when unknown.

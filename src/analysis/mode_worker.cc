@@ -17,6 +17,7 @@
 #include <new>
 #include <stdexcept>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include "analysis/accumulation.h"
@@ -354,6 +355,14 @@ StretchHead read_stretch_head(ItemReader& reader) {
 // of these to finish. Two keep both cores busy while the parent writes the
 // reports, and a third would only add its memory.
 constexpr std::size_t kCountingAtOnce = 2;
+
+// Whether a child that counts while `at_once` children do (itself among
+// them) reads its files on a thread of its own: only when the machine has a
+// core to spare for that thread.
+bool child_reading_thread(std::size_t at_once) {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 || cores > at_once;
+}
 
 // Lets the worker's child begin. A child that is gone must not end the
 // parent with SIGPIPE: its run ends in its turn as a script cut short.
@@ -998,9 +1007,10 @@ ModeWorker::~ModeWorker() {
 namespace {
 
 // Forks a child that runs `mode` (or counts `files`), waiting for its start
-// when `waits`; nullptr when it cannot be started.
+// when `waits`, one of `at_once` children counting at a time; nullptr when
+// it cannot be started.
 std::unique_ptr<ModeWorker> fork_worker(int mode, Role role, const std::vector<std::size_t>& files,
-                                        bool waits, StretchStore* store) {
+                                        bool waits, std::size_t at_once, StretchStore* store) {
   const pid_t parent = getpid();
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return nullptr;
@@ -1028,6 +1038,7 @@ std::unique_ptr<ModeWorker> fork_worker(int mode, Role role, const std::vector<s
     if (fd < 0 || dup2(fd, 3) < 0) _exit(1);
     if (start_fd >= 0 && dup2(start_fd, 4) < 0) _exit(1);
     close_range(start_fd >= 0 ? 5 : 4, ~0U, 0);
+    set_reading_thread(child_reading_thread(at_once));
     if (role == Role::kCounting) run_counting_child(files, 3);
     run_mode_child(mode, 3, start_fd >= 0 ? 4 : -1);
   }
@@ -1062,12 +1073,13 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
     // Each counting child reads every other file, so that the weeks run can
     // be shown file after file while the children go on. A file whose child
     // cannot be started is read by the weeks run itself.
+    const std::size_t at_once = std::min(kCountingAtOnce, files - weeks_start);
     for (std::size_t c = 0; c < kCountingAtOnce; ++c) {
       std::vector<std::size_t> its_files;
       for (std::size_t k = weeks_start + c; k < files; k += kCountingAtOnce) its_files.push_back(k);
       if (its_files.empty()) continue;
       std::unique_ptr<ModeWorker> counter =
-          fork_worker(kModeWeeks, Role::kCounting, its_files, false, &store);
+          fork_worker(kModeWeeks, Role::kCounting, its_files, false, at_once, &store);
       if (!counter) continue;
       for (const std::size_t k : its_files) store.counter_of[k] = counter.get();
       store.counters.push_back(std::move(counter));
@@ -1082,8 +1094,8 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
   } else {
     for (const int mode : modes) {
       // A child beyond the first few waits for its start.
-      workers.push_back(
-          fork_worker(mode, Role::kWhole, {}, workers.size() >= kCountingAtOnce, &store));
+      workers.push_back(fork_worker(mode, Role::kWhole, {}, workers.size() >= kCountingAtOnce,
+                                    std::min(kCountingAtOnce, modes.size()), &store));
     }
   }
   // Each waiting child begins when the child kCountingAtOnce places before

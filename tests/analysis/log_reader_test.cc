@@ -209,7 +209,8 @@ TEST_F(LogReaderTest, TokensOfEveryLengthAndPlaceAreCutAlike) {
 
 // Plain lines are cut in one pass, all others byte by byte: random lines of
 // blanks, quotes, backslashes, byte 0s and carriage returns give the same
-// records, marks and error-log entries both ways.
+// records, marks and error-log entries both ways, and the same again when
+// read_record cuts the lines itself instead of a reading thread.
 TEST_F(LogReaderTest, LinesCutInOnePassGiveWhatCuttingByteByByteGives) {
   std::mt19937 random(7);
   const std::string alphabet("ab \"\"  \\\0\r", 11);
@@ -228,10 +229,11 @@ TEST_F(LogReaderTest, LinesCutInOnePassGiveWhatCuttingByteByByteGives) {
     if (random() % 50 == 0) content.append(300, 'z');  // beyond one token's 255 bytes
     content += random() % 10 == 0 ? "\r\n" : "\n";
   }
-  const auto read_with = [&](bool plain) {
+  const auto read_with = [&](bool plain, bool thread) {
     const std::size_t entries_before = error_log_entries().size();
     reset_log_reader();
     set_plain_line_cutting(plain);
+    set_reading_thread(thread);
     std::string seen;
     write_file("a.log", content);
     open_log("a.log");
@@ -242,8 +244,10 @@ TEST_F(LogReaderTest, LinesCutInOnePassGiveWhatCuttingByteByByteGives) {
     close_log();
     return seen + take_console_output() + error_log_entries().substr(entries_before);
   };
-  const std::string plain = read_with(true);
-  EXPECT_EQ(plain, read_with(false));
+  const std::string plain = read_with(true, true);
+  EXPECT_EQ(plain, read_with(false, true));
+  EXPECT_EQ(plain, read_with(true, false));
+  EXPECT_EQ(plain, read_with(false, false));
   EXPECT_GT(std::count(plain.begin(), plain.end(), '\n'), 1000);
 }
 
