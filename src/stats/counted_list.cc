@@ -352,6 +352,18 @@ bool list_add_key(int slot, std::string_view whole_key, uint32_t hash) {
   return true;
 }
 
+void list_reserve(int slot, std::size_t more) {
+  CountedList* list = slot_list(slot);
+  if (list == nullptr || more == 0) return;
+  list->entries.reserve(list->entries.size() + more);
+  if (!list->index.valid) return;
+  // The load stays at most 60 % with all of them in.
+  const std::size_t keys = static_cast<std::size_t>(list->index.used) + more;
+  std::size_t size = std::max(list->index.buckets.size(), kMinBuckets);
+  while (keys * 5 > size * 3) size *= 2;
+  if (size != list->index.buckets.size()) rehash(list->index, size);
+}
+
 const ListEntry* list_entry_at(int slot, int64_t n) {
   const CountedList* list = slot_list(slot);
   if (list == nullptr || n < 1 || n > static_cast<int64_t>(list->entries.size())) return nullptr;

@@ -128,6 +128,10 @@ void list_prefetch_entry(int slot, uint32_t hash);
 void list_prefetch_bucket(const CountedList& list, uint32_t hash);
 void list_prefetch_entry(const CountedList& list, uint32_t hash);
 
+// Makes room for `more` entries beyond those the list holds, so that adding
+// them moves no entry and grows no index. Changes nothing else.
+void list_reserve(int slot, std::size_t more);
+
 // The n-th entry in list order (from 1), or nullptr.
 const ListEntry* list_entry_at(int slot, int64_t n);
 
