@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "driver/run_stop.h"
@@ -35,16 +37,21 @@ std::vector<std::string> read_text_lines(const std::string& path) {
       stop_on_io_error("read", path, error_number);
     }
     if (got == 0) break;
-    for (ssize_t i = 0; i < got; ++i) {
-      const char byte = buffer[i];
-      if (byte == '\n') {
-        lines.push_back(std::move(line));
-        line.clear();
-        pending = false;
-      } else {
-        if (line.size() < kTextLimit) line.push_back(byte);
-        pending = true;
-      }
+    // A line keeps its first 255 bytes; the rest up to its line feed is dropped.
+    const char* at = buffer;
+    const char* const end = buffer + got;
+    while (at < end) {
+      const auto* feed =
+          static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+      const char* const stop = feed != nullptr ? feed : end;
+      const auto bytes = static_cast<std::size_t>(stop - at);
+      line.append(at, std::min(bytes, kTextLimit - line.size()));
+      if (bytes > 0) pending = true;
+      if (feed == nullptr) break;
+      lines.push_back(std::move(line));
+      line.clear();
+      pending = false;
+      at = feed + 1;
     }
   }
   close(fd);

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
+#include <map>
 #include <vector>
 
 #include "driver/clock.h"
@@ -61,11 +63,11 @@ bool read_day_text(std::string_view text, int32_t& day) {
 // One line of the host-name file, numbered `line_number` from 1.
 void load_host_line(const std::string& line, int64_t line_number) {
   const std::string& path = settings.host_file;
-  const std::string line_text = "Line " + std::to_string(line_number);
+  const auto line_text = [line_number] { return "Line " + std::to_string(line_number); };
   const std::size_t equals = line.find('=');
   if (equals == std::string::npos) {
     console_line("!");
-    error_log_entry(path, line_text + ", Separator = missing");
+    error_log_entry(path, line_text() + ", Separator = missing");
     return;
   }
   const std::string_view text = line;
@@ -85,7 +87,7 @@ void load_host_line(const std::string& line, int64_t line_number) {
   }
   if (name.size() > kHostNameLimit) {
     console_line("!");
-    error_log_entry(path, line_text + ", Url: " + std::string(name) + ", Url-String is too long");
+    error_log_entry(path, line_text() + ", Url: " + std::string(name) + ", Url-String is too long");
     name = name.substr(0, kHostNameLimit);
   }
   // 64-bit difference: a stamp far in the past or future must not wrap.
@@ -146,7 +148,14 @@ std::string format_address(HostAddress address) {
 void host_insert(std::string_view address_text, std::string_view name, int32_t day) {
   HostAddress address = 0;
   if (!parse_address(address_text, address)) return;
-  HostLeaf& leaf = hosts.cache[address];
+  // The file is kept in address order, so a load mostly adds at the end.
+  std::map<HostAddress, HostLeaf>& cache = hosts.cache;
+  const auto at = !cache.empty() && std::prev(cache.end())->first < address
+                      ? cache.end()
+                      : cache.lower_bound(address);
+  HostLeaf& leaf = at != cache.end() && at->first == address
+                       ? at->second
+                       : cache.emplace_hint(at, address, HostLeaf{})->second;
   if (!name.empty()) leaf.name = std::string(name.substr(0, kHostNameLimit));
   if (day != 0) leaf.day = day;
 }

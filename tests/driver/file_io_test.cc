@@ -1,11 +1,13 @@
-// Cleaning up after killed runs: only the temporaries of the given file whose
-// writer is gone are removed.
+// Reading the text files line by line, and cleaning up after killed runs:
+// only the temporaries of the given file whose writer is gone are removed.
 #include "driver/file_io.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -13,6 +15,34 @@ namespace sorvik {
 namespace {
 
 class FileIoTest : public SorvikTest {};
+
+// Lines of every length around the 255-byte cut and the 64 KB reads, empty
+// ones, and a last line with and without its line feed: each line holds its
+// first 255 bytes, carriage returns and all.
+TEST_F(FileIoTest, TextLinesKeepTheirFirst255Bytes) {
+  std::mt19937 random(3);
+  std::string content;
+  for (int line = 0; line < 3000; ++line) {
+    const std::size_t length = std::vector<std::size_t>{0, 1, 254, 255, 256, 70000}[random() % 6] +
+                               random() % 3;
+    for (std::size_t i = 0; i < length; ++i) content += "ab\r c"[random() % 5];
+    content += '\n';
+  }
+  for (const std::string& ending : {std::string(), std::string("tail"), std::string(300, 't')}) {
+    const std::string text = content + ending;
+    std::vector<std::string> expected(1);
+    for (const char byte : text) {
+      if (byte == '\n') {
+        expected.emplace_back();
+      } else if (expected.back().size() < 255) {
+        expected.back() += byte;
+      }
+    }
+    if (ending.empty()) expected.pop_back();
+    write_file("lines.txt", text);
+    EXPECT_EQ(read_text_lines("lines.txt"), expected);
+  }
+}
 
 TEST_F(FileIoTest, StaleTemporariesOfAStateFileAreRemoved) {
   ASSERT_EQ(mkdir("state", 0755), 0);
