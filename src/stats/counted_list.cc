@@ -230,10 +230,21 @@ void reorder(CountedList& list, int key) {
     for (std::size_t i = 0; i < n; ++i) order[i] = values[i].second;
   }
 
-  std::vector<ListEntry> sorted;
-  sorted.reserve(n);
-  for (uint32_t from : order) sorted.push_back(std::move(entries[from]));
-  entries.swap(sorted);
+  // The entries go to their places in place, one cycle of the order at a
+  // time, instead of into a second array as long as the list.
+  for (std::size_t start = 0; start < n; ++start) {
+    if (order[start] == start) continue;
+    ListEntry held = std::move(entries[start]);
+    std::size_t place = start;
+    for (;;) {
+      const std::size_t from = order[place];
+      order[place] = static_cast<uint32_t>(place);  // placed
+      if (from == start) break;
+      entries[place] = std::move(entries[from]);
+      place = from;
+    }
+    entries[place] = std::move(held);
+  }
   list.index.valid = false;
 }
 
