@@ -25,6 +25,7 @@
 #include "report/page_frame.h"
 #include "stats/agent_classes.h"
 #include "stats/counted_list.h"
+#include "stats/list_release.h"
 
 namespace sorvik {
 
@@ -85,6 +86,8 @@ void analyse_and_report() {
     if (settings.analyse_years) modes.push_back(kModeYears);
   }
   const ModeWorkers workers = start_mode_workers(modes);
+  // Only now, when every child has been forked, may a thread start.
+  const ListRelease release;
   const auto run_in_turn = [&](int mode, std::size_t index) {
     const bool played = index < workers.list.size() && workers.list[index] &&
                         play_mode_worker(*workers.list[index]);
