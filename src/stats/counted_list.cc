@@ -240,6 +240,13 @@ void reorder(CountedList& list, int key) {
       const std::size_t from = order[place];
       order[place] = static_cast<uint32_t>(place);  // placed
       if (from == start) break;
+      // The entries of a cycle lie anywhere: the ones two and three steps on
+      // are asked for now, so that their loads overlap this move.
+      const std::size_t next = order[from];
+      const std::size_t after = order[next];
+      __builtin_prefetch(&entries[after]);
+      __builtin_prefetch(reinterpret_cast<const char*>(&entries[after]) + sizeof(ListEntry) - 1);
+      __builtin_prefetch(&entries[next]);
       entries[place] = std::move(entries[from]);
       place = from;
     }
