@@ -137,12 +137,10 @@ void notice_pattern_change(int side, const CountedList& patterns) {
 // The remembered classes of `agent`, made when absent.
 AgentClasses& classes_of(std::string_view agent) {
   ClassCache& cache = class_cache;
+  // Records mostly come in runs from one client with one agent, so the agent
+  // looked up last is compared before any hashing.
+  if (cache.last != nullptr && cache.last->agent == agent) return cache.last->classes;
   const uint64_t hash = hash_text(agent);
-  // Agents of one family share long beginnings, so the hash is compared
-  // before the texts.
-  if (cache.last != nullptr && cache.last->hash == hash && cache.last->agent == agent) {
-    return cache.last->classes;
-  }
   if (!cache.index.empty()) {
     const std::size_t mask = cache.index.size() - 1;
     for (std::size_t i = hash & mask; cache.index[i] != 0; i = (i + 1) & mask) {
