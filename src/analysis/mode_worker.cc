@@ -70,10 +70,6 @@ constexpr std::size_t kStretchFileLimit = 8;
 // weekly file has one or two (three at a year's end).
 constexpr uint64_t kStretchesPerFile = 32;
 
-// A stretch: the records of one file (its index among the selected files)
-// between two changes of month or year (its number in the file, from 0).
-using StretchRef = std::pair<uint64_t, uint64_t>;
-
 // Items are sent in blocks of at least this size, so that the pipe is
 // written rarely.
 constexpr std::size_t kSendSize = 1 << 16;
@@ -653,11 +649,14 @@ void install_list(int slot, CountedList&& counted) {
   list.index.valid = list.entries.empty();
 }
 
-// Merges the stretches `refs` of the store, in order, into the lists of one
-// period. A client new to the period whose first request was a page makes
-// the entry page, as counting the requests one by one does.
-void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& refs) {
-  std::array<CountedList, kPeriodListSlots + 1> merged;
+// The lists of one period merged from the stretches `refs` of the store, in
+// order. A client new to the period whose first request was a page makes
+// the entry page, as counting the requests one by one does. Reads nothing
+// but the stored items, so that it can run beside the analyzer.
+std::unique_ptr<PeriodLists> merged_lists(const StretchStore& store,
+                                          const std::vector<StretchRef>& refs) {
+  auto made = std::make_unique<PeriodLists>();
+  PeriodLists& merged = *made;
   std::vector<bool> is_new;
   std::vector<bool> new_clients;
   std::vector<PackedTime> first_times;
@@ -694,12 +693,75 @@ void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& r
       }
     }
   }
-  for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+  for (CountedList& list : merged) {
     // Entries were appended one by one, so a list may hold up to twice the
-    // memory it needs for the whole time its reports are written.
-    merged[slot].entries.shrink_to_fit();
-    install_list(slot, std::move(merged[slot]));
+    // memory it needs for the whole time its reports are written. The index
+    // goes as well: the slots make it again when they need it.
+    list.entries.shrink_to_fit();
+    list.index = KeyIndex{};
+    list.index.valid = list.entries.empty();
   }
+  return made;
+}
+
+// Merges the planned periods one after the other, each once the one before
+// it has been taken.
+void merge_periods_ahead(const StretchStore& store, MergeAhead& ahead) {
+  std::unique_lock<std::mutex> lock(ahead.mutex);
+  for (;;) {
+    ahead.changed.wait(lock, [&] {
+      return ahead.stopping || (!ahead.planned.empty() && ahead.merged_refs.empty());
+    });
+    if (ahead.stopping) return;
+    std::vector<StretchRef> refs = std::move(ahead.planned.front());
+    ahead.planned.pop_front();
+    ahead.merging = true;
+    lock.unlock();
+    std::unique_ptr<PeriodLists> merged;
+    try {
+      merged = merged_lists(store, refs);
+    } catch (...) {
+      // The period is merged again when it ends, where a failure ends the
+      // run as it always did.
+      merged.reset();
+    }
+    lock.lock();
+    ahead.merging = false;
+    ahead.merged_refs = std::move(refs);
+    ahead.merged = std::move(merged);
+    ahead.changed.notify_all();
+  }
+}
+
+// The lists merged ahead for the period of the stretches `refs`, or nullptr.
+// A period other than the one merged means the plan went wrong: it is
+// dropped, and every later period is merged when it ends.
+std::unique_ptr<PeriodLists> take_merged_ahead(const StretchStore& store,
+                                               const std::vector<StretchRef>& refs) {
+  if (!store.merge_ahead || refs.empty()) return nullptr;
+  MergeAhead& ahead = *store.merge_ahead;
+  std::unique_lock<std::mutex> lock(ahead.mutex);
+  ahead.changed.wait(lock, [&] {
+    return !ahead.merging && (!ahead.merged_refs.empty() || ahead.planned.empty());
+  });
+  std::unique_ptr<PeriodLists> merged;
+  if (ahead.merged_refs == refs) {
+    merged = std::move(ahead.merged);
+  } else {
+    ahead.planned.clear();
+    ahead.merged.reset();
+  }
+  ahead.merged_refs.clear();
+  ahead.changed.notify_all();
+  return merged;
+}
+
+// Puts the lists of the period of the stretches `refs` into the slots:
+// those merged ahead for it, or else merged now.
+void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& refs) {
+  std::unique_ptr<PeriodLists> merged = take_merged_ahead(store, refs);
+  if (!merged) merged = merged_lists(store, refs);
+  for (int slot = 1; slot <= kPeriodListSlots; ++slot) install_list(slot, std::move((*merged)[slot]));
 }
 
 // A period end as the script holds it, up to its lists, which follow.
@@ -885,14 +947,59 @@ bool take_counted_file(StretchStore& store, uint64_t k) {
   return false;
 }
 
+// Plans the periods of the modes made from the stretches after the weeks
+// run as their runs will meet them, and starts merging them ahead. A period
+// is a run of stretches with the same month (the year is not compared) or
+// the same year; only those from the mode's open period on are analysed,
+// which a file's first record decides anew.
+void plan_merges_ahead(StretchStore& store) {
+  auto ahead = std::make_unique<MergeAhead>();
+  for (const int mode : store.later_modes) {
+    const uint64_t first_file = first_file_index(mode);
+    // Such a mode reads the files itself.
+    if (!byte_sums_exact(store, first_file)) continue;
+    const std::string& open_period = results.open_period[mode];
+    std::vector<StretchRef> period;
+    std::string period_key;
+    bool active = false;
+    for (const auto& [ref, item] : store.stretches) {
+      if (ref.first < first_file) continue;
+      ItemReader reader;
+      reader.start(item);
+      const StretchHead head = read_stretch_head(reader);
+      const std::string_view stamp = head.fields[4];
+      const std::string year(chars_at(stamp, 9, 12));
+      const std::string number =
+          mode == kModeMonths ? two_digits(month_number(chars_at(stamp, 5, 7))) : "00";
+      const std::string& key = mode == kModeMonths ? number : year;
+      const bool next_period = key != period_key;
+      if (next_period && !period.empty()) ahead->planned.push_back(std::move(period));
+      if (next_period) period.clear();
+      if (next_period || head.first == 0) active = period_name(mode, year, number) >= open_period;
+      period_key = key;
+      if (active) period.push_back(ref);
+    }
+    if (!period.empty()) ahead->planned.push_back(std::move(period));
+  }
+  if (ahead->planned.empty()) return;
+  MergeAhead& started = *ahead;
+  const StretchStore& merged_from = store;
+  ahead->thread = std::thread([&started, &merged_from] { merge_periods_ahead(merged_from, started); });
+  store.merge_ahead = std::move(ahead);
+}
+
 // The period ends of a mode made from stretches are carried out in the
 // parent: the period's stretches merged, its result entry and reports.
 struct HeldEnds {
   std::vector<StretchRef> refs;  // the stretches of the period being made
+  // Set for the weeks run's last file: the later modes' periods are planned
+  // once its week is merged, and merged while its reports are written.
+  StretchStore* plan_for = nullptr;
   explicit HeldEnds(const StretchStore& store) {
     analysis.held_period_end = [this, &store](const PeriodEnd& end) {
       merge_stretches(store, refs);
       refs.clear();
+      if (plan_for != nullptr) plan_merges_ahead(*plan_for);
       record_result(end.mode, end.period, end.complete, end.log);
       flush_period(end.period, end.number, end.year, end.mode);
     };
@@ -928,6 +1035,7 @@ void run_weeks_from_stretches(StretchStore& store) {
     announce_log_file(analysis.log_files[k]);
     const FileFacts facts = read_file_facts(store, k);
     HeldEnds held(store);
+    if (complete && k + 1 == analysis.log_files.size()) held.plan_for = &store;
     for (const auto& [ref, item] : stretches_of(store, k)) {
       ItemReader reader;
       reader.start(item);
@@ -992,6 +1100,15 @@ void run_from_stretches(int mode, const StretchStore& store) {
 }
 
 }  // namespace
+
+MergeAhead::~MergeAhead() {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;
+  }
+  changed.notify_all();
+  if (thread.joinable()) thread.join();
+}
 
 ModeWorker::~ModeWorker() {
   if (start_fd >= 0) close(start_fd);
@@ -1085,6 +1202,7 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
       store.counters.push_back(std::move(counter));
     }
     for (const int mode : modes) {
+      if (mode != kModeWeeks) store.later_modes.push_back(mode);
       auto worker = std::make_unique<ModeWorker>();
       worker->mode = mode;
       worker->role = Role::kFromStretches;

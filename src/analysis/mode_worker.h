@@ -19,6 +19,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +31,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "stats/counted_list.h"
 
 namespace sorvik {
 
@@ -86,6 +89,35 @@ struct ModeWorker {
   ~ModeWorker();
 };
 
+// A counted stretch: its file's index and its number in the file.
+using StretchRef = std::pair<uint64_t, uint64_t>;
+
+// The lists of one period, slots 1..20.
+using PeriodLists = std::array<CountedList, kPeriodListSlots + 1>;
+
+// Merges the periods of the months and years runs from their stretches on a
+// thread of its own while the analyzer writes the reports of the period
+// before, one period ahead. The periods are planned from the stretches'
+// first records once the weeks run has taken them all in; a period that
+// ends with exactly the stretches planned for it takes the lists merged
+// here, any other is merged when it ends, as if nothing had been planned.
+struct MergeAhead {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::vector<StretchRef>> planned;  // in the order they will end
+  bool merging = false;                         // a planned period is being merged
+  std::vector<StretchRef> merged_refs;          // of `merged`, empty when none waits
+  std::unique_ptr<PeriodLists> merged;          // nullptr when its merge failed
+  bool stopping = false;
+  std::thread thread;
+
+  MergeAhead() = default;
+  MergeAhead(const MergeAhead&) = delete;
+  MergeAhead& operator=(const MergeAhead&) = delete;
+  // Waits for a merge under way, which cannot be broken off.
+  ~MergeAhead();
+};
+
 // The stretches the counting children sent, kept until the last mode that
 // is made from them has been played.
 struct StretchStore {
@@ -99,6 +131,10 @@ struct StretchStore {
   bool complete = false;
   std::vector<std::unique_ptr<ModeWorker>> counters;
   std::map<uint64_t, ModeWorker*> counter_of;  // the counting child of each file
+  // The modes made from the stretches after the weeks run, in their order.
+  std::vector<int> later_modes;
+  // Declared last, so that its thread ends before the stretches it reads go.
+  std::unique_ptr<MergeAhead> merge_ahead;
 };
 
 // The workers of one run, in the order of their modes. They are ended in
