@@ -12,6 +12,7 @@
 #include "analysis/log_record.h"
 #include "analysis/mode_worker.h"
 #include "analysis/run_modes.h"
+#include "driver/block_writer.h"
 #include "driver/clock.h"
 #include "driver/configuration.h"
 #include "driver/console.h"
@@ -81,6 +82,16 @@ void share_one_heap() {
 #endif
 }
 
+// Writes the period reports' text sections on a thread of its own while it
+// lives (see block_writer.h).
+struct ReportWriter {
+  BlockWriter writer;
+  ReportWriter() { report.block_writer = &writer; }
+  ~ReportWriter() { report.block_writer = nullptr; }
+  ReportWriter(const ReportWriter&) = delete;
+  ReportWriter& operator=(const ReportWriter&) = delete;
+};
+
 // Steps 6 to 19 of a run whose configuration was read.
 void analyse_and_report() {
   share_one_heap();
@@ -101,6 +112,7 @@ void analyse_and_report() {
   const ModeWorkers workers = start_mode_workers(modes);
   // Only now, when every child has been forked, may a thread start.
   const ListRelease release;
+  const ReportWriter report_writer;
   const auto run_in_turn = [&](int mode, std::size_t index) {
     const bool played = index < workers.list.size() && workers.list[index] &&
                         play_mode_worker(*workers.list[index]);

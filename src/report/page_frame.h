@@ -12,6 +12,8 @@
 
 namespace sorvik {
 
+struct BlockWriter;
+
 struct ReportState {
   // Title of the page being written; every page writer sets it right before
   // write_page_header. At most 255 bytes.
@@ -20,6 +22,8 @@ struct ReportState {
   std::string current_period;
   OutputFile period_text_file;  // open while text_out is set
   OutputFile period_html_file;  // open while html_out is set
+  // Writes the text sections' blocks when set; unset, they are written at once.
+  BlockWriter* block_writer = nullptr;
 };
 
 extern ReportState report;

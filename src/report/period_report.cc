@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "driver/block_writer.h"
 #include "driver/console.h"
 #include "driver/message_table.h"
 #include "driver/run_stop.h"
@@ -115,6 +116,8 @@ void open_period_report(const std::string& period, const std::string& heading) {
 }
 
 void close_period_report(int64_t kbytes) {
+  // The sections' blocks are written before anything else goes to the file.
+  finish_blocks(report.block_writer);
   if (settings.text_out && report.period_text_file.is_open()) {
     OutputFile& file = report.period_text_file;
     write_line(file);

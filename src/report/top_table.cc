@@ -1,5 +1,6 @@
 #include "report/top_table.h"
 
+#include "driver/block_writer.h"
 #include "driver/message_table.h"
 #include "driver/settings.h"
 #include "driver/text.h"
@@ -87,14 +88,16 @@ void build_dotted_entry_lines(std::string_view key, int64_t number, std::string_
 }
 
 // The text section holds every entry of the list, so its lines are built in
-// one reused buffer and written in large blocks instead of line by line.
+// one reused buffer and written in large blocks (by the report's block
+// writer when there is one) instead of line by line.
 void write_text_section(int slot, int k, const CountedList& list) {
   OutputFile& file = report.period_text_file;
-  write_line(file, std::to_string(list.count) + " " + list.title + sort_caption(k));
-  const std::string caption = value_caption(k);
   constexpr std::size_t kBlock = 64 * 1024;
   std::string block;
   block.reserve(kBlock + 1024);
+  block += std::to_string(list.count) + " " + list.title + sort_caption(k);
+  block += '\n';
+  const std::string caption = value_caption(k);
   std::string scratch;
   const auto emit = [&](std::string_view line) {
     block.append(line);
@@ -111,14 +114,14 @@ void write_text_section(int slot, int k, const CountedList& list) {
     const int64_t v = sort_value(k, entry.hits, entry.kbytes, entry.visits);
     build_dotted_entry_lines(entry.key, v, caption, scratch, emit);
     if (block.size() >= kBlock) {
-      write_text(file, block);
-      block.clear();
+      write_block(report.block_writer, file, block);
+      block.reserve(kBlock + 1024);
     }
   }
-  write_text(file, block);
+  block += "---\n";
+  write_block(report.block_writer, file, block);
   // The lines used to be made from fetched entries; the last one stays staged.
   if (list.count >= 1) list_fetch(slot, list.count);
-  write_line(file, "---");
 }
 
 // Writes the key cell's lines: the raw key is cut into 70-character pieces,

@@ -1,0 +1,60 @@
+// Writing large reports on a thread of their own.
+//
+// A period's text report holds a line for every entry of every list, many
+// megabytes, and the system's copying of those bytes into the file takes as
+// long as making them. While a BlockWriter lives, the blocks handed to it
+// are written on its thread in the order given, and the analyzer goes on
+// making the next ones; finish_blocks waits until they are all written, and
+// a write that failed ends the run there, as writing them at once would.
+#ifndef SORVIK_DRIVER_BLOCK_WRITER_H_
+#define SORVIK_DRIVER_BLOCK_WRITER_H_
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/file_io.h"
+
+namespace sorvik {
+
+struct BlockWriter {
+  struct Block {
+    OutputFile* file = nullptr;
+    std::string bytes;
+  };
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<Block> waiting;       // guarded by mutex
+  std::vector<std::string> spare;  // written blocks' memory, guarded by mutex
+  bool writing = false;            // a block is being written; guarded by mutex
+  bool stopping = false;           // guarded by mutex
+  // The first failed write since the last finish_blocks; later blocks are
+  // dropped. Guarded by mutex.
+  int failed_errno = 0;
+  std::string failed_path;
+  std::thread thread;
+
+  // A process that forks must do so before, or after the writer has ended.
+  BlockWriter();
+  // Writes what was handed over and ends the thread; a failure is not
+  // reported any more (the run is ending anyway).
+  ~BlockWriter();
+  BlockWriter(const BlockWriter&) = delete;
+  BlockWriter& operator=(const BlockWriter&) = delete;
+};
+
+// Writes `bytes` to `file`: by the writer when there is one, or else at once.
+// `bytes` is left empty, with memory of an earlier block when there is one.
+// Nothing else may be written to `file` until finish_blocks.
+void write_block(BlockWriter* writer, OutputFile& file, std::string& bytes);
+
+// Waits until every block handed to the writer is written (nothing without
+// one). A failed write ends the run with the I/O error report of write_text.
+void finish_blocks(BlockWriter* writer);
+
+}  // namespace sorvik
+
+#endif  // SORVIK_DRIVER_BLOCK_WRITER_H_
