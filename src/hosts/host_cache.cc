@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <iterator>
@@ -140,9 +141,29 @@ bool parse_address(std::string_view text, HostAddress& address) {
   return true;
 }
 
+namespace {
+
+// Appends the decimal digits of `value`.
+void append_number(std::string& out, int64_t value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
+}
+
+// Appends the dotted form of `address`.
+void append_address(std::string& out, HostAddress address) {
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    append_number(out, (address >> shift) & 0xFF);
+    if (shift > 0) out += '.';
+  }
+}
+
+}  // namespace
+
 std::string format_address(HostAddress address) {
-  return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-         std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+  std::string text;
+  append_address(text, address);
+  return text;
 }
 
 void host_insert(std::string_view address_text, std::string_view name, int32_t day) {
@@ -195,12 +216,14 @@ void host_cache_save() {
     return;
   }
   std::string content;
+  // An address, a name of a few dozen bytes and a day number per line.
+  content.reserve(hosts.cache.size() * 64);
   for (const auto& [address, leaf] : hosts.cache) {
-    content += format_address(address);
+    append_address(content, address);
     content += '=';
     content += leaf.name;
     content += ';';
-    content += std::to_string(leaf.day);
+    append_number(content, leaf.day);
     content += '\n';
   }
   // The complete new file exists before the previous one is touched, so a
