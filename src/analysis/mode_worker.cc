@@ -761,7 +761,9 @@ std::unique_ptr<PeriodLists> take_merged_ahead(const StretchStore& store,
 void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& refs) {
   std::unique_ptr<PeriodLists> merged = take_merged_ahead(store, refs);
   if (!merged) merged = merged_lists(store, refs);
-  for (int slot = 1; slot <= kPeriodListSlots; ++slot) install_list(slot, std::move((*merged)[slot]));
+  for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+    install_list(slot, std::move((*merged)[slot]));
+  }
 }
 
 // A period end as the script holds it, up to its lists, which follow.
@@ -984,7 +986,8 @@ void plan_merges_ahead(StretchStore& store) {
   if (ahead->planned.empty()) return;
   MergeAhead& started = *ahead;
   const StretchStore& merged_from = store;
-  ahead->thread = std::thread([&started, &merged_from] { merge_periods_ahead(merged_from, started); });
+  ahead->thread =
+      std::thread([&started, &merged_from] { merge_periods_ahead(merged_from, started); });
   store.merge_ahead = std::move(ahead);
 }
 

@@ -2,9 +2,6 @@
 // write that fails ends the run at the next finish_blocks.
 #include "driver/block_writer.h"
 
-#include <signal.h>
-#include <sys/resource.h>
-
 #include <string>
 
 #include "driver/run_stop.h"
@@ -43,29 +40,16 @@ TEST_F(BlockWriterTest, BlocksArriveInOrderWithOrWithoutTheThread) {
 TEST_F(BlockWriterTest, FailedWriteEndsTheRunAtTheNextFinish) {
   BlockWriter writer;
   OutputFile file = create_output("report.txt");
-  // A file size limit makes the writes fail once the file holds 100 bytes.
-  rlimit previous{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-  const sighandler_t previous_handler = signal(SIGXFSZ, SIG_IGN);
-  rlimit small = previous;
-  small.rlim_cur = 100;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  std::string block(70000, 'x');
-  write_block(&writer, file, block);
-  block.assign(10, 'y');
-  write_block(&writer, file, block);
-  std::string stopped;
-  int status = 0;
-  try {
+  // The writes fail once the file holds 100 bytes.
+  const RunStop stop = stop_of_with_file_limit(100, [&] {
+    std::string block(70000, 'x');
+    write_block(&writer, file, block);
+    block.assign(10, 'y');
+    write_block(&writer, file, block);
     finish_blocks(&writer);
-  } catch (const RunStop& stop) {
-    status = stop.exit_status;
-    stopped = stop.console_line;
-  }
-  setrlimit(RLIMIT_FSIZE, &previous);
-  signal(SIGXFSZ, previous_handler);
-  EXPECT_EQ(status, kExitIoError);
-  EXPECT_EQ(stopped, "Cannot write report.txt: File too large");
+  });
+  EXPECT_EQ(stop.exit_status, kExitIoError);
+  EXPECT_EQ(stop.console_line, "Cannot write report.txt: File too large");
   // The failure is reported once; the writer goes on for the next report.
   finish_blocks(&writer);
 }

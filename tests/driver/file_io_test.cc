@@ -23,8 +23,8 @@ TEST_F(FileIoTest, TextLinesKeepTheirFirst255Bytes) {
   std::mt19937 random(3);
   std::string content;
   for (int line = 0; line < 3000; ++line) {
-    const std::size_t length = std::vector<std::size_t>{0, 1, 254, 255, 256, 70000}[random() % 6] +
-                               random() % 3;
+    constexpr std::size_t kLengths[] = {0, 1, 254, 255, 256, 70000};
+    const std::size_t length = kLengths[random() % 6] + random() % 3;
     for (std::size_t i = 0; i < length; ++i) content += "ab\r c"[random() % 5];
     content += '\n';
   }

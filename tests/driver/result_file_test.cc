@@ -1,7 +1,5 @@
 #include "driver/result_file.h"
 
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -201,21 +199,7 @@ TEST_F(ResultFileTest, FailedWriteKeepsThePreviousFileAndEndsWith74) {
   write_file("results.txt", kWrittenFile);
   add_entry(3, "2002w21", true, 1, 2, 3, "a.21");
   // A file size limit makes the write of the temporary file fail.
-  rlimit previous{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-  const sighandler_t previous_handler = signal(SIGXFSZ, SIG_IGN);
-  rlimit small = previous;
-  small.rlim_cur = 16;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  int status = 0;
-  try {
-    write_results();
-  } catch (const RunStop& stop) {
-    status = stop.exit_status;
-  }
-  setrlimit(RLIMIT_FSIZE, &previous);
-  signal(SIGXFSZ, previous_handler);
-  EXPECT_EQ(status, kExitIoError);
+  EXPECT_EQ(stop_of_with_file_limit(16, [] { write_results(); }).exit_status, kExitIoError);
   EXPECT_EQ(read_file("results.txt"), kWrittenFile);
   std::vector<std::string> left;
   for (const auto& item : std::filesystem::directory_iterator(".")) {

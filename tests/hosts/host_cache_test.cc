@@ -1,8 +1,6 @@
 #include "hosts/host_cache.h"
 
 #include <dirent.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -249,24 +247,9 @@ TEST_F(HostCacheTest, FailedWriteKeepsThePreviousFiles) {
   write_file("host.dat~", "older\n");
   for (int i = 0; i < 100; ++i) host_insert("1.2.3." + std::to_string(i), "name.example", 46300);
   // A file-size limit makes the write of the new content fail part-way.
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  rlimit small = saved;
-  small.rlim_cur = 100;
-  const auto previous_handler = signal(SIGXFSZ, SIG_IGN);
-  setrlimit(RLIMIT_FSIZE, &small);
-  int status = 0;
-  std::string report;
-  try {
-    host_cache_save();
-  } catch (const RunStop& stop) {
-    status = stop.exit_status;
-    report = stop.console_line;
-  }
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, previous_handler);
-  EXPECT_EQ(status, 74);
-  EXPECT_EQ(report.rfind("Cannot write host.dat: ", 0), 0u) << report;
+  const RunStop stop = stop_of_with_file_limit(100, [] { host_cache_save(); });
+  EXPECT_EQ(stop.exit_status, 74);
+  EXPECT_EQ(stop.console_line.rfind("Cannot write host.dat: ", 0), 0u) << stop.console_line;
   EXPECT_EQ(read_file("host.dat"), "previous\n");
   EXPECT_EQ(read_file("host.dat~"), "older\n");
   EXPECT_EQ(directory_names(), (std::vector<std::string>{"errlog.txt", "host.dat", "host.dat~"}));

@@ -1,6 +1,8 @@
 #include "support/test_support.h"
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,6 +109,26 @@ RunStop stop_of(const std::function<void()>& action) {
   }
   ADD_FAILURE() << "the run was not stopped";
   return {};
+}
+
+RunStop stop_of_with_file_limit(std::size_t bytes, const std::function<void()>& action) {
+  // Restores the limit and the signal's handling however the action ends.
+  struct Limit {
+    rlimit previous{};
+    sighandler_t previous_handler = SIG_DFL;
+    explicit Limit(std::size_t bytes) {
+      getrlimit(RLIMIT_FSIZE, &previous);
+      previous_handler = signal(SIGXFSZ, SIG_IGN);
+      rlimit small = previous;
+      small.rlim_cur = bytes;
+      setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~Limit() {
+      setrlimit(RLIMIT_FSIZE, &previous);
+      signal(SIGXFSZ, previous_handler);
+    }
+  } limit(bytes);
+  return stop_of(action);
 }
 
 void SorvikTest::SetUp() {

@@ -57,6 +57,10 @@ std::string output_transcript(const std::vector<std::string>& skip = {});
 // the test, and an empty stop, when it returns normally).
 RunStop stop_of(const std::function<void()>& action);
 
+// stop_of with every file written limited to `bytes` bytes: a write beyond
+// fails with "File too large" (and no signal ends the process).
+RunStop stop_of_with_file_limit(std::size_t bytes, const std::function<void()>& action);
+
 class SorvikTest : public ::testing::Test {
  protected:
   void SetUp() override;
