@@ -949,6 +949,13 @@ bool take_counted_file(StretchStore& store, uint64_t k) {
   return false;
 }
 
+// A period merged ahead holds its lists beside those of the period whose
+// reports are being written, and its lists take several times the bytes of
+// its largest stretch as sent. The plan ends before a period with a stretch
+// of more than this, so that a period of very many keys does not double the
+// peak memory: it and those after it are merged in their turn.
+constexpr std::size_t kMergeAheadStretchBytes = std::size_t{8} << 20;
+
 // Plans the periods of the modes made from the stretches after the weeks
 // run as their runs will meet them, and starts merging them ahead. A period
 // is a run of stretches with the same month (the year is not compared) or
@@ -956,12 +963,19 @@ bool take_counted_file(StretchStore& store, uint64_t k) {
 // which a file's first record decides anew.
 void plan_merges_ahead(StretchStore& store) {
   auto ahead = std::make_unique<MergeAhead>();
+  bool planning = true;
   for (const int mode : store.later_modes) {
     const uint64_t first_file = first_file_index(mode);
     // Such a mode reads the files itself.
-    if (!byte_sums_exact(store, first_file)) continue;
+    if (!planning || !byte_sums_exact(store, first_file)) continue;
     const std::string& open_period = results.open_period[mode];
     std::vector<StretchRef> period;
+    std::size_t largest = 0;  // bytes of the period's largest stretch
+    const auto plan_period = [&] {
+      if (period.empty() || !planning) return;
+      planning = largest <= kMergeAheadStretchBytes;
+      if (planning) ahead->planned.push_back(std::move(period));
+    };
     std::string period_key;
     bool active = false;
     for (const auto& [ref, item] : store.stretches) {
@@ -975,13 +989,19 @@ void plan_merges_ahead(StretchStore& store) {
           mode == kModeMonths ? two_digits(month_number(chars_at(stamp, 5, 7))) : "00";
       const std::string& key = mode == kModeMonths ? number : year;
       const bool next_period = key != period_key;
-      if (next_period && !period.empty()) ahead->planned.push_back(std::move(period));
-      if (next_period) period.clear();
+      if (next_period) {
+        plan_period();
+        period.clear();
+        largest = 0;
+      }
       if (next_period || head.first == 0) active = period_name(mode, year, number) >= open_period;
       period_key = key;
-      if (active) period.push_back(ref);
+      if (active) {
+        period.push_back(ref);
+        largest = std::max(largest, item.size());
+      }
     }
-    if (!period.empty()) ahead->planned.push_back(std::move(period));
+    plan_period();
   }
   if (ahead->planned.empty()) return;
   MergeAhead& started = *ahead;
