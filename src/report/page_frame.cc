@@ -1,5 +1,6 @@
 #include "report/page_frame.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "driver/clock.h"
@@ -54,17 +55,25 @@ std::string report_path(std::string_view dir, std::string_view name) {
   return path;
 }
 
-std::string format_thousands(int64_t n) {
+std::size_t format_thousands_into(char* out, int64_t n) {
   // The magnitude is taken unsigned so that the most negative value has one.
   const uint64_t magnitude =
       n < 0 ? uint64_t{0} - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
-  const std::string digits = std::to_string(magnitude);
-  std::string out = n < 0 ? "-" : "";
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += settings.ksep;
-    out += digits[i];
+  char digits[20];
+  const std::size_t count =
+      static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, magnitude).ptr - digits);
+  char* at = out;
+  if (n < 0) *at++ = '-';
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0 && (count - i) % 3 == 0) *at++ = settings.ksep;
+    *at++ = digits[i];
   }
-  return out;
+  return static_cast<std::size_t>(at - out);
+}
+
+std::string format_thousands(int64_t n) {
+  char text[kThousandsSize];
+  return std::string(text, format_thousands_into(text, n));
 }
 
 std::string format_two_digits(int n) {

@@ -4,6 +4,7 @@
 #ifndef SORVIK_REPORT_PAGE_FRAME_H_
 #define SORVIK_REPORT_PAGE_FRAME_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -46,6 +47,10 @@ std::string report_path(std::string_view dir, std::string_view name);
 // Decimal digits of `n` with `settings.ksep` in front of every complete group
 // of three that has a digit to its left; a negative number gets a leading "-".
 std::string format_thousands(int64_t n);
+// The longest text format_thousands gives: a sign, 20 digits, 6 separators.
+inline constexpr std::size_t kThousandsSize = 27;
+// format_thousands into `out` (kThousandsSize bytes); the number of bytes.
+std::size_t format_thousands_into(char* out, int64_t n);
 // `n` taken as an unsigned 16-bit number, with a "0" in front of one digit.
 std::string format_two_digits(int n);
 // "YYYYMMDD;HHMMSSCC" from two clock readings: the date, then the time.

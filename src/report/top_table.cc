@@ -57,7 +57,8 @@ template <typename Emit>
 void build_dotted_entry_lines(std::string_view key, int64_t number, std::string_view caption,
                               std::string& line, Emit&& emit) {
   // Deliberately not cut at 255 bytes: a long key must not lose its number.
-  const std::string t = format_thousands(number);
+  char number_text[kThousandsSize];
+  const std::string_view t(number_text, format_thousands_into(number_text, number));
   if (key.size() + 3 + t.size() <= kDottedWidth) {
     // The usual line, which needs no second row: made in one go.
     line.assign(key);
@@ -98,6 +99,9 @@ void write_text_section(int slot, int k, const CountedList& list) {
   block += std::to_string(list.count) + " " + list.title + sort_caption(k);
   block += '\n';
   const std::string caption = value_caption(k);
+  // The usual line, key and number on one row, goes straight into the block
+  // when it is whole within 255 bytes; any other through the scratch line.
+  const bool usual_fits = kDottedWidth + 1 + caption.size() <= kTextLimit;
   std::string scratch;
   const auto emit = [&](std::string_view line) {
     block.append(line);
@@ -112,7 +116,20 @@ void write_text_section(int slot, int k, const CountedList& list) {
     if (ahead < entries.size()) __builtin_prefetch(entries[ahead].key.data());
     const ListEntry& entry = *list_entry_at(slot, i);
     const int64_t v = sort_value(k, entry.hits, entry.kbytes, entry.visits);
-    build_dotted_entry_lines(entry.key, v, caption, scratch, emit);
+    char number_text[kThousandsSize];
+    const std::size_t digits = format_thousands_into(number_text, v);
+    if (usual_fits && entry.key.size() + 3 + digits <= kDottedWidth) {
+      block += entry.key;
+      block += ' ';
+      block.append(kDottedWidth - entry.key.size() - 3 - digits, '.');
+      block += ". ";
+      block.append(number_text, digits);
+      block += ' ';
+      block += caption;
+      block += '\n';
+    } else {
+      build_dotted_entry_lines(entry.key, v, caption, scratch, emit);
+    }
     if (block.size() >= kBlock) {
       write_block(report.block_writer, file, block);
       block.reserve(kBlock + 1024);
