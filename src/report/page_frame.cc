@@ -60,8 +60,8 @@ std::size_t format_thousands_into(char* out, int64_t n) {
   const uint64_t magnitude =
       n < 0 ? uint64_t{0} - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
   char digits[20];
-  const std::size_t count =
-      static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, magnitude).ptr - digits);
+  const char* const end = std::to_chars(digits, digits + sizeof digits, magnitude).ptr;
+  const auto count = static_cast<std::size_t>(end - digits);
   char* at = out;
   if (n < 0) *at++ = '-';
   for (std::size_t i = 0; i < count; ++i) {
