@@ -1,7 +1,6 @@
 // Reverse lookups of the cached addresses without a name, the DNS check and
 // the naming of a period's clients.
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -13,6 +12,7 @@
 #include "driver/message_table.h"
 #include "hosts/host_cache.h"
 #include "stats/counted_list.h"
+#include "stats/radix_sort.h"
 
 namespace sorvik {
 
@@ -140,25 +140,6 @@ void resolve_new_hosts() {
   }
 }
 
-namespace {
-
-// Sorts the clients' addresses in rising order, those of equal addresses in
-// the order of their positions, which come rising: a stable radix sort, a
-// byte at a time, that passes over the bytes all addresses share.
-void sort_by_address(std::vector<std::pair<HostAddress, std::size_t>>& clients) {
-  std::vector<std::pair<HostAddress, std::size_t>> sorted(clients.size());
-  for (int shift = 0; shift < 32; shift += 8) {
-    std::array<std::size_t, 257> starts{};
-    for (const auto& client : clients) starts[((client.first >> shift) & 0xFF) + 1] += 1;
-    if (std::find(starts.begin(), starts.end(), clients.size()) != starts.end()) continue;
-    for (std::size_t b = 1; b < starts.size(); ++b) starts[b] += starts[b - 1];
-    for (const auto& client : clients) sorted[starts[(client.first >> shift) & 0xFF]++] = client;
-    clients.swap(sorted);
-  }
-}
-
-}  // namespace
-
 void name_period_hosts() {
   const CountedList& clients = list_snapshot(1);
   console_write(messages_line(41) + " ");
@@ -175,7 +156,8 @@ void name_period_hosts() {
     HostAddress address = 0;
     if (parse_address(clients.entries[i].key, address)) by_address.emplace_back(address, i);
   }
-  sort_by_address(by_address);
+  // Those of equal addresses stay in the order of their positions.
+  radix_sort_by_value(by_address);
   auto at = hosts.cache.begin();
   constexpr int kSteps = 8;
   for (const auto& [address, i] : by_address) {

@@ -1,7 +1,6 @@
 #include "stats/counted_list.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -9,6 +8,7 @@
 
 #include "driver/message_table.h"
 #include "driver/text.h"
+#include "stats/radix_sort.h"
 #include "stats/text_hash.h"
 
 namespace sorvik {
@@ -178,6 +178,12 @@ int64_t add_wrapping(int64_t a, int64_t b) {
   return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
 }
 
+// Asks for both cache lines an entry spans: the key's and the counters'.
+void prefetch_entry(const ListEntry* entry) {
+  __builtin_prefetch(entry);
+  __builtin_prefetch(reinterpret_cast<const char*>(entry) + sizeof(ListEntry) - 1);
+}
+
 void mark_unsorted(CountedList& list) {
   list.sort_key = 0;
   list.sort_letter = 'u';
@@ -202,12 +208,10 @@ void reorder(CountedList& list, int key) {
     }
   } else {
     // Numeric keys, largest first: the values are turned around (so that
-    // ascending order is the wanted one) and sorted with a stable radix sort
-    // of the positions, a byte at a time from the lowest; equal values keep
-    // their present order. kbytes compare signed, so they are shifted into
-    // the unsigned range first.
+    // ascending order is the wanted one) and the positions sorted by them
+    // with a stable radix sort; equal values keep their present order.
+    // kbytes compare signed, so they are shifted into the unsigned range first.
     std::vector<std::pair<uint64_t, uint32_t>> values(n);
-    uint64_t differing = 0;  // the bits in which some value differs from the first
     for (std::size_t i = 0; i < n; ++i) {
       const ListEntry& e = entries[i];
       uint64_t v = 0;
@@ -215,18 +219,8 @@ void reorder(CountedList& list, int key) {
       if (key == 3) v = static_cast<uint64_t>(e.kbytes) ^ (uint64_t{1} << 63);
       if (key == 4) v = e.visits;
       values[i] = {~v, static_cast<uint32_t>(i)};
-      differing |= values[i].first ^ values[0].first;
     }
-    std::vector<std::pair<uint64_t, uint32_t>> sorted_values(n);
-    for (int shift = 0; shift < 64; shift += 8) {
-      // A byte in which all values agree leaves the order as it is.
-      if (((differing >> shift) & 0xFF) == 0) continue;
-      std::array<std::size_t, 257> starts{};
-      for (const auto& value : values) starts[((value.first >> shift) & 0xFF) + 1] += 1;
-      for (std::size_t b = 1; b < starts.size(); ++b) starts[b] += starts[b - 1];
-      for (const auto& value : values) sorted_values[starts[(value.first >> shift) & 0xFF]++] = value;
-      values.swap(sorted_values);
-    }
+    radix_sort_by_value(values);
     for (std::size_t i = 0; i < n; ++i) order[i] = values[i].second;
   }
 
@@ -243,9 +237,7 @@ void reorder(CountedList& list, int key) {
       // The entries of a cycle lie anywhere: the ones two and three steps on
       // are asked for now, so that their loads overlap this move.
       const std::size_t next = order[from];
-      const std::size_t after = order[next];
-      __builtin_prefetch(&entries[after]);
-      __builtin_prefetch(reinterpret_cast<const char*>(&entries[after]) + sizeof(ListEntry) - 1);
+      prefetch_entry(&entries[order[next]]);
       __builtin_prefetch(&entries[next]);
       entries[place] = std::move(entries[from]);
       place = from;
@@ -290,8 +282,7 @@ void list_prefetch_entry(const CountedList& list, uint32_t hash) {
   const ListEntry* entry = entry_for_hash(list, hash);
   if (entry == nullptr) return;
   // An entry spans two cache lines: the key's and the counters'.
-  __builtin_prefetch(entry);
-  __builtin_prefetch(reinterpret_cast<const char*>(entry) + sizeof(ListEntry) - 1);
+  prefetch_entry(entry);
 }
 
 void list_prefetch_bucket(int slot, uint32_t hash) {
@@ -305,8 +296,7 @@ void list_prefetch_entry(int slot, uint32_t hash) {
   if (list == nullptr) return;
   const ListEntry* entry = entry_for_hash(*list, hash);
   if (entry == nullptr) return;
-  __builtin_prefetch(entry);
-  __builtin_prefetch(reinterpret_cast<const char*>(entry) + sizeof(ListEntry) - 1);
+  prefetch_entry(entry);
 }
 
 bool list_add(int slot) {
