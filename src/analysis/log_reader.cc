@@ -340,26 +340,32 @@ void finish_line(Cutter& c) {
 // line whole, so longer ones go the way that keeps only their tokens.
 constexpr std::size_t kPlainLineLimit = 4096;
 
-// A byte that one-pass cutting stops at: blank, quote, backslash, byte 0.
-bool is_stop(char byte) { return byte == ' ' || byte == '"' || byte == '\\' || byte == '\0'; }
+// The bytes that one-pass cutting stops at in a 16-byte block, as masks
+// with bit i for byte i: blanks, and the bytes that matter inside quotes as
+// well (quote, backslash, byte 0).
+struct BlockStops {
+  uint32_t blanks = 0;
+  uint32_t others = 0;
+};
 
-// The stops of a 16-byte block, as a mask with bit i for byte i.
-uint32_t stop_mask(const char* block) {
+BlockStops block_stops(const char* block) {
+  BlockStops stops;
 #if defined(__SSE2__)
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
-  const __m128i stops =
-      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')),
-                                _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'))),
-                   _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')),
-                                _mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
-  return static_cast<uint32_t>(_mm_movemask_epi8(stops));
+  stops.blanks = static_cast<uint32_t>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '))));
+  stops.others = static_cast<uint32_t>(_mm_movemask_epi8(
+      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')),
+                                _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))),
+                   _mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
 #else
-  uint32_t mask = 0;
   for (int i = 0; i < 16; ++i) {
-    if (is_stop(block[i])) mask |= uint32_t{1} << i;
+    const char byte = block[i];
+    if (byte == ' ') stops.blanks |= uint32_t{1} << i;
+    if (byte == '"' || byte == '\\' || byte == '\0') stops.others |= uint32_t{1} << i;
   }
-  return mask;
 #endif
+  return stops;
 }
 
 // Cuts a whole line [from, to) in one pass when it is plain: no byte 0, no
@@ -425,15 +431,40 @@ bool cut_plain_line(Cutter& c, const char* from, const char* to) {
     run = at + 1;
     return true;
   };
+  // The stops of the 16 bytes from `at`, bytes before `skip` left out.
+  // Inside quotes a blank is a byte of the token and changes nothing, so
+  // only the other stops are looked at there.
+  const auto block = [&](std::size_t at, uint32_t skip) {
+    const BlockStops stops = block_stops(from + at);
+    uint32_t blanks = stops.blanks & ~skip;
+    uint32_t others = stops.others & ~skip;
+    for (;;) {
+      const uint32_t live = in_quotes ? others : (blanks | others);
+      if (live == 0) return true;
+      const int bit = std::countr_zero(live);
+      const std::size_t i = at + static_cast<std::size_t>(bit);
+      if (!stop(i, from[i])) return false;
+      const uint32_t done = ~((uint32_t{2} << bit) - 1);
+      blanks &= done;
+      others &= done;
+    }
+  };
   std::size_t at = 0;
   for (; at + 16 <= size; at += 16) {
-    for (uint32_t mask = stop_mask(from + at); mask != 0; mask &= mask - 1) {
-      const std::size_t i = at + static_cast<std::size_t>(std::countr_zero(mask));
-      if (!stop(i, from[i])) return false;
-    }
+    if (!block(at, 0)) return false;
   }
-  for (; at < size; ++at) {
-    if (is_stop(from[at]) && !stop(at, from[at])) return false;
+  if (at < size) {
+    if (size >= 16) {
+      // The last bytes as the end of one whole block, its first bytes seen.
+      const std::size_t start = size - 16;
+      if (!block(start, (uint32_t{1} << (at - start)) - 1)) return false;
+    } else {
+      for (; at < size; ++at) {
+        const char byte = from[at];
+        const bool stops = byte == ' ' || byte == '"' || byte == '\\' || byte == '\0';
+        if (stops && !stop(at, byte)) return false;
+      }
+    }
   }
   // The line's end closes an open quote and ends the last token.
   if (in_quotes) {
