@@ -1,7 +1,10 @@
 // Fuzzes the access-log reader together with parse_request: the input becomes
 // a log file that is read record by record, and every record is parsed as the
 // run modes parse it. A bad size or time stamp ends the run (RunStop), which
-// is the specified answer to such a record, not a fault.
+// is the specified answer to such a record, not a fault. The file is first
+// read twice without parsing: plain lines cut in one pass and without a
+// reading thread, then every line cut byte by byte on a reading thread; both
+// must give the same records.
 //
 // The first input byte steers where the file's bytes meet the reader's 64 KB
 // reads: with bit 0 set, the next two bytes give a count of filler bytes put
@@ -38,6 +41,25 @@ std::string log_file_bytes(std::string_view input) {
   return file;
 }
 
+// The fields of every record of access.log, read with the given cutting.
+std::string records_read(bool plain_lines, bool reading_thread) {
+  set_plain_line_cutting(plain_lines);
+  set_reading_thread(reading_thread);
+  std::string records;
+  open_log("access.log");
+  while (read_record() == kRecordFields) {
+    for (int i = 1; i <= kRecordFields; ++i) {
+      records += analysis.record.field[i];
+      records += '\0';
+    }
+    records += '\n';
+  }
+  close_log();
+  set_plain_line_cutting(true);
+  set_reading_thread(true);
+  return records;
+}
+
 void check_request(const RequestInfo& info) {
   fuzz::check(info.method.size() <= kTextLimit, "method longer than 255 bytes");
   fuzz::check(info.path.size() <= kTextLimit, "path longer than 255 bytes");
@@ -57,6 +79,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   settings.errlog_file = "errlog.txt";
   analysis.current_log_path = "access.log";
   error_log_open();
+  try {
+    fuzz::check(records_read(true, false) == records_read(false, true),
+                "one-pass cutting differs from cutting byte by byte");
+  } catch (const RunStop&) {
+    close_log();
+  }
   try {
     open_log("access.log");
     while (read_record() == kRecordFields) {
