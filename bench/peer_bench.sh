@@ -10,6 +10,9 @@
 #   2. sorvik, weeks, months and years with every report,
 #   3. Analog (Debian package "analog"; skipped when missing) on the
 #      combined-format copy with its default reports,
+#   4. sorvik, weeks and months, on the same records in three files, the
+#      first holding the first two weeks ("uneven files"): the counting
+#      children then share files of unequal length,
 # each from a clean state, and prints wall time, lines per second (every
 # input line counted once), peak resident memory of the largest process
 # (/usr/bin/time -v, "peak MB") and the peak of the summed memory of all the
@@ -69,8 +72,8 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 
 # Runs one measured case $repeat times; prints "seconds peak_kb lookups".
 measure() {
-  local kind="$1" size="$2" years="${3:-no}"
-  local logs="$work/$size/logs" run="$work/$size/run-$kind"
+  local kind="$1" size="$2" years="${3:-no}" logs="${4:-$work/$size/logs}"
+  local run="$work/$size/run-$kind"
   local seconds=() peaks=() alls=() lookups=0
   for ((i = 0; i < repeat; i++)); do
     if [[ $kind == analog ]]; then
@@ -97,6 +100,16 @@ CONF
     "$(printf '%s\n' "${alls[@]}" | median) $lookups"
 }
 
+# Prints the row of a sorvik case: its label, then what measure printed.
+# Uses $lines and $analog_rate of the record count being measured.
+print_case() {
+  local label="$1" s="$2" p="$3" a="$4" lookups="$5" rate ratio="-"
+  rate=$(awk -v l="$lines" -v s="$s" 'BEGIN { printf "%.0f", l / s }')
+  [[ -n $analog_rate ]] && ratio=$(awk -v r="$rate" -v a="$analog_rate" 'BEGIN { printf "%.2f", r / a }')
+  printf '%-9s %-26s %8.2f %10s %8.1f %8.1f %6s %8s\n' "$lines" "$label" "$s" "$rate" \
+    "$(mb "$p")" "$(mb "$a")" "$ratio" "$lookups"
+}
+
 printf '%-9s %-26s %8s %10s %8s %8s %6s %8s\n' records case seconds lines/s "peak MB" "all MB" \
   ratio lookups
 for size in "${sizes[@]}"; do
@@ -115,14 +128,20 @@ for size in "${sizes[@]}"; do
       "$s" "$analog_rate" "$(mb "$p")" "$(mb "$a")" "1.00" "-"
   fi
   for years in no yes; do
-    read -r s p a lookups < <(measure "sorvik-years-$years" "$size" "$years")
-    rate=$(awk -v l="$lines" -v s="$s" 'BEGIN { printf "%.0f", l / s }')
-    ratio="-"
-    [[ -n $analog_rate ]] && ratio=$(awk -v r="$rate" -v a="$analog_rate" 'BEGIN { printf "%.2f", r / a }')
     label="sorvik weeks+months"
     [[ $years == yes ]] && label="sorvik weeks+months+years"
-    printf '%-9s %-26s %8.2f %10s %8.1f %8.1f %6s %8s\n' "$lines" "$label" "$s" "$rate" \
-      "$(mb "$p")" "$(mb "$a")" "$ratio" "$lookups"
+    print_case "$label" $(measure "sorvik-years-$years" "$size" "$years")
   done
+  uneven="$work/$size/uneven"
+  if [[ ! -f $uneven/made ]]; then
+    rm -rf "$uneven"
+    mkdir -p "$uneven"
+    weeks=("$work/$size"/logs/access.*)
+    cat "${weeks[0]}" "${weeks[1]}" >"$uneven/access.44"
+    cp "${weeks[2]}" "$uneven/access.45"
+    cp "${weeks[3]}" "$uneven/access.46"
+    touch "$uneven/made"
+  fi
+  print_case "sorvik uneven files" $(measure "sorvik-uneven" "$size" no "$uneven")
 done
 echo "Runs, reports and console output are kept in $work" >&2

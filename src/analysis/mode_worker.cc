@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -60,11 +62,6 @@ enum class FileEvent : uint8_t {
 };
 
 using Role = WorkerRole;
-
-// The run modes are made from counted stretches only while the weeks run
-// reads at most this many files: the stretches are kept until the last mode
-// is played.
-constexpr std::size_t kStretchFileLimit = 8;
 
 // A counting child gives up on a file with more stretches than this; a
 // weekly file has one or two (three at a year's end).
@@ -347,10 +344,7 @@ StretchHead read_stretch_head(ItemReader& reader) {
   return head;
 }
 
-// Children that count at the same time; a further one waits for the first
-// of these to finish. Two keep both cores busy while the parent writes the
-// reports, and a third would only add its memory.
-constexpr std::size_t kCountingAtOnce = 2;
+// A child per mode beyond kCountingAtOnce waits for an earlier one to finish.
 
 // Whether a child that counts while `at_once` children do (itself among
 // them) reads its files on a thread of its own: only when the machine has a
@@ -394,13 +388,14 @@ void release(ModeWorker& worker) {
   _exit(0);
 }
 
-// A counting child: reads each of `files` as the weeks run does and sends
-// each stretch's lists and then the file's facts. It shows nothing itself;
+// Counting child number `number`: takes files as FileClaims has it, reads
+// each as the weeks run does and sends each stretch's lists and then the
+// file's facts. It shows nothing itself;
 // the facts keep what the modes show of a file besides the stretches: the
 // console text and error-log entries of the reading and of the parsing,
 // each with the records of the file read before it (the parsing's belong to
 // the record just read).
-[[noreturn]] void run_counting_child(const std::vector<std::size_t>& files, int fd) {
+[[noreturn]] void run_counting_child(const StretchStore& store, int number, int fd) {
   ScriptWriter writer;
   writer.fd = fd;
   ScriptWriter facts;  // its item holds the current file's facts
@@ -491,8 +486,15 @@ void release(ModeWorker& worker) {
   analysis.keep_first_requests = true;
   analysis.current_log_path.clear();
 
-  end_child(writer, [&writer, &files] {
-    for (const std::size_t k : files) read_week_file(k);
+  end_child(writer, [&writer, &store, number] {
+    FileClaims& claims = *store.claims;
+    for (;;) {
+      const uint32_t i = claims.next.fetch_add(1);
+      const std::size_t k = store.first_counted + i;
+      if (i >= claims.taker.size() || k >= analysis.log_files.size()) break;
+      claims.taker[i].store(number);
+      read_week_file(k);
+    }
     writer.begin(Step::kEnd);
     writer.finish();
   });
@@ -921,14 +923,52 @@ bool file_bytes_exact(const StretchStore& store, uint64_t k) {
   return magnitude < kExactBytes;
 }
 
+// Whether every counting child has ended its script (or never started).
+bool counters_ended(const StretchStore& store) {
+  for (ModeWorker* counter : store.counter_number) {
+    if (counter == nullptr) continue;
+    const std::lock_guard<std::mutex> lock(counter->mutex);
+    if (!counter->finished) return false;
+  }
+  return true;
+}
+
+// The counting child that took file `k`, waited for until one has taken it;
+// nullptr when none will (the children ended first, or the file is beyond
+// what they count). A child takes the next file when it has sent the one
+// before, so the wait is short unless both children are busy with earlier
+// files, whose items the analyzer needs first anyway.
+ModeWorker* counter_of_file(const StretchStore& store, uint64_t k) {
+  if (!store.claims || k < store.first_counted) return nullptr;
+  const uint64_t i = k - store.first_counted;
+  if (i >= store.claims->taker.size()) return nullptr;
+  constexpr auto kPoll = std::chrono::milliseconds(1);
+  for (;;) {
+    // Read before asking whether the children ended: a child that took the
+    // file and then ended still names it.
+    const int32_t taker = store.claims->taker[i].load();
+    if (taker >= 0) {
+      return static_cast<std::size_t>(taker) < store.counter_number.size()
+                 ? store.counter_number[static_cast<std::size_t>(taker)]
+                 : nullptr;
+    }
+    if (counters_ended(store)) {
+      // A child may have taken the file just before it ended.
+      if (store.claims->taker[i].load() < 0) return nullptr;
+      continue;
+    }
+    std::this_thread::sleep_for(kPoll);
+  }
+}
+
 // Takes the items of the counting child of file `k` into the store until
 // the file's facts are there; false when its script ended first (the child
 // stopped, failed or died before it counted the whole file).
 bool take_counted_file(StretchStore& store, uint64_t k) {
   if (store.files.count(k) != 0) return true;
-  const auto owner = store.counter_of.find(k);
-  if (owner == store.counter_of.end()) return false;
-  ModeWorker& counter = *owner->second;
+  ModeWorker* const taker = counter_of_file(store, k);
+  if (taker == nullptr) return false;
+  ModeWorker& counter = *taker;
   ItemReader reader;
   while (!counter.played && next_item(counter, reader)) {
     const Step step = static_cast<Step>(reader.get_u8());
@@ -1133,6 +1173,11 @@ MergeAhead::~MergeAhead() {
   if (thread.joinable()) thread.join();
 }
 
+void FileClaimsUnmap::operator()(FileClaims* claims) const {
+  claims->~FileClaims();
+  munmap(claims, sizeof(FileClaims));
+}
+
 ModeWorker::~ModeWorker() {
   if (start_fd >= 0) close(start_fd);
   if (pid > 0 && !played) kill(pid, SIGKILL);
@@ -1146,11 +1191,20 @@ ModeWorker::~ModeWorker() {
 
 namespace {
 
-// Forks a child that runs `mode` (or counts `files`), waiting for its start
-// when `waits`, one of `at_once` children counting at a time; nullptr when
-// it cannot be started.
-std::unique_ptr<ModeWorker> fork_worker(int mode, Role role, const std::vector<std::size_t>& files,
-                                        bool waits, std::size_t at_once, StretchStore* store) {
+// FileClaims in memory that children forked later share; nullptr when the
+// system gives none (the weeks run then reads every file itself).
+std::unique_ptr<FileClaims, FileClaimsUnmap> make_file_claims() {
+  void* memory = mmap(nullptr, sizeof(FileClaims), PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return nullptr;
+  return std::unique_ptr<FileClaims, FileClaimsUnmap>(new (memory) FileClaims());
+}
+
+// Forks a child that runs `mode` (or is counting child `number`), waiting
+// for its start when `waits`, one of `at_once` children counting at a time;
+// nullptr when it cannot be started.
+std::unique_ptr<ModeWorker> fork_worker(int mode, Role role, int number, bool waits,
+                                        std::size_t at_once, StretchStore* store) {
   const pid_t parent = getpid();
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return nullptr;
@@ -1179,7 +1233,7 @@ std::unique_ptr<ModeWorker> fork_worker(int mode, Role role, const std::vector<s
     if (start_fd >= 0 && dup2(start_fd, 4) < 0) _exit(1);
     close_range(start_fd >= 0 ? 5 : 4, ~0U, 0);
     set_reading_thread(child_reading_thread(at_once));
-    if (role == Role::kCounting) run_counting_child(files, 3);
+    if (role == Role::kCounting) run_counting_child(*store, number, 3);
     run_mode_child(mode, 3, start_fd >= 0 ? 4 : -1);
   }
   close(ends[1]);
@@ -1210,18 +1264,17 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
     stretches = stretches && first_file_index(modes[i]) >= weeks_start;
   }
   if (stretches) {
-    // Each counting child reads every other file, so that the weeks run can
-    // be shown file after file while the children go on. A file whose child
-    // cannot be started is read by the weeks run itself.
+    // The counting children take the files one after the other (see
+    // FileClaims), so that the weeks run can be shown file after file while
+    // they go on. A file that no child takes is read by the weeks run itself.
     const std::size_t at_once = std::min(kCountingAtOnce, files - weeks_start);
-    for (std::size_t c = 0; c < kCountingAtOnce; ++c) {
-      std::vector<std::size_t> its_files;
-      for (std::size_t k = weeks_start + c; k < files; k += kCountingAtOnce) its_files.push_back(k);
-      if (its_files.empty()) continue;
+    store.claims = make_file_claims();
+    store.first_counted = weeks_start;
+    for (std::size_t c = 0; store.claims && c < at_once; ++c) {
       std::unique_ptr<ModeWorker> counter =
-          fork_worker(kModeWeeks, Role::kCounting, its_files, false, at_once, &store);
+          fork_worker(kModeWeeks, Role::kCounting, static_cast<int>(c), false, at_once, &store);
       if (!counter) continue;
-      for (const std::size_t k : its_files) store.counter_of[k] = counter.get();
+      store.counter_number[c] = counter.get();
       store.counters.push_back(std::move(counter));
     }
     for (const int mode : modes) {
@@ -1235,7 +1288,7 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
   } else {
     for (const int mode : modes) {
       // A child beyond the first few waits for its start.
-      workers.push_back(fork_worker(mode, Role::kWhole, {}, workers.size() >= kCountingAtOnce,
+      workers.push_back(fork_worker(mode, Role::kWhole, -1, workers.size() >= kCountingAtOnce,
                                     std::min(kCountingAtOnce, modes.size()), &store));
     }
   }

@@ -9,8 +9,9 @@
 // the console, the error log, every report and every state file are the same
 // byte for byte as when each mode reads the files in its turn.
 //
-// Usually (see WorkerRole) two counting children read every other file each
-// and send each file's stretches and facts. Otherwise a child per run mode
+// Usually (see WorkerRole) two counting children read the files, each taking
+// the next file not taken yet when it is done with one, and send each file's
+// stretches and facts. Otherwise a child per run mode
 // runs the mode and sends it as a script: its console text, error-log
 // entries, the ends of its periods with their counted lists, the years run's
 // name-server checks and a stop, which the parent plays in the mode's turn.
@@ -20,6 +21,7 @@
 #include <sys/types.h>
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -40,10 +42,11 @@ namespace sorvik {
 //
 // Every run mode counts the same records, so where the later modes read only
 // files that the weeks run reads too, each line is read and counted once:
-// counting children (two, so that both cores count) each read every other
-// file and count each stretch of it (its records between two changes of
+// counting children (two, so that both cores count) read the files and
+// count each stretch of each (its records between two changes of
 // month or year) into lists of its own, which they send with what reading
-// and parsing the file showed. Every period of every mode is a run of whole
+// and parsing the file showed (see FileClaims for which child reads which
+// file). Every period of every mode is a run of whole
 // stretches; the parent makes each mode's run from them in its turn,
 // merging a period's stretches into the period's lists.
 enum class WorkerRole : uint8_t {
@@ -118,6 +121,35 @@ struct MergeAhead {
   ~MergeAhead();
 };
 
+// The run modes are made from counted stretches only while the weeks run
+// reads at most this many files: the stretches are kept until the last mode
+// is played.
+inline constexpr std::size_t kStretchFileLimit = 8;
+
+// Children that count at the same time. Two keep both cores busy while the
+// parent writes the reports, and a third would only add its memory.
+inline constexpr std::size_t kCountingAtOnce = 2;
+
+// Which counting child reads which file. Each child takes the next file not
+// taken yet whenever it has sent the one before, so a child held up by a
+// long file leaves the following ones to the other, and the files arrive in
+// about the order the weeks run shows them. It lives in memory shared with
+// the children, made before they are forked.
+struct FileClaims {
+  std::atomic<uint32_t> next{0};  // counted from the weeks run's first file
+  // The number of the child that took each file, -1 while none has.
+  std::array<std::atomic<int32_t>, kStretchFileLimit> taker{};
+
+  FileClaims() {
+    for (std::atomic<int32_t>& child : taker) child.store(-1);
+  }
+};
+
+// Gives the shared memory of FileClaims back.
+struct FileClaimsUnmap {
+  void operator()(FileClaims* claims) const;
+};
+
 // The stretches the counting children sent, kept until the last mode that
 // is made from them has been played.
 struct StretchStore {
@@ -130,7 +162,11 @@ struct StretchStore {
   // later modes can be made from them too.
   bool complete = false;
   std::vector<std::unique_ptr<ModeWorker>> counters;
-  std::map<uint64_t, ModeWorker*> counter_of;  // the counting child of each file
+  // Shared with the counting children; nullptr when there are none.
+  std::unique_ptr<FileClaims, FileClaimsUnmap> claims;
+  std::size_t first_counted = 0;  // the file that claims count from
+  // The counting child of each number, nullptr where it could not start.
+  std::array<ModeWorker*, kCountingAtOnce> counter_number{};
   // The modes made from the stretches after the weeks run, in their order.
   std::vector<int> later_modes;
   // Declared last, so that its thread ends before the stretches it reads go.

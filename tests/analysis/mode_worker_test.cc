@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <zlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -260,6 +261,15 @@ TEST_F(ModeWorkerTest, LinesAtTheBordersOfStretchesShowTheSameInEveryMode) {
   EXPECT_NE(shown.find("Unknown command in line 2: PUT"), std::string::npos) << shown;
 }
 
+// The counting child that took file `k`, waited for until one has.
+ModeWorker* taker_of(const StretchStore& store, std::size_t k) {
+  for (;;) {
+    const int32_t taker = store.claims->taker.at(k - store.first_counted).load();
+    if (taker >= 0) return store.counter_number.at(static_cast<std::size_t>(taker));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 // A counting process that dies. Its log files are a regular file and a
 // named pipe that no one writes, so the child blocks on the pipe for as long
 // as the test needs and cannot finish on its own.
@@ -319,8 +329,8 @@ TEST_F(DyingWorkerTest, AFileWhoseCountingChildDiedIsReadByTheWeeksRun) {
   settings.html_out = false;
   ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
   ASSERT_EQ(workers.store->counters.size(), 2u);
-  // The second child waits to open the named pipe.
-  const pid_t counter = workers.store->counters[1]->pid;
+  // The child that took the named pipe waits to open it.
+  const pid_t counter = taker_of(*workers.store, 1)->pid;
   ASSERT_EQ(kill(counter, SIGKILL), 0);
   // Gone before the pipe gets a writer, and left for the worker to reap.
   siginfo_t info{};
@@ -338,6 +348,43 @@ TEST_F(DyingWorkerTest, AFileWhoseCountingChildDiedIsReadByTheWeeksRun) {
   EXPECT_NE(shown.find("access.2 ... 1"), std::string::npos) << shown;
   EXPECT_FALSE(workers.store->complete);
   EXPECT_FALSE(play_mode_worker(*workers.list.at(1)));
+}
+
+// The counting children take the files one after the other: while one is
+// held up by the first file (a named pipe no one writes yet), the other
+// takes every file after it, and the weeks run still shows them in order.
+TEST_F(SorvikTest, AChildHeldUpByAFileLeavesTheFollowingOnesToTheOther) {
+  fs::create_directories("logs");
+  ASSERT_EQ(mkfifo("logs/access.1", 0600), 0);
+  for (const char* name : {"logs/access.2", "logs/access.3", "logs/access.4"}) {
+    write_file(name, log_line("192.0.2.10", "30/Nov/2026:10:00:00", "GET /a.html HTTP/1.1"));
+  }
+  settings.log_dir = "logs/";
+  settings.target_dir = "./";
+  settings.html_out = false;
+  analysis.log_files = {"access.1", "access.2", "access.3", "access.4"};
+  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
+  ASSERT_EQ(workers.store->counters.size(), 2u);
+  ModeWorker* const held = taker_of(*workers.store, 0);
+  ModeWorker* const other = taker_of(*workers.store, 3);
+  EXPECT_NE(held, other);
+  EXPECT_EQ(taker_of(*workers.store, 1), other);
+  EXPECT_EQ(taker_of(*workers.store, 2), other);
+  std::thread writer([] {
+    std::ofstream pipe("logs/access.1", std::ios::binary);
+    pipe << log_line("192.0.2.11", "29/Nov/2026:10:00:00", "GET /b.html HTTP/1.1")
+         << log_line("192.0.2.12", "29/Nov/2026:10:05:00", "GET /c.html HTTP/1.1");
+  });
+  const bool played = play_mode_worker(*workers.list.at(0));
+  writer.join();
+  ASSERT_TRUE(played);
+  const std::string shown = take_console_output();
+  const std::size_t first = shown.find("access.1 ... 1");
+  const std::size_t last = shown.find("access.4 ... 0");
+  EXPECT_NE(first, std::string::npos) << shown;
+  EXPECT_NE(last, std::string::npos) << shown;
+  EXPECT_LT(first, last);
+  EXPECT_TRUE(workers.store->complete);
 }
 
 // A run made from counted stretches adds each stretch's byte sum at once;
