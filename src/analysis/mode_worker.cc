@@ -344,8 +344,6 @@ StretchHead read_stretch_head(ItemReader& reader) {
   return head;
 }
 
-// A child per mode beyond kCountingAtOnce waits for an earlier one to finish.
-
 // Whether a child that counts while `at_once` children do (itself among
 // them) reads its files on a thread of its own: only when the machine has a
 // core to spare for that thread.
@@ -388,10 +386,10 @@ void release(ModeWorker& worker) {
   _exit(0);
 }
 
-// Counting child number `number`: takes files as FileClaims has it, reads
-// each as the weeks run does and sends each stretch's lists and then the
-// file's facts. It shows nothing itself;
-// the facts keep what the modes show of a file besides the stretches: the
+// Counting child number `number`: takes the files one after the other as
+// FileClaims has it, reads each as the weeks run does and sends each
+// stretch's lists and then the file's facts. It shows nothing itself; the
+// facts keep what the modes show of a file besides the stretches: the
 // console text and error-log entries of the reading and of the parsing,
 // each with the records of the file read before it (the parsing's belong to
 // the record just read).

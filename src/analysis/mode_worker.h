@@ -126,7 +126,8 @@ struct MergeAhead {
 // is played.
 inline constexpr std::size_t kStretchFileLimit = 8;
 
-// Children that count at the same time. Two keep both cores busy while the
+// Children that count at the same time (a child per mode beyond these
+// waits for an earlier one to finish). Two keep both cores busy while the
 // parent writes the reports, and a third would only add its memory.
 inline constexpr std::size_t kCountingAtOnce = 2;
 
