@@ -270,6 +270,19 @@ ModeWorker* taker_of(const StretchStore& store, std::size_t k) {
   }
 }
 
+// Plays the weeks run of `workers` while a thread writes two records into
+// the named pipe `pipe`, which a counting child or the run waits to open.
+void play_weeks_feeding(ModeWorkers& workers, const std::string& pipe) {
+  std::thread writer([&pipe] {
+    std::ofstream out(pipe, std::ios::binary);
+    out << log_line("192.0.2.10", "30/Nov/2026:10:00:00", "GET /a.html HTTP/1.1")
+        << log_line("192.0.2.11", "30/Nov/2026:10:05:00", "GET /b.html HTTP/1.1");
+  });
+  const bool played = play_mode_worker(*workers.list.at(0));
+  writer.join();
+  EXPECT_TRUE(played);
+}
+
 // A counting process that dies. Its log files are a regular file and a
 // named pipe that no one writes, so the child blocks on the pipe for as long
 // as the test needs and cannot finish on its own.
@@ -335,14 +348,7 @@ TEST_F(DyingWorkerTest, AFileWhoseCountingChildDiedIsReadByTheWeeksRun) {
   // Gone before the pipe gets a writer, and left for the worker to reap.
   siginfo_t info{};
   ASSERT_EQ(waitid(P_PID, static_cast<id_t>(counter), &info, WEXITED | WNOWAIT), 0);
-  std::thread writer([] {
-    std::ofstream pipe("logs/access.2", std::ios::binary);
-    pipe << log_line("192.0.2.10", "30/Nov/2026:10:00:00", "GET /a.html HTTP/1.1")
-         << log_line("192.0.2.11", "30/Nov/2026:10:05:00", "GET /b.html HTTP/1.1");
-  });
-  const bool played = play_mode_worker(*workers.list.at(0));
-  writer.join();
-  ASSERT_TRUE(played);
+  play_weeks_feeding(workers, "logs/access.2");
   const std::string shown = take_console_output();
   EXPECT_NE(shown.find("access.1 ... 0"), std::string::npos) << shown;
   EXPECT_NE(shown.find("access.2 ... 1"), std::string::npos) << shown;
@@ -370,14 +376,7 @@ TEST_F(SorvikTest, AChildHeldUpByAFileLeavesTheFollowingOnesToTheOther) {
   EXPECT_NE(held, other);
   EXPECT_EQ(taker_of(*workers.store, 1), other);
   EXPECT_EQ(taker_of(*workers.store, 2), other);
-  std::thread writer([] {
-    std::ofstream pipe("logs/access.1", std::ios::binary);
-    pipe << log_line("192.0.2.11", "29/Nov/2026:10:00:00", "GET /b.html HTTP/1.1")
-         << log_line("192.0.2.12", "29/Nov/2026:10:05:00", "GET /c.html HTTP/1.1");
-  });
-  const bool played = play_mode_worker(*workers.list.at(0));
-  writer.join();
-  ASSERT_TRUE(played);
+  play_weeks_feeding(workers, "logs/access.1");
   const std::string shown = take_console_output();
   const std::size_t first = shown.find("access.1 ... 1");
   const std::size_t last = shown.find("access.4 ... 0");
