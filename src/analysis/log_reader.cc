@@ -340,9 +340,11 @@ void finish_line(Cutter& c) {
 // line whole, so longer ones go the way that keeps only their tokens.
 constexpr std::size_t kPlainLineLimit = 4096;
 
-// The bytes that one-pass cutting stops at in a 16-byte block, as masks
-// with bit i for byte i: blanks, and the bytes that matter inside quotes as
-// well (quote, backslash, byte 0).
+// A byte that one-pass cutting stops at: blank, quote, backslash, byte 0.
+bool is_stop(char byte) { return byte == ' ' || byte == '"' || byte == '\\' || byte == '\0'; }
+
+// The stops of a 16-byte block, as masks with bit i for byte i: blanks, and
+// the stops that matter inside quotes as well (quote, backslash, byte 0).
 struct BlockStops {
   uint32_t blanks = 0;
   uint32_t others = 0;
@@ -360,9 +362,11 @@ BlockStops block_stops(const char* block) {
                    _mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
 #else
   for (int i = 0; i < 16; ++i) {
-    const char byte = block[i];
-    if (byte == ' ') stops.blanks |= uint32_t{1} << i;
-    if (byte == '"' || byte == '\\' || byte == '\0') stops.others |= uint32_t{1} << i;
+    if (block[i] == ' ') {
+      stops.blanks |= uint32_t{1} << i;
+    } else if (is_stop(block[i])) {
+      stops.others |= uint32_t{1} << i;
+    }
   }
 #endif
   return stops;
@@ -460,9 +464,7 @@ bool cut_plain_line(Cutter& c, const char* from, const char* to) {
       if (!block(start, (uint32_t{1} << (at - start)) - 1)) return false;
     } else {
       for (; at < size; ++at) {
-        const char byte = from[at];
-        const bool stops = byte == ' ' || byte == '"' || byte == '\\' || byte == '\0';
-        if (stops && !stop(at, byte)) return false;
+        if (is_stop(from[at]) && !stop(at, from[at])) return false;
       }
     }
   }
