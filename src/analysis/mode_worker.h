@@ -11,10 +11,10 @@
 //
 // Usually (see WorkerRole) two counting children read the files, each taking
 // the next file not taken yet when it is done with one, and send each file's
-// stretches and facts. Otherwise a child per run mode
-// runs the mode and sends it as a script: its console text, error-log
-// entries, the ends of its periods with their counted lists, the years run's
-// name-server checks and a stop, which the parent plays in the mode's turn.
+// stretches and facts. Otherwise a child per run mode runs the mode and sends
+// it as a script: its console text, error-log entries, the ends of its
+// periods with their counted lists, the years run's name-server checks and a
+// stop, which the parent plays in the mode's turn.
 #ifndef SORVIK_ANALYSIS_MODE_WORKER_H_
 #define SORVIK_ANALYSIS_MODE_WORKER_H_
 
@@ -42,13 +42,13 @@ namespace sorvik {
 //
 // Every run mode counts the same records, so where the later modes read only
 // files that the weeks run reads too, each line is read and counted once:
-// counting children (two, so that both cores count) read the files and
-// count each stretch of each (its records between two changes of
-// month or year) into lists of its own, which they send with what reading
-// and parsing the file showed (see FileClaims for which child reads which
-// file). Every period of every mode is a run of whole
-// stretches; the parent makes each mode's run from them in its turn,
-// merging a period's stretches into the period's lists.
+// counting children (two, so that both cores count) read the files (see
+// FileClaims for which child reads which) and count each stretch of a file
+// (its records between two changes of month or year) into lists of their
+// own, which they send with what reading and parsing the file showed. Every
+// period of every mode is a run of whole stretches; the parent makes each
+// mode's run from them in its turn, merging a period's stretches into the
+// period's lists.
 enum class WorkerRole : uint8_t {
   kWhole,          // a child that runs its mode and counts its periods itself
   kCounting,       // a child that counts the stretches of its files
