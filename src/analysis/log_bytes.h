@@ -42,10 +42,16 @@ struct LogBytes {
   std::unique_ptr<Inflater, InflaterDeleter> inflater;  // only for a compressed file
   bool ended = false;                                   // `ending` is all that is left to deliver
   ByteRead ending;
+  uint64_t left = UINT64_MAX;  // bytes a piece of a plain file may still deliver
 };
 
 // Starts reading the file open as `fd` from its beginning.
 void open_log_bytes(LogBytes& source, int fd);
+
+// Starts reading a piece of a plain file: `fd` is placed at its first byte,
+// and at most `length` bytes are delivered (UINT64_MAX: up to the end). The
+// bytes are delivered as they are, whatever the first two of them are.
+void open_log_piece_bytes(LogBytes& source, int fd, uint64_t length);
 
 // Delivers the next bytes of the content into [to, to + room), room > 0.
 // Returns kData with at least one byte, or what ended the content; once it

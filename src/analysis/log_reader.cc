@@ -567,7 +567,9 @@ bool cut_batch(Cutter& c) {
       c.begin = c.end;
       finish_line(c);
     }
-    c.batch->events.emplace_back().kind = EventKind::kEnd;
+    LineEvent& end = c.batch->events.emplace_back();
+    end.kind = EventKind::kEnd;
+    end.line_number = c.line_number;
     return false;
   }
   return true;
@@ -588,8 +590,14 @@ struct ReadAhead {
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
   // Without `threaded` no thread starts: take() cuts each batch itself.
-  ReadAhead(int fd, std::string server_host, bool plain_lines, bool threaded) {
-    open_log_bytes(cutter.source, fd);
+  ReadAhead(int fd, const LogPiece& piece, std::string server_host, bool plain_lines,
+            bool threaded) {
+    if (piece.whole()) {
+      open_log_bytes(cutter.source, fd);
+    } else {
+      open_log_piece_bytes(cutter.source, fd,
+                           piece.end == LogPiece::kToEnd ? UINT64_MAX : piece.end - piece.begin);
+    }
     cutter.server_host = std::move(server_host);
     cutter.plain_lines = plain_lines;
     cutter.buffer.resize(kReadSize);
@@ -667,6 +675,7 @@ struct LogReader {
   std::unique_ptr<Batch> batch;  // taken from the reading thread
   std::size_t next_event = 0;    // in batch
   bool done = false;             // the end of the file was met
+  int64_t lines = 0;             // the file's lines, once its end was met
   bool plain_lines = true;       // see set_plain_line_cutting
   bool reading_thread = true;    // see set_reading_thread
 };
@@ -751,7 +760,7 @@ void reset_log_reader() {
   log_reader = LogReader{};
 }
 
-void open_log(const std::string& path) {
+void open_log(const std::string& path, const LogPiece& piece) {
   close_log();
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) stop_on_io_error("open", path, errno);
@@ -761,12 +770,16 @@ void open_log(const std::string& path) {
   r.batch.reset();
   r.next_event = 0;
   r.done = false;
+  r.lines = 0;
+  if (piece.begin > 0 && lseek(fd, static_cast<off_t>(piece.begin), SEEK_SET) < 0) {
+    stop_on_io_error("seek", path, errno);
+  }
   // Field 9 of the combined and common lines. Without a site name it is a
   // byte 0, which no referrer holds (the cutting drops byte 0s), so that no
   // referrer of those lines counts as internal.
   r.read_ahead = std::make_unique<ReadAhead>(
-      fd, settings.host_url.empty() ? std::string(1, '\0') : settings.host_url, r.plain_lines,
-      r.reading_thread);
+      fd, piece, settings.host_url.empty() ? std::string(1, '\0') : settings.host_url,
+      r.plain_lines, r.reading_thread);
 }
 
 void close_log() {
@@ -774,6 +787,13 @@ void close_log() {
   log_reader.read_ahead.reset();
   if (log_reader.fd >= 0) close(log_reader.fd);
   log_reader.fd = -1;
+}
+
+int64_t log_lines_read() { return log_reader.lines; }
+
+std::string malformed_line_text(int64_t line, int64_t fields) {
+  return "Malformed line " + std::to_string(line) + ": " + std::to_string(fields) +
+         " fields, line skipped";
 }
 
 void set_plain_line_cutting(bool on) { log_reader.plain_lines = on; }
@@ -810,9 +830,12 @@ int read_record() {
       }
       case EventKind::kMalformed:
         console_write("!");
-        error_log_entry(analysis.current_log_path,
-                        "Malformed line " + std::to_string(event.line_number) + ": " +
-                            std::to_string(event.fields) + " fields, line skipped");
+        if (analysis.held_malformed_line) {
+          analysis.held_malformed_line(event.line_number, event.fields);
+        } else {
+          error_log_entry(analysis.current_log_path,
+                          malformed_line_text(event.line_number, event.fields));
+        }
         break;
       case EventKind::kReadError:
         r.done = true;
@@ -825,6 +848,7 @@ int read_record() {
         return 0;
       case EventKind::kEnd:
         r.done = true;
+        r.lines = event.line_number;
         return 0;
     }
   }

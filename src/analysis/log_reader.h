@@ -21,12 +21,32 @@ namespace sorvik {
 // Closes an open log file and forgets all reader state (start-up state).
 void reset_log_reader();
 
+// Where a counting child reads in a file: its bytes [begin, end), which
+// begin at the start of a line and end after a line feed (end kToEnd: up to
+// the file's end). Only a plain (uncompressed) file is read in pieces.
+struct LogPiece {
+  static constexpr uint64_t kToEnd = UINT64_MAX;
+  uint64_t begin = 0;
+  uint64_t end = kToEnd;
+  bool whole() const { return begin == 0 && end == kToEnd; }
+};
+
 // Opens `path` for reading raw bytes; a failure ends the run (status 74). A
 // file that begins with the gzip magic bytes is read decompressed, whatever
 // its name (see LogBytes). settings.host_url is taken here for the lines
-// that do not name the server host.
-void open_log(const std::string& path);
+// that do not name the server host. With a `piece` other than the whole
+// file only its bytes are read, as they are, and its lines are numbered
+// from its first.
+void open_log(const std::string& path, const LogPiece& piece = {});
 void close_log();
+
+// The lines (line feeds, and a last line without one) of the open file or
+// piece that read_record has met the end of; 0 before that.
+int64_t log_lines_read();
+
+// The error-log text of a line that is neither a record nor empty: line
+// `line` of its file, which has `fields` tokens.
+std::string malformed_line_text(int64_t line, int64_t fields);
 
 // Reads the next record into analysis.record. Returns 11 for a record; 0 when
 // the file has no more records. Every line is one record candidate, and the

@@ -121,6 +121,10 @@ struct AnalysisState {
   // name-server checks are handed over here instead of being carried out.
   std::function<void(const PeriodEnd&)> held_period_end;
   std::function<void()> held_dns_check;
+  // Set only in a child that counts pieces of files: a malformed line is
+  // handed over here with its number within the piece, instead of its
+  // error-log entry, since the lines of the pieces before it are not known.
+  std::function<void(int64_t line, int64_t fields)> held_malformed_line;
 };
 
 extern AnalysisState analysis;

@@ -39,9 +39,9 @@ void print_run_heading(const char* mode_letter) {
   console_line(messages_line(10) + " " + mode_letter);
 }
 
-void open_log_file(const std::string& name) {
+void open_log_file(const std::string& name, const LogPiece& piece) {
   announce_log_file(name);
-  open_log(analysis.current_log_path);
+  open_log(analysis.current_log_path, piece);
   analysis.record_number = 0;
 }
 
@@ -77,12 +77,12 @@ void note_stretch() {
   }
 }
 
-// Opens the k-th selected file and starts its stretches.
-void open_selected_file(std::size_t k) {
+// Opens the k-th selected file (or a piece of it) and starts its stretches.
+void open_selected_file(std::size_t k, const LogPiece& piece = {}) {
   analysis.file_index = k;
   analysis.stretch = -1;
   analysis.stretch_stamp.clear();
-  open_log_file(analysis.log_files[k]);
+  open_log_file(analysis.log_files[k], piece);
 }
 
 // The week a weekly file holds: the last two characters of its name. A
@@ -145,8 +145,8 @@ std::size_t begin_weeks_run() {
   return s;
 }
 
-void read_week_file(std::size_t k) {
-  open_selected_file(k);
+void read_week_file(std::size_t k, const LogPiece& piece) {
+  open_selected_file(k, piece);
   while (read_next_record() > 0) {
     note_stretch();
     analysis.year_text.assign(chars_at(analysis.record.field[4], 9, 12));

@@ -5,15 +5,17 @@
 #include <cstddef>
 #include <string>
 
+#include "analysis/log_reader.h"
+
 namespace sorvik {
 
 void run_weeks();
 // The weeks run, a file at a time: begin_weeks_run shows the heading and
 // returns the index of the first file to read; read_week_file reads the
-// file at an index and ends its week; end_week_file ends it once its
-// records were taken in and its end shown.
+// file at an index (a counting child: a piece of it) and ends its week;
+// end_week_file ends it once its records were taken in and its end shown.
 std::size_t begin_weeks_run();
-void read_week_file(std::size_t k);
+void read_week_file(std::size_t k, const LogPiece& piece = {});
 void end_week_file(std::size_t k);
 void run_months();
 void run_years();

@@ -325,6 +325,30 @@ TEST_F(LogReaderTest, LongFileKeepsMarksInStepWithRecordsAndCanBeLeftEarly) {
   EXPECT_EQ(read_record(), 0);
 }
 
+// A piece of a file: its own lines only, numbered from its first, and its
+// bytes as they are even where they begin like compressed data.
+TEST_F(LogReaderTest, APieceOfAFileGivesItsOwnLinesNumberedFromItsFirst) {
+  const std::string head = log_line("1") + "bad line\n";
+  const std::string middle = "\x1f\x8b" + log_line("2") + "\nbad line\n" + log_line("3");
+  write_file("a.log", head + middle + log_line("4"));
+  std::vector<std::string> clients;
+  analysis.held_malformed_line = [&clients](int64_t line, int64_t fields) {
+    clients.push_back("line " + std::to_string(line) + ": " + std::to_string(fields));
+  };
+  open_log("a.log", LogPiece{head.size(), head.size() + middle.size()});
+  while (read_record() == kRecordFields) clients.emplace_back(analysis.record.field[1]);
+  EXPECT_EQ(log_lines_read(), 4);
+  open_log("a.log", LogPiece{head.size() + middle.size(), LogPiece::kToEnd});
+  while (read_record() == kRecordFields) clients.emplace_back(analysis.record.field[1]);
+  EXPECT_EQ(log_lines_read(), 1);
+  close_log();
+  analysis.held_malformed_line = nullptr;
+  EXPECT_EQ(clients, (std::vector<std::string>{"\x1f\x8b"
+                                               "2",
+                                               "line 3: 2", "3", "4"}));
+  EXPECT_EQ(console_output(), "!");
+}
+
 TEST_F(LogReaderTest, FailedReadEndsTheRunWithAnIoReport) {
   ASSERT_EQ(mkdir("logs.d", 0755), 0);
   open_log("logs.d");
