@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +31,8 @@
 #include "driver/error_log.h"
 #include "driver/result_file.h"
 #include "driver/run_stop.h"
+#include "driver/settings.h"
+#include "driver/text.h"
 #include "hosts/host_cache.h"
 #include "stats/agent_classes.h"
 #include "stats/counted_list.h"
@@ -59,12 +62,20 @@ enum class FileEvent : uint8_t {
   kReadEntry,       // an error-log entry of the reading: source, text
   kParseConsole,    // console text of the parsing: shown by a mode that analyses the record
   kUnknownCommand,  // a method neither GET nor HEAD: source, method
+  kMalformedLine,   // a malformed line: source, its line in the piece, its tokens
 };
+
+// Whether the event comes from the reading, which every mode shows.
+bool is_reading_event(FileEvent event) {
+  return event == FileEvent::kReadConsole || event == FileEvent::kReadEntry ||
+         event == FileEvent::kMalformedLine;
+}
 
 using Role = WorkerRole;
 
-// A counting child gives up on a file with more stretches than this; a
-// weekly file has one or two (three at a year's end).
+// A counting child gives up on a piece of a file with more stretches than
+// this; a weekly file has one or two (three at a year's end). The stretches
+// of piece p of a file are numbered from p times this.
 constexpr uint64_t kStretchesPerFile = 32;
 
 // Items are sent in blocks of at least this size, so that the pipe is
@@ -386,19 +397,21 @@ void release(ModeWorker& worker) {
   _exit(0);
 }
 
-// Counting child number `number`: takes the files one after the other as
-// FileClaims has it, reads each as the weeks run does and sends each
-// stretch's lists and then the file's facts. It shows nothing itself; the
-// facts keep what the modes show of a file besides the stretches: the
-// console text and error-log entries of the reading and of the parsing,
-// each with the records of the file read before it (the parsing's belong to
-// the record just read).
+// Counting child number `number`: takes the pieces of the files one after
+// the other as FileClaims has it, reads each as the weeks run reads a file
+// and sends each stretch's lists and then the piece's facts. It shows
+// nothing itself; the facts keep what the modes show of a file besides the
+// stretches: the console text and error-log entries of the reading and of
+// the parsing, each with the records of the piece read before it (the
+// parsing's belong to the record just read). The parent numbers the records
+// and lines of a piece after those of the pieces before it.
 [[noreturn]] void run_counting_child(const StretchStore& store, int number, int fd) {
   ScriptWriter writer;
   writer.fd = fd;
-  ScriptWriter facts;  // its item holds the current file's facts
+  ScriptWriter facts;  // its item holds the current piece's facts
   uint64_t fact_count = 0;
   uint64_t file_records = 0;
+  uint64_t piece_number = 0;
   const auto note_fact = [&facts, &fact_count, &file_records](FileEvent event) {
     facts.put_u8(static_cast<uint8_t>(event));
     facts.put_u64(file_records);
@@ -420,6 +433,12 @@ void release(ModeWorker& worker) {
     facts.put_text(source);
     facts.put_text(reading ? text : std::string_view(analysis.request.method));
   };
+  analysis.held_malformed_line = [&facts, &note_fact](int64_t line, int64_t fields) {
+    note_fact(FileEvent::kMalformedLine);
+    facts.put_text(analysis.current_log_path);
+    facts.put_u64(static_cast<uint64_t>(line));
+    facts.put_u64(static_cast<uint64_t>(fields));
+  };
 
   // The stretch whose counts the lists hold.
   StretchRef ref;
@@ -434,15 +453,16 @@ void release(ModeWorker& worker) {
     list_clear(kUnknownOpsys);
     counting_stretch = false;
   };
-  analysis.before_count = [&writer, &ref, &head, &file_records, &counting_stretch,
-                           &send_stretch] {
-    const StretchRef now{analysis.file_index, static_cast<uint64_t>(analysis.stretch)};
+  analysis.before_count = [&writer, &ref, &head, &file_records, &piece_number,
+                           &counting_stretch, &send_stretch] {
+    const auto stretch = static_cast<uint64_t>(analysis.stretch);
+    const StretchRef now{analysis.file_index, piece_number * kStretchesPerFile + stretch};
     if (!counting_stretch || now != ref) {
       send_stretch();
       // A file whose month goes back and forth (an unsorted or a hostile
       // log) would leave the analyzer more stretches than it should keep:
       // the child ends, and the run reads the file itself.
-      if (now.second >= kStretchesPerFile) {
+      if (stretch >= kStretchesPerFile) {
         writer.send();
         _exit(0);
       }
@@ -459,13 +479,15 @@ void release(ModeWorker& worker) {
     counting_stretch = true;
     return true;
   };
-  // A week is one file: its facts are complete at its end.
-  analysis.held_period_end = [&writer, &send_stretch, &facts, &fact_count,
-                              &file_records](const PeriodEnd&) {
+  // A week is one file: the facts of a piece are complete at its end.
+  analysis.held_period_end = [&writer, &send_stretch, &facts, &fact_count, &file_records,
+                              &piece_number](const PeriodEnd&) {
     send_stretch();
     writer.begin(Step::kFileFacts);
     writer.put_u64(analysis.file_index);
+    writer.put_u64(piece_number);
     writer.put_u64(file_records);
+    writer.put_u64(static_cast<uint64_t>(log_lines_read()));
     writer.put_u64(fact_count);
     writer.put_raw(facts.item.data(), facts.item.size());
     writer.finish();
@@ -484,14 +506,15 @@ void release(ModeWorker& worker) {
   analysis.keep_first_requests = true;
   analysis.current_log_path.clear();
 
-  end_child(writer, [&writer, &store, number] {
+  end_child(writer, [&writer, &store, number, &piece_number] {
     FileClaims& claims = *store.claims;
     for (;;) {
       const uint32_t i = claims.next.fetch_add(1);
-      const std::size_t k = store.first_counted + i;
-      if (i >= claims.taker.size() || k >= analysis.log_files.size()) break;
+      if (i >= claims.pieces) break;
       claims.taker[i].store(number);
-      read_week_file(k);
+      const CountedPiece& piece = claims.piece[i];
+      piece_number = piece.number;
+      read_week_file(piece.file, piece.bytes);
     }
     writer.begin(Step::kEnd);
     writer.finish();
@@ -828,33 +851,49 @@ struct FactEvent {
   FileEvent event = FileEvent::kReadConsole;
   uint64_t before = 0;  // records of the file read before it
   std::string source;
-  std::string text;  // console text, entry text, or the unknown method
+  std::string text;     // console text, entry text, or the unknown method
+  uint64_t line = 0;    // kMalformedLine: its line in the file
+  uint64_t fields = 0;  // kMalformedLine: its tokens
 };
 
 struct FileFacts {
   uint64_t records = 0;
+  uint64_t lines = 0;
   std::vector<FactEvent> events;
 };
 
+// The facts of a file from those of its pieces: the records and lines of
+// each piece follow those of the pieces before it.
 FileFacts read_file_facts(const StretchStore& store, uint64_t file) {
-  const auto found = store.files.find(file);
-  if (found == store.files.end()) {
-    throw std::runtime_error("a file read by the weeks run has no facts");
-  }
-  ItemReader reader;
-  reader.start(found->second);
-  reader.get_u8();  // the step and the file's index, known already
-  reader.get_u64();
   FileFacts facts;
-  facts.records = reader.get_u64();
-  facts.events.resize(reader.get_u64());
-  for (FactEvent& event : facts.events) {
-    event.event = static_cast<FileEvent>(reader.get_u8());
-    event.before = reader.get_u64();
-    if (event.event == FileEvent::kReadEntry || event.event == FileEvent::kUnknownCommand) {
-      event.source = reader.get_text();
+  const auto first = store.files.lower_bound({file, 0});
+  const auto last = store.files.lower_bound({file + 1, 0});
+  if (first == last) throw std::runtime_error("a file read by the weeks run has no facts");
+  for (auto piece = first; piece != last; ++piece) {
+    ItemReader reader;
+    reader.start(piece->second);
+    reader.get_u8();  // the step, the file's index and the piece's number, known already
+    reader.get_u64();
+    reader.get_u64();
+    const uint64_t records_before = facts.records;
+    const uint64_t lines_before = facts.lines;
+    facts.records += reader.get_u64();
+    facts.lines += reader.get_u64();
+    const uint64_t count = reader.get_u64();
+    for (uint64_t i = 0; i < count; ++i) {
+      FactEvent& event = facts.events.emplace_back();
+      event.event = static_cast<FileEvent>(reader.get_u8());
+      event.before = records_before + reader.get_u64();
+      if (event.event != FileEvent::kReadConsole && event.event != FileEvent::kParseConsole) {
+        event.source = reader.get_text();
+      }
+      if (event.event == FileEvent::kMalformedLine) {
+        event.line = lines_before + reader.get_u64();
+        event.fields = reader.get_u64();
+      } else {
+        event.text = reader.get_text();
+      }
     }
-    event.text = reader.get_text();
   }
   return facts;
 }
@@ -869,6 +908,10 @@ void show_fact(const FactEvent& fact, bool analysed, int first_number) {
       break;
     case FileEvent::kReadEntry:
       error_log_entry(fact.source, fact.text);
+      break;
+    case FileEvent::kMalformedLine:
+      error_log_entry(fact.source, malformed_line_text(static_cast<int64_t>(fact.line),
+                                                       static_cast<int64_t>(fact.fields)));
       break;
     case FileEvent::kParseConsole:
       if (analysed) console_write(fact.text);
@@ -931,15 +974,12 @@ bool counters_ended(const StretchStore& store) {
   return true;
 }
 
-// The counting child that took file `k`, waited for until one has taken it;
-// nullptr when none will (the children ended first, or the file is beyond
-// what they count). A child takes the next file when it has sent the one
-// before, so the wait is short unless both children are busy with earlier
-// files, whose items the analyzer needs first anyway.
-ModeWorker* counter_of_file(const StretchStore& store, uint64_t k) {
-  if (!store.claims || k < store.first_counted) return nullptr;
-  const uint64_t i = k - store.first_counted;
-  if (i >= store.claims->taker.size()) return nullptr;
+// The counting child that took piece `i`, waited for until one has taken
+// it; nullptr when none will (the children ended first). A child takes the
+// next piece when it has sent the one before, so the wait is short unless
+// both children are busy with earlier pieces, whose items the analyzer
+// needs first anyway.
+ModeWorker* counter_of_piece(const StretchStore& store, std::size_t i) {
   constexpr auto kPoll = std::chrono::milliseconds(1);
   for (;;) {
     // Read before asking whether the children ended: a child that took the
@@ -951,7 +991,7 @@ ModeWorker* counter_of_file(const StretchStore& store, uint64_t k) {
                  : nullptr;
     }
     if (counters_ended(store)) {
-      // A child may have taken the file just before it ended.
+      // A child may have taken the piece just before it ended.
       if (store.claims->taker[i].load() < 0) return nullptr;
       continue;
     }
@@ -959,32 +999,81 @@ ModeWorker* counter_of_file(const StretchStore& store, uint64_t k) {
   }
 }
 
-// Takes the items of the counting child of file `k` into the store until
-// the file's facts are there; false when its script ended first (the child
-// stopped, failed or died before it counted the whole file).
-bool take_counted_file(StretchStore& store, uint64_t k) {
-  if (store.files.count(k) != 0) return true;
-  ModeWorker* const taker = counter_of_file(store, k);
+// A stretch item of a piece with its first record counted from the file's
+// first, `records_before` being the records of the pieces before it; the
+// reader has read the item's place.
+std::string stretch_in_file(ItemReader& reader, const StretchRef& ref, uint64_t records_before) {
+  ScriptWriter placed;
+  placed.begin(Step::kStretch);
+  placed.put_u64(ref.first);
+  placed.put_u64(ref.second);
+  placed.put_u64(records_before + reader.get_u64());
+  placed.item.append(reader.data.substr(reader.at));
+  return std::move(placed.item);
+}
+
+// Takes the items of the counting child of piece `i` into the store until
+// the piece's facts are there; false when its script ended first (the child
+// stopped, failed or died before it counted the whole piece).
+bool take_counted_piece(StretchStore& store, std::size_t i, uint64_t records_before) {
+  const CountedPiece& piece = store.claims->piece[i];
+  const std::pair<uint64_t, uint64_t> place{piece.file, piece.number};
+  if (store.files.count(place) != 0) return true;
+  ModeWorker* const taker = counter_of_piece(store, i);
   if (taker == nullptr) return false;
   ModeWorker& counter = *taker;
   ItemReader reader;
   while (!counter.played && next_item(counter, reader)) {
     const Step step = static_cast<Step>(reader.get_u8());
+    // A stop, a failure or the end has no place to read.
+    if (step != Step::kStretch && step != Step::kFileFacts) break;
     StretchRef ref;
     ref.first = reader.get_u64();
+    ref.second = reader.get_u64();
     if (step == Step::kStretch) {
-      ref.second = reader.get_u64();
-      // The item is kept whole, its step and place included.
-      store.stretches[ref] = std::move(reader.bytes);
+      // The item is kept whole, its step and place included. A piece of a
+      // file whose stretch comes before this one's is left behind by a
+      // file the weeks run read itself; its items are never used.
+      if (records_before == 0 || ref.first != piece.file ||
+          ref.second / kStretchesPerFile != piece.number) {
+        store.stretches[ref] = std::move(reader.bytes);
+      } else {
+        store.stretches[ref] = stretch_in_file(reader, ref, records_before);
+      }
     } else if (step == Step::kFileFacts) {
-      store.files[ref.first] = std::move(reader.bytes);
-      if (ref.first == k) return true;
-    } else {
-      break;
+      store.files[ref] = std::move(reader.bytes);
+      if (ref == place) return true;
     }
   }
   counter.played = true;
   return false;
+}
+
+// The records of piece `number` of file `k`, whose facts are in the store.
+uint64_t piece_records(const StretchStore& store, uint64_t k, uint64_t number) {
+  ItemReader reader;
+  reader.start(store.files.at({k, number}));
+  reader.get_u8();
+  reader.get_u64();
+  reader.get_u64();
+  return reader.get_u64();
+}
+
+// Takes the items of every piece of file `k` into the store, in the order
+// of the pieces; false when a piece's child did not send it whole, or no
+// child counts the file.
+bool take_counted_file(StretchStore& store, uint64_t k) {
+  if (!store.claims) return false;
+  const FileClaims& claims = *store.claims;
+  bool planned = false;
+  uint64_t records_before = 0;
+  for (std::size_t i = 0; i < claims.pieces; ++i) {
+    if (claims.piece[i].file != k) continue;
+    planned = true;
+    if (!take_counted_piece(store, i, records_before)) return false;
+    records_before += piece_records(store, k, claims.piece[i].number);
+  }
+  return planned;
 }
 
 // A period merged ahead holds its lists beside those of the period whose
@@ -1133,8 +1222,7 @@ void run_from_stretches(int mode, const StretchStore& store) {
       const StretchHead head = read_stretch_head(reader);
       // What the reading of the stretch's first record showed comes before it.
       while (next < facts.events.size() && facts.events[next].before == head.first &&
-             (facts.events[next].event == FileEvent::kReadConsole ||
-              facts.events[next].event == FileEvent::kReadEntry)) {
+             is_reading_event(facts.events[next].event)) {
         show_fact(facts.events[next++], false, 1);
       }
       for (int i = 1; i <= 4; ++i) analysis.record.field[i] = head.fields[i];
@@ -1196,6 +1284,84 @@ std::unique_ptr<FileClaims, FileClaimsUnmap> make_file_claims() {
                       MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   if (memory == MAP_FAILED) return nullptr;
   return std::unique_ptr<FileClaims, FileClaimsUnmap>(new (memory) FileClaims());
+}
+
+// A file's size and where it can be cut into two pieces (0: nowhere).
+struct FileShape {
+  uint64_t size = 0;
+  uint64_t cut = 0;
+};
+
+// The line of a cut file runs on for at most this many bytes after the
+// file's middle; a file whose line there is longer is not cut.
+constexpr uint64_t kCutSearchBytes = uint64_t{1} << 20;
+
+// Where the line that holds byte `from` of the file ends: the place after
+// its line feed, or 0 when it has none (soon enough, or before the end).
+uint64_t line_end_after(int fd, uint64_t from, uint64_t size) {
+  std::array<char, 1 << 16> block;
+  for (uint64_t at = from; at < size && at - from < kCutSearchBytes;) {
+    const ssize_t got = pread(fd, block.data(), block.size(), static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return 0;
+    const auto length = static_cast<std::size_t>(got);
+    if (const void* feed = std::memchr(block.data(), '\n', length)) {
+      const uint64_t end =
+          at + static_cast<uint64_t>(static_cast<const char*>(feed) - block.data()) + 1;
+      return end < size ? end : 0;
+    }
+    at += length;
+  }
+  return 0;
+}
+
+// The shape of the log file at `path`. Only a regular file of at least
+// kPieceMinBytes that does not begin with the gzip magic bytes (a
+// compressed file is read from its start) can be cut.
+FileShape shape_of_file(const std::string& path) {
+  FileShape shape;
+  // Looked at without opening it: a named pipe's writer would take an open
+  // for its reader.
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return shape;
+  shape.size = static_cast<uint64_t>(status.st_size);
+  if (shape.size < kPieceMinBytes) return shape;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return shape;
+  unsigned char magic[2] = {0, 0};
+  const bool compressed =
+      pread(fd, magic, sizeof magic, 0) == 2 && magic[0] == 0x1F && magic[1] == 0x8B;
+  if (!compressed) shape.cut = line_end_after(fd, shape.size / 2, shape.size);
+  close(fd);
+  return shape;
+}
+
+// Plans the pieces the counting children take of the files from `first`
+// on: each file whole, or in two pieces cut after the line that holds its
+// middle byte when it holds more than a child's share of all their bytes.
+void plan_file_pieces(FileClaims& claims, std::size_t first) {
+  std::vector<FileShape> shapes;
+  uint64_t total = 0;
+  for (std::size_t k = first; k < analysis.log_files.size(); ++k) {
+    shapes.push_back(shape_of_file(cut_text(settings.log_dir + analysis.log_files[k])));
+    total += shapes.back().size;
+  }
+  uint32_t count = 0;
+  for (std::size_t k = first; k < analysis.log_files.size() && count < kPieceLimit; ++k) {
+    const FileShape& shape = shapes[k - first];
+    const bool cut =
+        shape.cut > 0 && shape.size * kCountingAtOnce > total && count + 2 <= kPieceLimit;
+    CountedPiece& piece = claims.piece[count++];
+    piece.file = static_cast<uint32_t>(k);
+    piece.number = 0;
+    piece.bytes = LogPiece{0, cut ? shape.cut : LogPiece::kToEnd};
+    if (!cut) continue;
+    CountedPiece& second = claims.piece[count++];
+    second.file = static_cast<uint32_t>(k);
+    second.number = 1;
+    second.bytes = LogPiece{shape.cut, LogPiece::kToEnd};
+  }
+  claims.pieces = count;
 }
 
 // Forks a child that runs `mode` (or is counting child `number`), waiting
@@ -1262,12 +1428,14 @@ ModeWorkers start_mode_workers(const std::vector<int>& modes) {
     stretches = stretches && first_file_index(modes[i]) >= weeks_start;
   }
   if (stretches) {
-    // The counting children take the files one after the other (see
-    // FileClaims), so that the weeks run can be shown file after file while
-    // they go on. A file that no child takes is read by the weeks run itself.
-    const std::size_t at_once = std::min(kCountingAtOnce, files - weeks_start);
+    // The counting children take the files (or their pieces) one after the
+    // other (see FileClaims), so that the weeks run can be shown file after
+    // file while they go on. A file that no child sends whole is read by the
+    // weeks run itself.
     store.claims = make_file_claims();
-    store.first_counted = weeks_start;
+    if (store.claims) plan_file_pieces(*store.claims, weeks_start);
+    const std::size_t at_once =
+        store.claims ? std::min<std::size_t>(kCountingAtOnce, store.claims->pieces) : 0;
     for (std::size_t c = 0; store.claims && c < at_once; ++c) {
       std::unique_ptr<ModeWorker> counter =
           fork_worker(kModeWeeks, Role::kCounting, static_cast<int>(c), false, at_once, &store);

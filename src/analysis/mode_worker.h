@@ -34,6 +34,7 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/log_reader.h"
 #include "stats/counted_list.h"
 
 namespace sorvik {
@@ -131,15 +132,32 @@ inline constexpr std::size_t kStretchFileLimit = 8;
 // parent writes the reports, and a third would only add its memory.
 inline constexpr std::size_t kCountingAtOnce = 2;
 
-// Which counting child reads which file. Each child takes the next file not
-// taken yet whenever it has sent the one before, so a child held up by a
-// long file leaves the following ones to the other, and the files arrive in
-// about the order the weeks run shows them. It lives in memory shared with
-// the children, made before they are forked.
+// A plain file that holds more than a counting child's share of all the
+// files' bytes, and at least this many, is counted in two pieces, one by
+// each child; otherwise a single long log would keep one child busy while
+// the other has nothing to do.
+inline constexpr uint64_t kPieceMinBytes = uint64_t{1} << 20;
+inline constexpr std::size_t kPieceLimit = 2 * kStretchFileLimit;
+
+// A file, or a piece of one, as the counting children take them.
+struct CountedPiece {
+  uint32_t file = 0;    // its index among the selected files
+  uint32_t number = 0;  // its number within the file, from 0
+  LogPiece bytes;
+};
+
+// Which counting child reads which piece of which file. The pieces are
+// planned before the children are forked, in the order of the files. Each
+// child takes the next piece not taken yet whenever it has sent the one
+// before, so a child held up by a long file leaves the following ones to
+// the other, and the files arrive in about the order the weeks run shows
+// them. It lives in memory shared with the children.
 struct FileClaims {
-  std::atomic<uint32_t> next{0};  // counted from the weeks run's first file
-  // The number of the child that took each file, -1 while none has.
-  std::array<std::atomic<int32_t>, kStretchFileLimit> taker{};
+  std::atomic<uint32_t> next{0};
+  uint32_t pieces = 0;
+  std::array<CountedPiece, kPieceLimit> piece{};
+  // The number of the child that took each piece, -1 while none has.
+  std::array<std::atomic<int32_t>, kPieceLimit> taker{};
 
   FileClaims() {
     for (std::atomic<int32_t>& child : taker) child.store(-1);
@@ -156,16 +174,15 @@ struct FileClaimsUnmap {
 struct StretchStore {
   // By (file index, stretch number): their items, whole.
   std::map<std::pair<uint64_t, uint64_t>, std::string> stretches;
-  // By file index: the file's records and what reading and parsing them
-  // showed, each with its place among the records.
-  std::map<uint64_t, std::string> files;
+  // By (file index, piece number): the piece's records and lines and what
+  // reading and parsing them showed, each with its place among the records.
+  std::map<std::pair<uint64_t, uint64_t>, std::string> files;
   // The weeks run was made from stretches for every file it read, so the
   // later modes can be made from them too.
   bool complete = false;
   std::vector<std::unique_ptr<ModeWorker>> counters;
   // Shared with the counting children; nullptr when there are none.
   std::unique_ptr<FileClaims, FileClaimsUnmap> claims;
-  std::size_t first_counted = 0;  // the file that claims count from
   // The counting child of each number, nullptr where it could not start.
   std::array<ModeWorker*, kCountingAtOnce> counter_number{};
   // The modes made from the stretches after the weeks run, in their order.

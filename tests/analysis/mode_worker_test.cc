@@ -261,10 +261,91 @@ TEST_F(ModeWorkerTest, LinesAtTheBordersOfStretchesShowTheSameInEveryMode) {
   EXPECT_NE(shown.find("Unknown command in line 2: PUT"), std::string::npos) << shown;
 }
 
-// The counting child that took file `k`, waited for until one has.
-ModeWorker* taker_of(const StretchStore& store, std::size_t k) {
+// A log longer than kPieceMinBytes, so that the counting children share it
+// in two pieces, with what reading and parsing show spread over both: every
+// few lines a malformed line, a blank line, a line ended by CR LF, an
+// unknown method or an agent no pattern knows. The month changes in the
+// second half, and the clients' visits run across the cut.
+std::string long_log(std::size_t bytes) {
+  std::string text;
+  for (int i = 0; text.size() < bytes; ++i) {
+    const bool december = text.size() > bytes * 3 / 5;
+    const std::string time = std::string(december ? "01/Dec/2026:" : "30/Nov/2026:") +
+                             (i % 24 < 10 ? "0" : "") + std::to_string(i % 24) + ":" +
+                             std::to_string(10 + i % 50) + ":00";
+    const std::string client = "192.0.2." + std::to_string(i % 13);
+    const std::string path = "/docs/p" + std::to_string(i % 17) + (i % 3 == 0 ? ".gif" : ".html");
+    if (i % 97 == 0) text += "a malformed line " + std::to_string(i) + "\n";
+    if (i % 101 == 0) text += "\n";
+    std::string line =
+        log_line(client, time, (i % 89 == 0 ? "POST " : "GET ") + path + " HTTP/1.1",
+                 i % 41 == 0 ? "404" : "200",
+                 i % 31 == 0 ? "Crawler/" + std::to_string(i % 4) : "Mozilla/5.0 (X11)");
+    if (i % 53 == 0) line.insert(line.size() - 1, "\r");
+    text += line;
+  }
+  return text;
+}
+
+TEST_F(ModeWorkerTest, ALongFileCountedInTwoPiecesShowsTheSameAsReadWhole) {
+  const std::string shown = expect_same_either_way([&] {
+    write_file("logs/access.48", long_log(kPieceMinBytes + kPieceMinBytes / 4));
+    write_file("logs/access.49", week_49());
+    run();
+    // The next run resumes the open week and month in a longer file.
+    write_file("logs/access.49", week_49() + long_log(kPieceMinBytes * 2));
+    run();
+  });
+  // Lines of the second piece, numbered from the file's first.
+  EXPECT_NE(shown.find("Unknown command in line 8277: POST"), std::string::npos);
+  EXPECT_NE(shown.find("Malformed line 7720: 4 fields"), std::string::npos);
+}
+
+// A record in the second piece that stops the run: the child of that piece
+// sends no facts, and the weeks run reads the whole file itself.
+TEST_F(ModeWorkerTest, AStopInTheSecondPieceOfAFileEndsTheRunWhereReadingItDoes) {
+  std::string log = long_log(kPieceMinBytes * 2);
+  const std::size_t late = log.find(" 2048 ", log.size() * 3 / 4);
+  log.replace(late, 6, " 20x8 ");
+  const std::string shown = expect_same_either_way([&] {
+    write_file("logs/access.48", log);
+    run();
+  });
+  EXPECT_NE(shown.find("=== exit 5\n"), std::string::npos) << shown;
+}
+
+TEST_F(SorvikTest, OnlyAFileOfMoreThanAChildsShareIsCountedInPieces) {
+  fs::create_directories("logs");
+  settings.log_dir = "logs/";
+  settings.target_dir = "./";
+  settings.html_out = false;
+  write_file("logs/access.1", long_log(kPieceMinBytes * 3));
+  write_file("logs/access.2", long_log(kPieceMinBytes));
+  analysis.log_files = {"access.1", "access.2"};
+  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
+  const FileClaims& claims = *workers.store->claims;
+  ASSERT_EQ(claims.pieces, 3u);
+  EXPECT_EQ(claims.piece[1].file, 0u);
+  EXPECT_EQ(claims.piece[1].number, 1u);
+  // The cut follows a line feed in the middle of the file.
+  const std::string log = read_file("logs/access.1");
+  const uint64_t cut = claims.piece[0].bytes.end;
+  EXPECT_EQ(claims.piece[1].bytes.begin, cut);
+  EXPECT_EQ(log.at(cut - 1), '\n');
+  EXPECT_LT(cut - log.size() / 2, 300u);
+  EXPECT_TRUE(claims.piece[2].bytes.whole());
+  ASSERT_TRUE(play_mode_worker(*workers.list.at(0)));
+  EXPECT_TRUE(workers.store->complete);
+  EXPECT_EQ(workers.store->files.size(), 3u);
+}
+
+// The counting child that took piece `number` of file `k`, waited for until one has.
+ModeWorker* taker_of(const StretchStore& store, std::size_t k, uint32_t number = 0) {
+  const FileClaims& claims = *store.claims;
+  std::size_t i = 0;
+  while (i < claims.pieces && (claims.piece[i].file != k || claims.piece[i].number != number)) ++i;
   for (;;) {
-    const int32_t taker = store.claims->taker.at(k - store.first_counted).load();
+    const int32_t taker = claims.taker.at(i).load();
     if (taker >= 0) return store.counter_number.at(static_cast<std::size_t>(taker));
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
