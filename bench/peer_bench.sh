@@ -13,6 +13,8 @@
 #   4. sorvik, weeks and months, on the same records in three files, the
 #      first holding the first two weeks ("uneven files"): the counting
 #      children then share files of unequal length,
+#   5. sorvik, weeks and months, on the same records in one file ("one
+#      file"): the counting children share it in two pieces,
 # each from a clean state, and prints wall time, lines per second (every
 # input line counted once), peak resident memory of the largest process
 # (/usr/bin/time -v, "peak MB") and the peak of the summed memory of all the
@@ -143,5 +145,13 @@ for size in "${sizes[@]}"; do
     touch "$uneven/made"
   fi
   print_case "sorvik uneven files" $(measure "sorvik-uneven" "$size" no "$uneven")
+  single="$work/$size/single"
+  if [[ ! -f $single/made ]]; then
+    rm -rf "$single"
+    mkdir -p "$single"
+    cat "$work/$size"/logs/access.* >"$single/access.44"
+    touch "$single/made"
+  fi
+  print_case "sorvik one file" $(measure "sorvik-single" "$size" no "$single")
 done
 echo "Runs, reports and console output are kept in $work" >&2
