@@ -4,7 +4,10 @@
 // is the specified answer to such a record, not a fault. The file is first
 // read twice without parsing: plain lines cut in one pass and without a
 // reading thread, then every line cut byte by byte on a reading thread; both
-// must give the same records.
+// must give the same records. A plain file is then read once more in two
+// pieces, cut after the line that holds its middle byte, as the counting
+// children read a long file: the pieces must give the file's records and
+// malformed lines, the second piece's lines numbered on from the first's.
 //
 // The first input byte steers where the file's bytes meet the reader's 64 KB
 // reads: with bit 0 set, the next two bytes give a count of filler bytes put
@@ -14,6 +17,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "analysis/log_reader.h"
 #include "analysis/log_record.h"
@@ -60,6 +64,42 @@ std::string records_read(bool plain_lines, bool reading_thread) {
   return records;
 }
 
+// The fields of every record and the malformed lines of access.log, read
+// in `pieces` one after the other, each line numbered from the file's first.
+std::string pieces_read(const std::vector<LogPiece>& pieces) {
+  std::string read;
+  int64_t lines_before = 0;
+  analysis.held_malformed_line = [&read, &lines_before](int64_t line, int64_t fields) {
+    read +=
+        "malformed " + std::to_string(lines_before + line) + " " + std::to_string(fields) + "\n";
+  };
+  for (const LogPiece& piece : pieces) {
+    open_log("access.log", piece);
+    while (read_record() == kRecordFields) {
+      for (int i = 1; i <= kRecordFields; ++i) {
+        read += analysis.record.field[i];
+        read += '\0';
+      }
+      read += '\n';
+    }
+    lines_before += log_lines_read();
+  }
+  close_log();
+  analysis.held_malformed_line = nullptr;
+  return read;
+}
+
+// Reads a plain `file` whole and in two pieces; both must agree.
+void check_pieces(const std::string& file) {
+  if (file.size() >= 2 && file[0] == '\x1f' && file[1] == '\x8b') return;
+  const std::size_t feed = file.find('\n', file.size() / 2);
+  if (feed == std::string::npos || feed + 1 >= file.size()) return;
+  const uint64_t cut = feed + 1;
+  fuzz::check(
+      pieces_read({LogPiece{}}) == pieces_read({LogPiece{0, cut}, LogPiece{cut, LogPiece::kToEnd}}),
+      "a file read in two pieces differs from the file read whole");
+}
+
 void check_request(const RequestInfo& info) {
   fuzz::check(info.method.size() <= kTextLimit, "method longer than 255 bytes");
   fuzz::check(info.path.size() <= kTextLimit, "path longer than 255 bytes");
@@ -74,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   using namespace sorvik;
   if (size == 0) return 0;
   fuzz::reset_for_input();
-  fuzz::write_input_file("access.log", log_file_bytes(fuzz::as_text(data, size)));
+  const std::string file = log_file_bytes(fuzz::as_text(data, size));
+  fuzz::write_input_file("access.log", file);
   settings.default_file = "index.html";
   settings.errlog_file = "errlog.txt";
   analysis.current_log_path = "access.log";
@@ -82,6 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   try {
     fuzz::check(records_read(true, false) == records_read(false, true),
                 "one-pass cutting differs from cutting byte by byte");
+    check_pieces(file);
   } catch (const RunStop&) {
     close_log();
   }
