@@ -397,6 +397,26 @@ void release(ModeWorker& worker) {
   _exit(0);
 }
 
+// Whether the byte of the file at `path` just before `at` is a line feed,
+// as it was when the file was cut there; in a file replaced or cut short
+// since, it may not be.
+bool line_feed_before(const std::string& path, uint64_t at) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  char byte = 0;
+  const bool feed = pread(fd, &byte, 1, static_cast<off_t>(at - 1)) == 1 && byte == '\n';
+  close(fd);
+  return feed;
+}
+
+// Whether a piece still begins and ends at the borders of lines.
+bool piece_still_cut(const CountedPiece& piece) {
+  if (piece.bytes.whole()) return true;
+  const std::string path = cut_text(settings.log_dir + analysis.log_files[piece.file]);
+  return (piece.bytes.begin == 0 || line_feed_before(path, piece.bytes.begin)) &&
+         (piece.bytes.end == LogPiece::kToEnd || line_feed_before(path, piece.bytes.end));
+}
+
 // Counting child number `number`: takes the pieces of the files one after
 // the other as FileClaims has it, reads each as the weeks run reads a file
 // and sends each stretch's lists and then the piece's facts. It shows
@@ -513,6 +533,12 @@ void release(ModeWorker& worker) {
       if (i >= claims.pieces) break;
       claims.taker[i].store(number);
       const CountedPiece& piece = claims.piece[i];
+      // A file changed since it was cut is left to the weeks run, which
+      // reads it whole, as it does the files after it.
+      if (!piece_still_cut(piece)) {
+        writer.send();
+        _exit(0);
+      }
       piece_number = piece.number;
       read_week_file(piece.file, piece.bytes);
     }
