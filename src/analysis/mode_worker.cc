@@ -1057,9 +1057,9 @@ bool take_counted_piece(StretchStore& store, std::size_t i, uint64_t records_bef
     ref.first = reader.get_u64();
     ref.second = reader.get_u64();
     if (step == Step::kStretch) {
-      // The item is kept whole, its step and place included. A piece of a
-      // file whose stretch comes before this one's is left behind by a
-      // file the weeks run read itself; its items are never used.
+      // The item is kept whole, its step and place included. Items of an
+      // earlier file, left unread when the weeks run read that file itself,
+      // are kept as they came and never used.
       if (records_before == 0 || ref.first != piece.file ||
           ref.second / kStretchesPerFile != piece.number) {
         store.stretches[ref] = std::move(reader.bytes);

@@ -10,8 +10,8 @@
 // byte for byte as when each mode reads the files in its turn.
 //
 // Usually (see WorkerRole) two counting children read the files, each taking
-// the next file not taken yet when it is done with one, and send each file's
-// stretches and facts. Otherwise a child per run mode runs the mode and sends
+// the next file (or piece of a long file) not taken yet when it is done with
+// one, and send its stretches and facts. Otherwise a child per run mode runs the mode and sends
 // it as a script: its console text, error-log entries, the ends of its
 // periods with their counted lists, the years run's name-server checks and a
 // stop, which the parent plays in the mode's turn.
