@@ -888,6 +888,15 @@ struct FileFacts {
   std::vector<FactEvent> events;
 };
 
+// Starts reading the facts of a piece at its record count, past the item's
+// step, the file's index and the piece's number, which are known already.
+void start_piece_facts(ItemReader& reader, const std::string& item) {
+  reader.start(item);
+  reader.get_u8();
+  reader.get_u64();
+  reader.get_u64();
+}
+
 // The facts of a file from those of its pieces: the records and lines of
 // each piece follow those of the pieces before it.
 FileFacts read_file_facts(const StretchStore& store, uint64_t file) {
@@ -897,10 +906,7 @@ FileFacts read_file_facts(const StretchStore& store, uint64_t file) {
   if (first == last) throw std::runtime_error("a file read by the weeks run has no facts");
   for (auto piece = first; piece != last; ++piece) {
     ItemReader reader;
-    reader.start(piece->second);
-    reader.get_u8();  // the step, the file's index and the piece's number, known already
-    reader.get_u64();
-    reader.get_u64();
+    start_piece_facts(reader, piece->second);
     const uint64_t records_before = facts.records;
     const uint64_t lines_before = facts.lines;
     facts.records += reader.get_u64();
@@ -1078,10 +1084,7 @@ bool take_counted_piece(StretchStore& store, std::size_t i, uint64_t records_bef
 // The records of piece `number` of file `k`, whose facts are in the store.
 uint64_t piece_records(const StretchStore& store, uint64_t k, uint64_t number) {
   ItemReader reader;
-  reader.start(store.files.at({k, number}));
-  reader.get_u8();
-  reader.get_u64();
-  reader.get_u64();
+  start_piece_facts(reader, store.files.at({k, number}));
   return reader.get_u64();
 }
 
