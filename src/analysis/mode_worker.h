@@ -11,10 +11,10 @@
 //
 // Usually (see WorkerRole) two counting children read the files, each taking
 // the next file (or piece of a long file) not taken yet when it is done with
-// one, and send its stretches and facts. Otherwise a child per run mode runs the mode and sends
-// it as a script: its console text, error-log entries, the ends of its
-// periods with their counted lists, the years run's name-server checks and a
-// stop, which the parent plays in the mode's turn.
+// one, and send its stretches and facts. Otherwise a child per run mode
+// runs the mode and sends it as a script: its console text, error-log
+// entries, the ends of its periods with their counted lists, the years run's
+// name-server checks and a stop, which the parent plays in the mode's turn.
 #ifndef SORVIK_ANALYSIS_MODE_WORKER_H_
 #define SORVIK_ANALYSIS_MODE_WORKER_H_
 
