@@ -1365,30 +1365,78 @@ FileShape shape_of_file(const std::string& path) {
   return shape;
 }
 
+// Cutting a file costs the analyzer about this share of the file's bytes
+// in merging the stretch its cut adds; a cut is made only where it shortens
+// the counting by more.
+constexpr uint64_t kCutCostShare = 16;
+
+// How long (in bytes counted) the counting children take over `pieces`, in
+// their order, each child taking the next one whenever it is done with one.
+uint64_t counting_span(const std::vector<uint64_t>& pieces) {
+  std::array<uint64_t, kCountingAtOnce> busy{};
+  for (const uint64_t bytes : pieces) *std::min_element(busy.begin(), busy.end()) += bytes;
+  return *std::max_element(busy.begin(), busy.end());
+}
+
 // Plans the pieces the counting children take of the files from `first`
 // on: each file whole, or in two pieces cut after the line that holds its
-// middle byte when it holds more than a child's share of all their bytes.
+// middle byte. Of the files that can be cut, those are cut that let the
+// children end soonest, each cut counted with its cost: a log in one file
+// is cut, four even weekly files are not, of three the last is.
 void plan_file_pieces(FileClaims& claims, std::size_t first) {
   std::vector<FileShape> shapes;
-  uint64_t total = 0;
+  std::vector<std::size_t> cuttable;  // indexes into shapes
   for (std::size_t k = first; k < analysis.log_files.size(); ++k) {
     shapes.push_back(shape_of_file(cut_text(settings.log_dir + analysis.log_files[k])));
-    total += shapes.back().size;
+    if (shapes.back().cut > 0) cuttable.push_back(shapes.size() - 1);
+  }
+  // The files that choice `cuts` cuts, one bit for each file that can be,
+  // the lowest for the last.
+  const auto cut_files = [&shapes, &cuttable](uint32_t cuts) {
+    std::vector<bool> cut(shapes.size(), false);
+    for (std::size_t j = 0; j < cuttable.size(); ++j) {
+      cut[cuttable[cuttable.size() - 1 - j]] = ((cuts >> j) & 1) != 0;
+    }
+    return cut;
+  };
+  // Every choice is tried, at most 2^kStretchFileLimit (the weeks run reads
+  // no more files than that here). The first of equal cost is kept: no file
+  // is cut where cutting would not help, and of two cuts that help alike
+  // the later file's, so that the files before it arrive whole and early,
+  // and the analyzer shows their weeks while the children go on.
+  std::vector<bool> best = cut_files(0);
+  uint64_t best_cost = UINT64_MAX;
+  std::vector<uint64_t> pieces;
+  for (uint32_t cuts = 0; cuts < (uint32_t{1} << cuttable.size()); ++cuts) {
+    const std::vector<bool> cut = cut_files(cuts);
+    pieces.clear();
+    uint64_t cost = 0;
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+      if (!cut[i]) {
+        pieces.push_back(shapes[i].size);
+        continue;
+      }
+      pieces.push_back(shapes[i].cut);
+      pieces.push_back(shapes[i].size - shapes[i].cut);
+      cost += shapes[i].size / kCutCostShare;
+    }
+    cost += counting_span(pieces);
+    if (cost < best_cost) {
+      best_cost = cost;
+      best = cut;
+    }
   }
   uint32_t count = 0;
-  for (std::size_t k = first; k < analysis.log_files.size() && count < kPieceLimit; ++k) {
-    const FileShape& shape = shapes[k - first];
-    const bool cut =
-        shape.cut > 0 && shape.size * kCountingAtOnce > total && count + 2 <= kPieceLimit;
+  for (std::size_t i = 0; i < shapes.size(); ++i) {
     CountedPiece& piece = claims.piece[count++];
-    piece.file = static_cast<uint32_t>(k);
+    piece.file = static_cast<uint32_t>(first + i);
     piece.number = 0;
-    piece.bytes = LogPiece{0, cut ? shape.cut : LogPiece::kToEnd};
-    if (!cut) continue;
+    piece.bytes = LogPiece{0, best[i] ? shapes[i].cut : LogPiece::kToEnd};
+    if (!best[i]) continue;
     CountedPiece& second = claims.piece[count++];
-    second.file = static_cast<uint32_t>(k);
+    second.file = static_cast<uint32_t>(first + i);
     second.number = 1;
-    second.bytes = LogPiece{shape.cut, LogPiece::kToEnd};
+    second.bytes = LogPiece{shapes[i].cut, LogPiece::kToEnd};
   }
   claims.pieces = count;
 }

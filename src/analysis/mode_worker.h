@@ -132,10 +132,10 @@ inline constexpr std::size_t kStretchFileLimit = 8;
 // parent writes the reports, and a third would only add its memory.
 inline constexpr std::size_t kCountingAtOnce = 2;
 
-// A plain file that holds more than a counting child's share of all the
-// files' bytes, and at least this many, is counted in two pieces, one by
-// each child; otherwise a single long log would keep one child busy while
-// the other has nothing to do.
+// A plain file of at least this many bytes can be counted in two pieces,
+// which the children take one after the other like files: where that lets
+// them end sooner (a single long log above all, which would keep one child
+// busy while the other has nothing to do), it is cut.
 inline constexpr uint64_t kPieceMinBytes = uint64_t{1} << 20;
 inline constexpr std::size_t kPieceLimit = 2 * kStretchFileLimit;
 

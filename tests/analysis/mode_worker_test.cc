@@ -314,21 +314,42 @@ TEST_F(ModeWorkerTest, AStopInTheSecondPieceOfAFileEndsTheRunWhereReadingItDoes)
   EXPECT_NE(shown.find("=== exit 5\n"), std::string::npos) << shown;
 }
 
-TEST_F(SorvikTest, OnlyAFileOfMoreThanAChildsShareIsCountedInPieces) {
+// Which files are cut: those whose cutting lets the children end sooner.
+TEST_F(SorvikTest, FilesAreCutWhereThatLetsTheCountingChildrenEndSooner) {
   fs::create_directories("logs");
   settings.log_dir = "logs/";
   settings.target_dir = "./";
   settings.html_out = false;
-  write_file("logs/access.1", long_log(kPieceMinBytes * 3));
-  write_file("logs/access.2", long_log(kPieceMinBytes));
-  analysis.log_files = {"access.1", "access.2"};
+  const std::string log = long_log(kPieceMinBytes + kPieceMinBytes / 5);
+  for (const char* name : {"logs/access.1", "logs/access.2", "logs/access.3", "logs/access.4"}) {
+    write_file(name, log);
+  }
+  write_file("logs/access.5", long_log(kPieceMinBytes / 2));
+  // For each choice of files, the pieces planned: file and piece number.
+  const auto planned = [](const std::vector<std::string>& files) {
+    analysis.log_files = files;
+    ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
+    const FileClaims& claims = *workers.store->claims;
+    std::string pieces;
+    for (std::size_t i = 0; i < claims.pieces; ++i) {
+      pieces += std::to_string(claims.piece[i].file) + "." +
+                std::to_string(claims.piece[i].number) + " ";
+    }
+    return pieces;
+  };
+  EXPECT_EQ(planned({"access.1"}), "0.0 0.1 ");
+  EXPECT_EQ(planned({"access.1", "access.2"}), "0.0 1.0 ");
+  EXPECT_EQ(planned({"access.1", "access.2", "access.3"}), "0.0 1.0 2.0 2.1 ");
+  EXPECT_EQ(planned({"access.1", "access.2", "access.3", "access.4"}), "0.0 1.0 2.0 3.0 ");
+  // Too short to be cut, and a long file next to a short one.
+  EXPECT_EQ(planned({"access.5"}), "0.0 ");
+  EXPECT_EQ(planned({"access.1", "access.5"}), "0.0 0.1 1.0 ");
+
+  // The cut follows a line feed in the middle of the file, and the run made
+  // from the pieces is complete.
+  analysis.log_files = {"access.1", "access.5"};
   ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
   const FileClaims& claims = *workers.store->claims;
-  ASSERT_EQ(claims.pieces, 3u);
-  EXPECT_EQ(claims.piece[1].file, 0u);
-  EXPECT_EQ(claims.piece[1].number, 1u);
-  // The cut follows a line feed in the middle of the file.
-  const std::string log = read_file("logs/access.1");
   const uint64_t cut = claims.piece[0].bytes.end;
   EXPECT_EQ(claims.piece[1].bytes.begin, cut);
   EXPECT_EQ(log.at(cut - 1), '\n');
