@@ -15,6 +15,8 @@
 #      children then share files of unequal length,
 #   5. sorvik, weeks and months, on the same records in one file ("one
 #      file"): the counting children share it in two pieces,
+#   6. sorvik, weeks and months, on the same records in three files of
+#      equal length ("three files"): the last is cut in two pieces,
 # each from a clean state, and prints wall time, lines per second (every
 # input line counted once), peak resident memory of the largest process
 # (/usr/bin/time -v, "peak MB") and the peak of the summed memory of all the
@@ -153,5 +155,16 @@ for size in "${sizes[@]}"; do
     touch "$single/made"
   fi
   print_case "sorvik one file" $(measure "sorvik-single" "$size" no "$single")
+  three="$work/$size/three"
+  if [[ ! -f $three/made ]]; then
+    rm -rf "$three"
+    mkdir -p "$three"
+    split -n l/3 -d -a 1 "$single/access.44" "$three/part"
+    mv "$three/part0" "$three/access.44"
+    mv "$three/part1" "$three/access.45"
+    mv "$three/part2" "$three/access.46"
+    touch "$three/made"
+  fi
+  print_case "sorvik three files" $(measure "sorvik-three" "$size" no "$three")
 done
 echo "Runs, reports and console output are kept in $work" >&2
