@@ -1370,6 +1370,9 @@ FileShape shape_of_file(const std::string& path) {
 // the counting by more.
 constexpr uint64_t kCutCostShare = 16;
 
+// The plan tries every choice of files to cut among at most this many.
+static_assert(kStretchFileLimit <= 16, "too many choices of files to cut");
+
 // How long (in bytes counted) the counting children take over `pieces`, in
 // their order, each child taking the next one whenever it is done with one.
 uint64_t counting_span(const std::vector<uint64_t>& pieces) {
