@@ -114,6 +114,38 @@ print_case() {
     "$(mb "$p")" "$(mb "$a")" "$ratio" "$lookups"
 }
 
+# Makes the folder $1 of a layout of the same records once: runs the rest
+# as a command with the folder as its last argument. Later invocations keep
+# what it made.
+make_layout() {
+  local dir="$1"
+  shift
+  [[ -f $dir/made ]] && return
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  "$@" "$dir"
+  touch "$dir/made"
+}
+
+# The weekly logs in $1 as three files in $2, the first holding two weeks.
+uneven_files() {
+  local weeks=("$1"/access.*)
+  cat "${weeks[0]}" "${weeks[1]}" >"$2/access.44"
+  cp "${weeks[2]}" "$2/access.45"
+  cp "${weeks[3]}" "$2/access.46"
+}
+
+# The weekly logs in $1 as one file in $2.
+one_file() { cat "$1"/access.* >"$2/access.44"; }
+
+# The one file in $1 as three files of equal length in $2.
+three_files() {
+  split -n l/3 -d -a 1 "$1/access.44" "$2/part"
+  mv "$2/part0" "$2/access.44"
+  mv "$2/part1" "$2/access.45"
+  mv "$2/part2" "$2/access.46"
+}
+
 printf '%-9s %-26s %8s %10s %8s %8s %6s %8s\n' records case seconds lines/s "peak MB" "all MB" \
   ratio lookups
 for size in "${sizes[@]}"; do
@@ -136,35 +168,12 @@ for size in "${sizes[@]}"; do
     [[ $years == yes ]] && label="sorvik weeks+months+years"
     print_case "$label" $(measure "sorvik-years-$years" "$size" "$years")
   done
-  uneven="$work/$size/uneven"
-  if [[ ! -f $uneven/made ]]; then
-    rm -rf "$uneven"
-    mkdir -p "$uneven"
-    weeks=("$work/$size"/logs/access.*)
-    cat "${weeks[0]}" "${weeks[1]}" >"$uneven/access.44"
-    cp "${weeks[2]}" "$uneven/access.45"
-    cp "${weeks[3]}" "$uneven/access.46"
-    touch "$uneven/made"
-  fi
-  print_case "sorvik uneven files" $(measure "sorvik-uneven" "$size" no "$uneven")
-  single="$work/$size/single"
-  if [[ ! -f $single/made ]]; then
-    rm -rf "$single"
-    mkdir -p "$single"
-    cat "$work/$size"/logs/access.* >"$single/access.44"
-    touch "$single/made"
-  fi
-  print_case "sorvik one file" $(measure "sorvik-single" "$size" no "$single")
-  three="$work/$size/three"
-  if [[ ! -f $three/made ]]; then
-    rm -rf "$three"
-    mkdir -p "$three"
-    split -n l/3 -d -a 1 "$single/access.44" "$three/part"
-    mv "$three/part0" "$three/access.44"
-    mv "$three/part1" "$three/access.45"
-    mv "$three/part2" "$three/access.46"
-    touch "$three/made"
-  fi
-  print_case "sorvik three files" $(measure "sorvik-three" "$size" no "$three")
+  logs="$work/$size/logs"
+  make_layout "$work/$size/uneven" uneven_files "$logs"
+  print_case "sorvik uneven files" $(measure "sorvik-uneven" "$size" no "$work/$size/uneven")
+  make_layout "$work/$size/single" one_file "$logs"
+  print_case "sorvik one file" $(measure "sorvik-single" "$size" no "$work/$size/single")
+  make_layout "$work/$size/three" three_files "$work/$size/single"
+  print_case "sorvik three files" $(measure "sorvik-three" "$size" no "$work/$size/three")
 done
 echo "Runs, reports and console output are kept in $work" >&2
