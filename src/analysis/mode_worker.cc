@@ -355,6 +355,53 @@ StretchHead read_stretch_head(ItemReader& reader) {
   return head;
 }
 
+// A failed read of the spill file.
+struct SpillReadError {
+  int error_number = 0;
+};
+
+// Keeps a stretch's item in the store: its lists in memory while the store
+// holds less than analysis.stretch_memory bytes of lists, else in the spill
+// file (or in memory all the same when the file cannot take them).
+void keep_stretch(StretchStore& store, const StretchRef& ref, std::string item) {
+  ItemReader reader;
+  reader.start(item);
+  read_stretch_head(reader);
+  std::vector<PackedTime> first_times;
+  std::vector<bool> is_new;
+  std::vector<EntryView> read;
+  std::vector<uint32_t> hashes;
+  for (int list = 0; list < 2; ++list) {
+    merge_counted_list(reader, nullptr, first_times, is_new, read, hashes);
+  }
+  StoredStretch& stored = store.stretches[ref];
+  if (!stored.lists_spilled) store.lists_held -= stored.size - stored.lists_at;
+  stored = StoredStretch{};
+  stored.size = item.size();
+  stored.lists_at = reader.at;
+  const std::string_view lists = std::string_view(item).substr(reader.at);
+  if (store.lists_held + lists.size() > analysis.stretch_memory &&
+      spill_bytes(store.spill, lists, stored.spilled)) {
+    stored.lists_spilled = true;
+    item.resize(reader.at);
+    item.shrink_to_fit();
+  } else {
+    store.lists_held += lists.size();
+  }
+  stored.item = std::move(item);
+}
+
+// The lists of a stored stretch, read back into `spilled` when they are in
+// the spill file. Throws SpillReadError.
+std::string_view stretch_lists(const StretchStore& store, const StoredStretch& stored,
+                               std::string& spilled) {
+  if (!stored.lists_spilled) return std::string_view(stored.item).substr(stored.lists_at);
+  if (const int error = read_spilled(store.spill, stored.spilled, spilled); error != 0) {
+    throw SpillReadError{error};
+  }
+  return spilled;
+}
+
 // Whether a child that counts while `at_once` children do (itself among
 // them) reads its files on a thread of its own: only when the machine has a
 // core to spare for that thread.
@@ -712,17 +759,15 @@ std::unique_ptr<PeriodLists> merged_lists(const StretchStore& store,
   std::vector<EntryView> read;  // entries of one list, read in place
   std::vector<uint32_t> hashes;  // their hashes
   ListEntry entry;  // each first request read, its texts' memory reused
+  std::string spilled;  // lists read back from the spill file
   for (const StretchRef& ref : refs) {
     const auto found = store.stretches.find(ref);
     if (found == store.stretches.end()) {
       throw std::runtime_error("a stretch counted by the weeks run is missing");
     }
+    // The unknown agents, which come before the lists, are taken elsewhere.
     ItemReader reader;
-    reader.start(found->second);
-    read_stretch_head(reader);
-    // The unknown agents are taken elsewhere.
-    merge_counted_list(reader, nullptr, first_times, is_new, read, hashes);
-    merge_counted_list(reader, nullptr, first_times, is_new, read, hashes);
+    reader.start(stretch_lists(store, found->second, spilled));
     for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
       merge_counted_list(reader, slot == kEntryPageList ? nullptr : &merged[slot], first_times,
                          is_new, read, hashes);
@@ -809,7 +854,11 @@ std::unique_ptr<PeriodLists> take_merged_ahead(const StretchStore& store,
 // those merged ahead for it, or else merged now.
 void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& refs) {
   std::unique_ptr<PeriodLists> merged = take_merged_ahead(store, refs);
-  if (!merged) merged = merged_lists(store, refs);
+  try {
+    if (!merged) merged = merged_lists(store, refs);
+  } catch (const SpillReadError& failure) {
+    stop_on_io_error("read", store.spill.path, failure.error_number);
+  }
   for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
     install_list(slot, std::move((*merged)[slot]));
   }
@@ -964,8 +1013,8 @@ constexpr long double kExactBytes = 0x1p62L;
 
 // The stored stretches of one file, in their order, for a range-for.
 struct FileStretches {
-  std::map<StretchRef, std::string>::const_iterator first;
-  std::map<StretchRef, std::string>::const_iterator last;
+  std::map<StretchRef, StoredStretch>::const_iterator first;
+  std::map<StretchRef, StoredStretch>::const_iterator last;
   auto begin() const { return first; }
   auto end() const { return last; }
 };
@@ -974,9 +1023,9 @@ FileStretches stretches_of(const StretchStore& store, uint64_t k) {
   return {store.stretches.lower_bound({k, 0}), store.stretches.lower_bound({k + 1, 0})};
 }
 
-long double stretch_magnitude(const std::string& item) {
+long double stretch_magnitude(const StoredStretch& item) {
   ItemReader reader;
-  reader.start(item);
+  reader.start(item.item);
   return read_stretch_head(reader).magnitude;
 }
 
@@ -1068,9 +1117,9 @@ bool take_counted_piece(StretchStore& store, std::size_t i, uint64_t records_bef
       // are kept as they came and never used.
       if (records_before == 0 || ref.first != piece.file ||
           ref.second / kStretchesPerFile != piece.number) {
-        store.stretches[ref] = std::move(reader.bytes);
+        keep_stretch(store, ref, std::move(reader.bytes));
       } else {
-        store.stretches[ref] = stretch_in_file(reader, ref, records_before);
+        keep_stretch(store, ref, stretch_in_file(reader, ref, records_before));
       }
     } else if (step == Step::kFileFacts) {
       store.files[ref] = std::move(reader.bytes);
@@ -1137,7 +1186,7 @@ void plan_merges_ahead(StretchStore& store) {
     for (const auto& [ref, item] : store.stretches) {
       if (ref.first < first_file) continue;
       ItemReader reader;
-      reader.start(item);
+      reader.start(item.item);
       const StretchHead head = read_stretch_head(reader);
       const std::string_view stamp = head.fields[4];
       const std::string year(chars_at(stamp, 9, 12));
@@ -1154,7 +1203,7 @@ void plan_merges_ahead(StretchStore& store) {
       period_key = key;
       if (active) {
         period.push_back(ref);
-        largest = std::max(largest, item.size());
+        largest = std::max(largest, item.size);
       }
     }
     plan_period();
@@ -1217,7 +1266,7 @@ void run_weeks_from_stretches(StretchStore& store) {
     if (complete && k + 1 == analysis.log_files.size()) held.plan_for = &store;
     for (const auto& [ref, item] : stretches_of(store, k)) {
       ItemReader reader;
-      reader.start(item);
+      reader.start(item.item);
       const StretchHead head = read_stretch_head(reader);
       analysis.year_text.assign(chars_at(head.fields[4], 9, 12));
       analysis.period_bytes += head.bytes;
@@ -1247,7 +1296,7 @@ void run_from_stretches(int mode, const StretchStore& store) {
     std::size_t next = 0;  // the next event to show
     for (const auto& [ref, item] : stretches_of(store, k)) {
       ItemReader reader;
-      reader.start(item);
+      reader.start(item.item);
       const StretchHead head = read_stretch_head(reader);
       // What the reading of the stretch's first record showed comes before it.
       while (next < facts.events.size() && facts.events[next].before == head.first &&
@@ -1370,8 +1419,9 @@ FileShape shape_of_file(const std::string& path) {
 // the counting by more.
 constexpr uint64_t kCutCostShare = 16;
 
-// The plan tries every choice of files to cut among at most this many.
-static_assert(kStretchFileLimit <= 16, "too many choices of files to cut");
+// The plan tries every choice of files to cut among the last this many that
+// can be cut: a cut helps where the children's counting ends.
+constexpr std::size_t kCutChoiceFiles = 8;
 
 // How long (in bytes counted) the counting children take over `pieces`, in
 // their order, each child taking the next one whenever it is done with one.
@@ -1393,6 +1443,9 @@ void plan_file_pieces(FileClaims& claims, std::size_t first) {
     shapes.push_back(shape_of_file(cut_text(settings.log_dir + analysis.log_files[k])));
     if (shapes.back().cut > 0) cuttable.push_back(shapes.size() - 1);
   }
+  if (cuttable.size() > kCutChoiceFiles) {
+    cuttable.erase(cuttable.begin(), cuttable.end() - kCutChoiceFiles);
+  }
   // The files that choice `cuts` cuts, one bit for each file that can be,
   // the lowest for the last.
   const auto cut_files = [&shapes, &cuttable](uint32_t cuts) {
@@ -1402,11 +1455,11 @@ void plan_file_pieces(FileClaims& claims, std::size_t first) {
     }
     return cut;
   };
-  // Every choice is tried, at most 2^kStretchFileLimit (the weeks run reads
-  // no more files than that here). The first of equal cost is kept: no file
-  // is cut where cutting would not help, and of two cuts that help alike
-  // the later file's, so that the files before it arrive whole and early,
-  // and the analyzer shows their weeks while the children go on.
+  // Every choice is tried, at most 2^kCutChoiceFiles. The first of equal
+  // cost is kept: no file is cut where cutting would not help, and of two
+  // cuts that help alike the later file's, so that the files before it
+  // arrive whole and early, and the analyzer shows their weeks while the
+  // children go on.
   std::vector<bool> best = cut_files(0);
   uint64_t best_cost = UINT64_MAX;
   std::vector<uint64_t> pieces;

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "analysis/log_reader.h"
+#include "analysis/spill_file.h"
 #include "stats/counted_list.h"
 
 namespace sorvik {
@@ -123,9 +124,11 @@ struct MergeAhead {
 };
 
 // The run modes are made from counted stretches only while the weeks run
-// reads at most this many files: the stretches are kept until the last mode
-// is played.
-inline constexpr std::size_t kStretchFileLimit = 8;
+// reads at most this many files (three years of daily logs), the size of
+// the table of pieces the children share. The stretches are kept until the
+// last mode is played: past analysis.stretch_memory bytes, their lists in a
+// spill file.
+inline constexpr std::size_t kStretchFileLimit = 1024;
 
 // Children that count at the same time (a child per mode beyond these
 // waits for an earlier one to finish). Two keep both cores busy while the
@@ -169,11 +172,25 @@ struct FileClaimsUnmap {
   void operator()(FileClaims* claims) const;
 };
 
+// A counted stretch as the store keeps it: what the modes read of every
+// stretch in their turn (its head and unknown agents) in memory, and the
+// period lists, which only merging reads, in memory or in the spill file.
+struct StoredStretch {
+  std::string item;          // as sent, or up to its lists when they are spilled
+  std::size_t lists_at = 0;  // where the lists begin in the item
+  bool lists_spilled = false;
+  SpilledBytes spilled;      // where they are then
+  std::size_t size = 0;      // of the whole item
+};
+
 // The stretches the counting children sent, kept until the last mode that
 // is made from them has been played.
 struct StretchStore {
-  // By (file index, stretch number): their items, whole.
-  std::map<std::pair<uint64_t, uint64_t>, std::string> stretches;
+  // By (file index, stretch number).
+  std::map<std::pair<uint64_t, uint64_t>, StoredStretch> stretches;
+  // The bytes of lists the stretches hold in memory.
+  std::size_t lists_held = 0;
+  SpillFile spill;
   // By (file index, piece number): the piece's records and lines and what
   // reading and parsing them showed, each with its place among the records.
   std::map<std::pair<uint64_t, uint64_t>, std::string> files;

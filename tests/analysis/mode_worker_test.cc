@@ -226,6 +226,70 @@ TEST_F(SorvikTest, ACountingChildGivesUpOnAFileOfManyStretches) {
   EXPECT_NE(take_console_output().find("access.1 ... 79"), std::string::npos);
 }
 
+// Logs rotated daily around a month's end, from day `first` (24 November)
+// on, `days` of them: a few requests each, now and then a malformed line.
+void write_daily_logs(int first, int days) {
+  const auto two_digits = [](int n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+  for (int day = first; day < first + days; ++day) {
+    const int date = 24 + day;
+    const std::string stamp =
+        date > 30 ? two_digits(date - 30) + "/Dec/2026:" : two_digits(date) + "/Nov/2026:";
+    std::string text;
+    for (int i = 0; i < 6; ++i) {
+      text += log_line("192.0.2." + std::to_string((day + i) % 5),
+                       stamp + "1" + std::to_string(i) + ":00:00",
+                       "GET /docs/p" + std::to_string(day * i % 7) + ".html HTTP/1.1",
+                       i == 3 ? "404" : "200");
+    }
+    if (day % 4 == 1) text += "a malformed line\n";
+    write_file("logs/access." + two_digits(day + 1), text);
+  }
+}
+
+// More files than the weeks of the months, each a week of the weeks run,
+// with every stretch's lists in the spill file or, where no spill file can
+// be made, in memory; the second run resumes in the files after.
+TEST_F(ModeWorkerTest, DailyLogsShowTheSameWithTheirListsSpilledOrHeld) {
+  for (const char* folder : {".", "no-such-folder"}) {
+    const TemporaryFolder spill_folder(folder);
+    expect_same_either_way([&] {
+      analysis.stretch_memory = 0;
+      write_daily_logs(0, 12);
+      run();
+      write_daily_logs(12, 3);
+      run();
+    });
+  }
+}
+
+TEST_F(SorvikTest, StretchesBeyondTheMemoryGivenKeepTheirListsInTheSpillFile) {
+  fs::create_directories("logs");
+  write_daily_logs(0, 12);
+  settings.log_dir = "logs/";
+  settings.target_dir = "./";
+  settings.html_out = false;
+  for (int day = 1; day <= 12; ++day) {
+    analysis.log_files.push_back((day < 10 ? "access.0" : "access.") + std::to_string(day));
+  }
+  analysis.stretch_memory = 0;
+  for (const char* folder : {".", "no-such-folder"}) {
+    const TemporaryFolder spill_folder(folder);
+    ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
+    ASSERT_TRUE(play_mode_worker(*workers.list.at(0)));
+    const StretchStore& store = *workers.store;
+    EXPECT_TRUE(store.complete);
+    EXPECT_EQ(store.files.size(), 12u);
+    if (folder[0] == '.') {
+      EXPECT_GT(store.spill.size, 0u);
+      EXPECT_EQ(store.lists_held, 0u);
+    } else {
+      EXPECT_TRUE(store.spill.failed);
+      EXPECT_GT(store.lists_held, 0u);
+    }
+    ASSERT_TRUE(play_mode_worker(*workers.list.at(1)));
+  }
+}
+
 // What the reading and the parsing show around the borders of stretches:
 // a malformed line before the first record and right before a new month, a
 // new month that begins with an unknown method (after a month whose end

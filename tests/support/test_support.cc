@@ -131,6 +131,22 @@ RunStop stop_of_with_file_limit(std::size_t bytes, const std::function<void()>& 
   return stop_of(action);
 }
 
+TemporaryFolder::TemporaryFolder(const char* path) {
+  if (const char* before = getenv("TMPDIR")) {
+    before_ = before;
+    had_ = true;
+  }
+  setenv("TMPDIR", path, 1);
+}
+
+TemporaryFolder::~TemporaryFolder() {
+  if (had_) {
+    setenv("TMPDIR", before_.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+}
+
 void SorvikTest::SetUp() {
   reset_all_state();
   now_ = test_time();

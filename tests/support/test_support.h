@@ -61,6 +61,20 @@ RunStop stop_of(const std::function<void()>& action);
 // fails with "File too large" (and no signal ends the process).
 RunStop stop_of_with_file_limit(std::size_t bytes, const std::function<void()>& action);
 
+// Sets TMPDIR, where temporary files go, while it lives, and then puts
+// back the one before.
+class TemporaryFolder {
+ public:
+  explicit TemporaryFolder(const char* path);
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  ~TemporaryFolder();
+
+ private:
+  std::string before_;
+  bool had_ = false;
+};
+
 class SorvikTest : public ::testing::Test {
  protected:
   void SetUp() override;
