@@ -17,6 +17,9 @@
 #      file"): the counting children share it in two pieces,
 #   6. sorvik, weeks and months, on the same records in three files of
 #      equal length ("three files"): the last is cut in two pieces,
+#   7. sorvik, weeks and months, then also years, on the same records in
+#      28 files, each week in seven ("daily files"): each file is a week of
+#      the weeks run, and the counted lists mostly wait in a spill file,
 # each from a clean state, and prints wall time, lines per second (every
 # input line counted once), peak resident memory of the largest process
 # (/usr/bin/time -v, "peak MB") and the peak of the summed memory of all the
@@ -146,6 +149,18 @@ three_files() {
   mv "$2/part2" "$2/access.46"
 }
 
+# The weekly logs in $1 as seven files each in $2, of equal line counts.
+daily_files() {
+  local week day=0 part
+  for week in "$1"/access.*; do
+    split -n l/7 -d -a 1 "$week" "$2/part"
+    for part in "$2"/part?; do
+      day=$((day + 1))
+      mv "$part" "$(printf '%s/access.%03d' "$2" "$day")"
+    done
+  done
+}
+
 printf '%-9s %-26s %8s %10s %8s %8s %6s %8s\n' records case seconds lines/s "peak MB" "all MB" \
   ratio lookups
 for size in "${sizes[@]}"; do
@@ -175,5 +190,9 @@ for size in "${sizes[@]}"; do
   print_case "sorvik one file" $(measure "sorvik-single" "$size" no "$work/$size/single")
   make_layout "$work/$size/three" three_files "$work/$size/single"
   print_case "sorvik three files" $(measure "sorvik-three" "$size" no "$work/$size/three")
+  make_layout "$work/$size/daily" daily_files "$logs"
+  print_case "sorvik daily files" $(measure "sorvik-daily" "$size" no "$work/$size/daily")
+  print_case "sorvik daily files+years" \
+    $(measure "sorvik-daily-years" "$size" yes "$work/$size/daily")
 done
 echo "Runs, reports and console output are kept in $work" >&2
