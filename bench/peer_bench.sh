@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Measures whole analyzer runs against a peer analyzer on the same records.
 #
-# Usage: bench/peer_bench.sh [RECORDS ...]      (default: 1000000 5000000)
+# Usage: bench/peer_bench.sh [RECORDS | FOLDER ...]  (default: 1000000 5000000)
+#
+# A FOLDER instead of a record count holds logs of one's own, access.* in
+# the combined format, plain or gzip-compressed: Analog and cases 1 and 2
+# below read those same files (the other cases are layouts of generated
+# records).
 #
 # For each record count: generates (once, kept in $BENCH_DIR) four weekly logs
 # in the eleven-field format and the same records in the combined format
@@ -79,7 +84,7 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 
 # Runs one measured case $repeat times; prints "seconds peak_kb lookups".
 measure() {
-  local kind="$1" size="$2" years="${3:-no}" logs="${4:-$work/$size/logs}"
+  local kind="$1" size="$2" years="${3:-no}" logs="$4"
   local run="$work/$size/run-$kind"
   local seconds=() peaks=() alls=() lookups=0
   for ((i = 0; i < repeat; i++)); do
@@ -87,7 +92,7 @@ measure() {
       rm -rf "$run"
       mkdir -p "$run"
       cat >"$run/analog.cfg" <<CONF
-LOGFILE $work/$size/combined/access.*
+LOGFILE $logs/access.*
 LOGFORMAT COMBINED
 HOSTNAME "www.example.org"
 OUTFILE $run/report.html
@@ -164,16 +169,25 @@ daily_files() {
 printf '%-9s %-26s %8s %10s %8s %8s %6s %8s\n' records case seconds lines/s "peak MB" "all MB" \
   ratio lookups
 for size in "${sizes[@]}"; do
-  if [[ ! -f "$work/$size/generated" ]]; then
-    rm -rf "$work/$size"
-    echo "Generating $size records in $work/$size ..." >&2
-    python3 "$repo/bench/generate_bench_log.py" "$work/$size/logs" "$size" "$work/$size/combined"
-    touch "$work/$size/generated"
+  if [[ -d $size ]]; then
+    logs="$(cd "$size" && pwd)"
+    combined="$logs"
+    size="given-$(basename "$logs")"
+    mkdir -p "$work/$size"
+  else
+    logs="$work/$size/logs"
+    combined="$work/$size/combined"
+    if [[ ! -f "$work/$size/generated" ]]; then
+      rm -rf "$work/$size"
+      echo "Generating $size records in $work/$size ..." >&2
+      python3 "$repo/bench/generate_bench_log.py" "$logs" "$size" "$combined"
+      touch "$work/$size/generated"
+    fi
   fi
-  lines=$(cat "$work/$size"/logs/access.* | wc -l)
+  lines=$(zcat -f "$logs"/access.* | wc -l)
   analog_rate=""
   if [[ -n $analog ]]; then
-    read -r s p a _ < <(measure analog "$size")
+    read -r s p a _ < <(measure analog "$size" no "$combined")
     analog_rate=$(awk -v l="$lines" -v s="$s" 'BEGIN { printf "%.0f", l / s }')
     printf '%-9s %-26s %8.2f %10s %8.1f %8.1f %6s %8s\n' "$lines" "Analog (combined format)" \
       "$s" "$analog_rate" "$(mb "$p")" "$(mb "$a")" "1.00" "-"
@@ -181,9 +195,9 @@ for size in "${sizes[@]}"; do
   for years in no yes; do
     label="sorvik weeks+months"
     [[ $years == yes ]] && label="sorvik weeks+months+years"
-    print_case "$label" $(measure "sorvik-years-$years" "$size" "$years")
+    print_case "$label" $(measure "sorvik-years-$years" "$size" "$years" "$logs")
   done
-  logs="$work/$size/logs"
+  [[ $size == given-* ]] && continue
   make_layout "$work/$size/uneven" uneven_files "$logs"
   print_case "sorvik uneven files" $(measure "sorvik-uneven" "$size" no "$work/$size/uneven")
   make_layout "$work/$size/single" one_file "$logs"
