@@ -179,8 +179,8 @@ struct StoredStretch {
   std::string item;          // as sent, or up to its lists when they are spilled
   std::size_t lists_at = 0;  // where the lists begin in the item
   bool lists_spilled = false;
-  SpilledBytes spilled;      // where they are then
-  std::size_t size = 0;      // of the whole item
+  SpilledBytes spilled;  // where they are then
+  std::size_t size = 0;  // of the whole item
 };
 
 // The stretches the counting children sent, kept until the last mode that

@@ -15,8 +15,8 @@ namespace sorvik {
 // run ends. Bytes are only ever appended; reading may happen on any thread.
 struct SpillFile {
   int fd = -1;
-  std::string path;  // as made, for an error report
-  uint64_t size = 0;   // bytes appended so far
+  std::string path;     // as made, for an error report
+  uint64_t size = 0;    // bytes appended so far
   bool failed = false;  // could not be made or written: nothing more goes there
 
   SpillFile() = default;

@@ -236,10 +236,9 @@ void write_daily_logs(int first, int days) {
         date > 30 ? two_digits(date - 30) + "/Dec/2026:" : two_digits(date) + "/Nov/2026:";
     std::string text;
     for (int i = 0; i < 6; ++i) {
-      text += log_line("192.0.2." + std::to_string((day + i) % 5),
-                       stamp + "1" + std::to_string(i) + ":00:00",
-                       "GET /docs/p" + std::to_string(day * i % 7) + ".html HTTP/1.1",
-                       i == 3 ? "404" : "200");
+      text += log_line(
+          "192.0.2." + std::to_string((day + i) % 5), stamp + "1" + std::to_string(i) + ":00:00",
+          "GET /docs/p" + std::to_string(day * i % 7) + ".html HTTP/1.1", i == 3 ? "404" : "200");
     }
     if (day % 4 == 1) text += "a malformed line\n";
     write_file("logs/access." + two_digits(day + 1), text);
