@@ -320,8 +320,11 @@ void merge_counted_list(ItemReader& reader, CountedList* list, std::vector<Packe
   reader.get_u8();
   reader.get_u8();
   const uint64_t size = reader.get_u64();
-  is_new.assign(size, false);
-  if (list != nullptr && list->entries.empty()) list->entries.reserve(size);
+  // Into an empty list every entry is new (a child's list holds no key
+  // twice): the entries are appended as they are, without a lookup.
+  const bool fresh = list != nullptr && list->entries.empty();
+  is_new.assign(size, fresh);
+  if (fresh) list->entries.reserve(size);
   // The entries are read a block at a time, so that the memory for them
   // stays small whatever the list's length.
   for (uint64_t start = 0; start < size; start += kMergeBlock) {
@@ -329,6 +332,13 @@ void merge_counted_list(ItemReader& reader, CountedList* list, std::vector<Packe
     read.resize(block);
     for (EntryView& entry : read) get_entry_view(reader, entry);
     if (list == nullptr) continue;
+    if (fresh) {
+      for (std::size_t i = 0; i < block; ++i) {
+        const uint64_t at = start + i;
+        list_append_view(*list, read[i], at < first_times.size() ? first_times[at] : read[i].time);
+      }
+      continue;
+    }
     hashes.resize(block);
     for (std::size_t i = 0; i < block; ++i) hashes[i] = list_key_hash(read[i].key);
     for (std::size_t i = 0; i < block; ++i) {

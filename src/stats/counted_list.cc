@@ -469,6 +469,25 @@ bool list_merge_view(CountedList& list, const EntryView& later, PackedTime first
   return true;
 }
 
+void list_append_view(CountedList& list, const EntryView& later, PackedTime first_time) {
+  list.index.valid = false;
+  mark_unsorted(list);
+  const bool was_empty = list.entries.empty();
+  assign_entry(list.entries.emplace_back(), later);
+  if (list.keep_first_times) list.first_times.push_back(first_time);
+  if (was_empty) {
+    list.count = 1;
+    list.total_hits = later.hits;
+    list.total_kbytes = later.kbytes;
+    list.total_visits = later.visits;
+  } else {
+    list.count += 1;
+    list.total_hits += later.hits;
+    list.total_kbytes = add_wrapping(list.total_kbytes, later.kbytes);
+    list.total_visits += later.visits;
+  }
+}
+
 void list_clear(int slot) {
   CountedList* list = slot_list(slot);
   if (list == nullptr) return;

@@ -174,6 +174,12 @@ bool list_merge_entry(CountedList& list, const ListEntry& later, PackedTime firs
 bool list_merge_view(CountedList& list, const EntryView& later, PackedTime first_time,
                      uint32_t hash);
 
+// list_merge_view for an entry whose key `list` does not hold (the entries
+// of a list that holds no key twice, merged into an empty list): appended
+// without a lookup. The index is let go and made again from the entries
+// when a lookup needs it.
+void list_append_view(CountedList& list, const EntryView& later, PackedTime first_time);
+
 // Frees every entry and resets the counters and sort state; title and letter stay.
 void list_clear(int slot);
 // list_clear for each of slots 1..20 that holds an entry.

@@ -493,7 +493,8 @@ namespace sorvik {
 namespace {
 
 // Random requests added one by one give the same list as the requests of a
-// first part added one by one with the list of the rest merged into it:
+// first part added one by one (or their list appended to an empty list)
+// with the list of the rest merged into it:
 // order, counters, visits (gaps around 30 minutes, times that go back),
 // extras and totals.
 TEST_F(CountedListTest, MergingALaterListEqualsAddingItsRequests) {
@@ -548,6 +549,24 @@ TEST_F(CountedListTest, MergingALaterListEqualsAddingItsRequests) {
       for (std::size_t j = 0; j < cut; ++j) earlier = earlier || requests[j].key == later.entries[i].key;
       EXPECT_EQ(is_new[i], !earlier);
     }
+
+    // The same with the first part's list appended to an empty list instead
+    // of its requests added: the later merge finds the appended keys.
+    const CountedList first = add_all(0, cut, true);
+    CountedList appended;
+    for (std::size_t i = 0; i < first.entries.size(); ++i) {
+      const ListEntry& e = first.entries[i];
+      list_append_view(appended, EntryView{e.key, e.extra, e.hits, e.time, e.visits, e.kbytes},
+                       first.first_times[i]);
+    }
+    for (std::size_t i = 0; i < later.entries.size(); ++i) {
+      list_merge_entry(appended, later.entries[i], later.first_times[i]);
+    }
+    ASSERT_EQ(appended.entries, whole.entries) << "round " << round << ", cut " << cut;
+    EXPECT_EQ(appended.count, whole.count);
+    EXPECT_EQ(appended.total_hits, whole.total_hits);
+    EXPECT_EQ(appended.total_kbytes, whole.total_kbytes);
+    EXPECT_EQ(appended.total_visits, whole.total_visits);
   }
 }
 
