@@ -76,17 +76,9 @@ void check_dns_and_save_cache() {
 // stored stretches, lists merged ahead go into the slots, cleared lists go
 // to the release thread. With one heap for all of them, what one frees the
 // others reuse, instead of each thread's heap keeping its own high-water mark.
-// Large blocks (a period's entries, an index) come from that heap too and
-// stay there when freed: given back to the system at once, each period's
-// lists would have the system clear their pages anew.
 void share_one_heap() {
 #if defined(M_ARENA_MAX)
   mallopt(M_ARENA_MAX, 1);
-#endif
-#if defined(M_MMAP_THRESHOLD) && defined(M_TRIM_THRESHOLD)
-  constexpr int kKeptBytes = 1 << 30;
-  mallopt(M_MMAP_THRESHOLD, kKeptBytes);
-  mallopt(M_TRIM_THRESHOLD, kKeptBytes);
 #endif
 }
 
