@@ -178,6 +178,23 @@ int64_t add_wrapping(int64_t a, int64_t b) {
   return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
 }
 
+// Counts a new entry's values into the list's count and totals: the first
+// entry of an empty list sets them.
+template <typename Values>
+void count_new_entry(CountedList& list, bool was_empty, const Values& values) {
+  if (was_empty) {
+    list.count = 1;
+    list.total_hits = values.hits;
+    list.total_kbytes = values.kbytes;
+    list.total_visits = values.visits;
+  } else {
+    list.count += 1;
+    list.total_hits += values.hits;
+    list.total_kbytes = add_wrapping(list.total_kbytes, values.kbytes);
+    list.total_visits += values.visits;
+  }
+}
+
 // Asks for both cache lines an entry spans: the key's and the counters'.
 void prefetch_entry(const ListEntry* entry) {
   __builtin_prefetch(entry);
@@ -345,18 +362,7 @@ bool list_add_key(int slot, std::string_view whole_key, uint32_t hash) {
   list->index.buckets[p.bucket] = IndexBucket{static_cast<uint32_t>(list->entries.size()), hash};
   list->index.used += 1;
   if (list->keep_first_times) list->first_times.push_back(current.time);
-
-  if (was_empty) {
-    list->count = 1;
-    list->total_hits = current.hits;
-    list->total_kbytes = current.kbytes;
-    list->total_visits = current.visits;
-  } else {
-    list->count += 1;
-    list->total_hits += current.hits;
-    list->total_kbytes = add_wrapping(list->total_kbytes, current.kbytes);
-    list->total_visits += current.visits;
-  }
+  count_new_entry(*list, was_empty, current);
   return true;
 }
 
@@ -455,17 +461,7 @@ bool list_merge_view(CountedList& list, const EntryView& later, PackedTime first
   list.index.buckets[p.bucket] = IndexBucket{static_cast<uint32_t>(list.entries.size()), hash};
   list.index.used += 1;
   if (list.keep_first_times) list.first_times.push_back(first_time);
-  if (was_empty) {
-    list.count = 1;
-    list.total_hits = later.hits;
-    list.total_kbytes = later.kbytes;
-    list.total_visits = later.visits;
-  } else {
-    list.count += 1;
-    list.total_hits += later.hits;
-    list.total_kbytes = add_wrapping(list.total_kbytes, later.kbytes);
-    list.total_visits += later.visits;
-  }
+  count_new_entry(list, was_empty, later);
   return true;
 }
 
@@ -475,17 +471,7 @@ void list_append_view(CountedList& list, const EntryView& later, PackedTime firs
   const bool was_empty = list.entries.empty();
   assign_entry(list.entries.emplace_back(), later);
   if (list.keep_first_times) list.first_times.push_back(first_time);
-  if (was_empty) {
-    list.count = 1;
-    list.total_hits = later.hits;
-    list.total_kbytes = later.kbytes;
-    list.total_visits = later.visits;
-  } else {
-    list.count += 1;
-    list.total_hits += later.hits;
-    list.total_kbytes = add_wrapping(list.total_kbytes, later.kbytes);
-    list.total_visits += later.visits;
-  }
+  count_new_entry(list, was_empty, later);
 }
 
 void list_clear(int slot) {
