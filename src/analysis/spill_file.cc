@@ -22,7 +22,11 @@ bool make_spill_file(SpillFile& file) {
   name.push_back('\0');
   const int fd = mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return false;
-  unlink(name.data());
+  // A file that would stay behind (with the lists in it) is not used.
+  if (unlink(name.data()) != 0) {
+    close(fd);
+    return false;
+  }
   file.fd = fd;
   file.path.assign(name.data());
   return true;
