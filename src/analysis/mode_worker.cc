@@ -454,24 +454,22 @@ void release(ModeWorker& worker) {
   _exit(0);
 }
 
-// Whether the byte of the file at `path` just before `at` is a line feed,
-// as it was when the file was cut there; in a file replaced or cut short
-// since, it may not be.
-bool line_feed_before(const std::string& path, uint64_t at) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  char byte = 0;
-  const bool feed = pread(fd, &byte, 1, static_cast<off_t>(at - 1)) == 1 && byte == '\n';
-  close(fd);
-  return feed;
-}
-
-// Whether a piece still begins and ends at the borders of lines.
+// Whether a piece still begins and ends at the borders of lines, as it did
+// when its file was cut: in a file replaced or cut short since, the bytes
+// before its borders may no longer be line feeds.
 bool piece_still_cut(const CountedPiece& piece) {
   if (piece.bytes.whole()) return true;
   const std::string path = cut_text(settings.log_dir + analysis.log_files[piece.file]);
-  return (piece.bytes.begin == 0 || line_feed_before(path, piece.bytes.begin)) &&
-         (piece.bytes.end == LogPiece::kToEnd || line_feed_before(path, piece.bytes.end));
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  const auto line_feed_before = [fd](uint64_t at) {
+    char byte = 0;
+    return pread(fd, &byte, 1, static_cast<off_t>(at - 1)) == 1 && byte == '\n';
+  };
+  const bool cut = (piece.bytes.begin == 0 || line_feed_before(piece.bytes.begin)) &&
+                   (piece.bytes.end == LogPiece::kToEnd || line_feed_before(piece.bytes.end));
+  close(fd);
+  return cut;
 }
 
 // Counting child number `number`: takes the pieces of the files one after
