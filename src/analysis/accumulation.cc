@@ -175,6 +175,15 @@ void name_status_codes() {
 constexpr std::size_t kBucketsAhead = 4;
 constexpr std::size_t kEntriesAhead = 2;
 
+// The list that a request for a path of this kind goes to besides the
+// file list: pages, GIF or JPEG images; 0 for none.
+int path_list_of(bool is_page, std::string_view extension) {
+  if (is_page) return kPages;
+  if (extension == ".GIF") return kGifImages;
+  if (extension.substr(0, 3) == ".JP") return kJpegImages;
+  return 0;
+}
+
 void prefetch_ahead() {
   RecordHints hints;
   if (peek_record_hints(kBucketsAhead, hints)) {
@@ -204,14 +213,7 @@ void count_request(const RequestInfo& info) {
   // overlap.
   const std::string_view directory = directory_of(info.path);
   const bool not_found = record.field[7] == "404";
-  int path_list = 0;
-  if (info.is_page) {
-    path_list = kPages;
-  } else if (info.extension == ".GIF") {
-    path_list = kGifImages;
-  } else if (info.extension.compare(0, 3, ".JP") == 0) {
-    path_list = kJpegImages;
-  }
+  const int path_list = path_list_of(info.is_page, info.extension);
   const uint32_t client_hash = list_key_hash(record.field[1]);
   const uint32_t path_hash = list_key_hash(info.path);
   const uint32_t directory_hash = list_key_hash(directory);
@@ -230,8 +232,9 @@ void count_request(const RequestInfo& info) {
         FirstRequest{info.is_page, info.is_page ? info.path : std::string(), info.kbytes, info.time});
   }
 
+  if (analysis.path_lists_owed && info.path.size() > kTextLimit) make_path_lists();
   list_add_key(kFiles, info.path, path_hash);
-  if (path_list != 0) list_add_key(path_list, info.path, path_hash);
+  if (path_list != 0 && !analysis.path_lists_owed) list_add_key(path_list, info.path, path_hash);
 
   list_add_key(kDirectories, directory, directory_hash);
 
@@ -246,6 +249,25 @@ void count_request(const RequestInfo& info) {
   count_agent(record.field[11], kAgentNames, kBrowsers, kOperatingSystems);
 
   add_key(kHours, chars_at(record.field[4], 14, 15));
+}
+
+void make_path_lists() {
+  analysis.path_lists_owed = false;
+  const CountedList& files = list_snapshot(kFiles);
+  std::string extension;
+  bool is_page = true;
+  for (std::size_t i = 0; i < files.entries.size(); ++i) {
+    const ListEntry& file = files.entries[i];
+    // Every key so far is a whole path, so it tells the path's kind.
+    classify_path(file.key, extension, is_page);
+    const int slot = path_list_of(is_page, extension);
+    if (slot == 0) continue;
+    const PackedTime first_time = i < files.first_times.size() ? files.first_times[i] : file.time;
+    list_append_view(
+        lists.list_slots[slot],
+        EntryView{file.key, file.extra, file.hits, file.time, file.visits, file.kbytes},
+        first_time);
+  }
 }
 
 void flush_period(const std::string& page_name, const std::string& number_text,

@@ -16,6 +16,11 @@ inline constexpr int kEntryPageList = 9;
 // Adds one parsed request (with analysis.record) to the period lists 1..20.
 void count_request(const RequestInfo& info);
 
+// Gives the page and image lists, empty while analysis.path_lists_owed is
+// set, the entries of the file list whose paths go to them, as if each
+// request had been added to them as it came; clears the flag.
+void make_path_lists();
+
 // Ends a period: names the clients, writes the 24 ranked tables and the
 // volume, and empties the period lists.
 void flush_period(const std::string& page_name, const std::string& number_text,

@@ -912,6 +912,16 @@ RequestInfo parse_request() {
   return info;
 }
 
+void classify_path(std::string_view path, std::string& extension, bool& is_page) {
+  extension.clear();
+  is_page = true;
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos) return;
+  extension.assign(path.substr(dot, 4));
+  for (char& c : extension) c = upper_ascii(c);
+  is_page = extension == ".HTM";
+}
+
 void parse_request_into(RequestInfo& info) {
   const LogRecord& record = analysis.record;
   // The texts keep their capacity from one request to the next.
@@ -932,12 +942,7 @@ void parse_request_into(RequestInfo& info) {
   if (info.method == "GET" || info.method == "HEAD") {
     info.path.assign(requested_path(request));
     if (!info.path.empty() && info.path.back() == '/') append_cut(info.path, settings.default_file);
-    const std::size_t dot = info.path.rfind('.');
-    if (dot != std::string::npos) {
-      info.extension.assign(std::string_view(info.path).substr(dot, 4));
-      for (char& c : info.extension) c = upper_ascii(c);
-      info.is_page = info.extension == ".HTM";
-    }
+    classify_path(info.path, info.extension, info.is_page);
   } else {
     // Counted as a page under an empty path: the request line of an unknown
     // method says nothing reliable about what was asked for.

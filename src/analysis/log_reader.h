@@ -117,6 +117,11 @@ RequestInfo parse_request();
 // parse_request into `info`, whose texts are reused.
 void parse_request_into(RequestInfo& info);
 
+// What a requested path's name tells of it: its extension (from its last
+// ".", at most 4 bytes, upper case; empty without a ".") and whether it is
+// a page (no extension, or ".HTM").
+void classify_path(std::string_view path, std::string& extension, bool& is_page);
+
 // The error-log text of a request whose method is neither GET nor HEAD, in
 // line `line` of its file as the run mode numbers it.
 std::string unknown_command_text(int32_t line, std::string_view method);

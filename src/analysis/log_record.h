@@ -101,6 +101,14 @@ struct AnalysisState {
   // request, in the order of the client list (mode_worker.h).
   bool keep_first_requests = false;
   std::vector<FirstRequest> first_requests;
+  // Set only in a child that counts stretches, while the page and image
+  // lists are owed their entries: which of them a request goes to follows
+  // from its path alone, so they are made from the file list when the
+  // stretch is sent (make_path_lists) instead of being added to request by
+  // request. A path longer than a held key (the reader cuts its fields, so
+  // only other callers give one) has them made at once, since its cut key
+  // may share a file entry with a path of another kind.
+  bool path_lists_owed = false;
   // Where the record just read lies: the selected file's index and the
   // stretch of that file, counted from 0, in which month and year stay the
   // same; `stretch_stamp` is the stretch's month and year text.

@@ -521,11 +521,13 @@ bool piece_still_cut(const CountedPiece& piece) {
   bool counting_stretch = false;
   const auto send_stretch = [&writer, &ref, &head, &counting_stretch] {
     if (!counting_stretch) return;
+    if (analysis.path_lists_owed) make_path_lists();
     put_stretch(writer, ref, head);
     clear_period_lists();
     analysis.first_requests.clear();
     list_clear(kUnknownBrowsers);
     list_clear(kUnknownOpsys);
+    analysis.path_lists_owed = true;
     counting_stretch = false;
   };
   analysis.before_count = [&writer, &ref, &head, &file_records, &piece_number,
@@ -579,6 +581,7 @@ bool piece_still_cut(const CountedPiece& piece) {
     lists.list_slots[slot].keep_first_times = true;
   }
   analysis.keep_first_requests = true;
+  analysis.path_lists_owed = true;
   analysis.current_log_path.clear();
 
   end_child(writer, [&writer, &store, number, &piece_number] {

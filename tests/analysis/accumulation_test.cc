@@ -212,6 +212,66 @@ TEST_F(AccumulationTest, UnknownMethodCountsAsPageWithEmptyPath) {
   EXPECT_EQ(list_keys(4), Keys{""});
 }
 
+// The page and image lists made from the file list at the end equal those
+// counted request by request: entries, order, visits, first times and
+// totals. Paths longer than a key (cut to one key in the file list, of
+// different kinds after the cut) make them at once, from the requests
+// before, and are counted one by one from there.
+TEST_F(AccumulationTest, PageAndImageListsMadeFromTheFileListEqualThoseCountedOneByOne) {
+  const std::string stem = "/" + std::string(260, 'p');
+  std::vector<Request> requests;
+  int minute = 0;
+  const auto add = [&](const std::string& path) {
+    Request r;
+    r.path = path;
+    classify_path(path, r.extension, r.is_page);
+    r.minute = minute % 60;
+    r.hour = 10 + minute / 60;
+    r.kbytes = minute % 7;
+    minute += 17;
+    requests.push_back(r);
+  };
+  for (const char* path : {"/a.html", "/b.gif", "/c.JPG", "/d.png", "/", "", "/a.html", "/b.gif"}) {
+    add(path);
+  }
+  const std::size_t short_ones = requests.size();
+  for (const char* tail : {".gif", ".html", ".jpeg", ".htm"}) add(stem + tail);
+  for (const char* path : {"/a.html", "/c.JPG", "/e.htm"}) add(path);
+
+  struct Shown {
+    std::vector<ListEntry> entries;
+    std::vector<PackedTime> first_times;
+    uint64_t hits;
+    int64_t kbytes;
+    uint64_t visits;
+    bool operator==(const Shown&) const = default;
+  };
+  const auto counted = [&](std::size_t n, bool owed) {
+    clear_period_lists();
+    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+      lists.list_slots[slot].keep_first_times = true;
+    }
+    analysis.path_lists_owed = owed;
+    for (std::size_t i = 0; i < n; ++i) count(requests[i]);
+    if (analysis.path_lists_owed) make_path_lists();
+    std::vector<Shown> shown;
+    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+      const CountedList& list = list_snapshot(slot);
+      EXPECT_EQ(list.count, static_cast<int32_t>(list.entries.size())) << slot;
+      shown.push_back(Shown{list.entries, list.first_times, list.total_hits, list.total_kbytes,
+                            list.total_visits});
+    }
+    return shown;
+  };
+  for (const std::size_t n : {short_ones, requests.size()}) {
+    EXPECT_EQ(counted(n, true), counted(n, false)) << n;
+    EXPECT_FALSE(analysis.path_lists_owed);
+  }
+  EXPECT_EQ(list_keys(8), (Keys{"/b.gif", stem.substr(0, 255)}));
+  EXPECT_EQ(list_keys(6), (Keys{"/a.html", "/", "", stem.substr(0, 255), "/e.htm"}));
+  EXPECT_EQ(list_snapshot(6).entries[3].hits, 2u);  // the long ".html" and ".htm"
+}
+
 TEST_F(AccumulationTest, UnknownAgentKeepsTheRequestsOwnValues) {
   Request r;
   r.kbytes = 7;

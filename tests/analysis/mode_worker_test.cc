@@ -324,6 +324,39 @@ TEST_F(ModeWorkerTest, LinesAtTheBordersOfStretchesShowTheSameInEveryMode) {
   EXPECT_NE(shown.find("Unknown command in line 2: PUT"), std::string::npos) << shown;
 }
 
+// A counting child makes the page and image lists of a stretch from its
+// file list, by each path's kind: pages, images and other files asked for
+// again after others, in two stretches, with paths nearly as long as a key,
+// a directory (its default file), an unknown method (a page without a
+// path) and extensions in either case.
+TEST_F(ModeWorkerTest, PageAndImageListsShowTheSameMadeFromTheFileList) {
+  const std::string stem = "/" + std::string(230, 'p');
+  const auto get = [](const std::string& path) { return "GET " + path + " HTTP/1.1"; };
+  const std::string shown = expect_same_either_way([&] {
+    write_file("logs/access.48",
+               log_line("192.0.2.10", "30/Nov/2026:10:00:00", get("/a.html")) +
+                   log_line("192.0.2.10", "30/Nov/2026:10:01:00", get("/b.gif")) +
+                   log_line("192.0.2.11", "30/Nov/2026:10:02:00", get("/c.jpg")) +
+                   log_line("192.0.2.11", "30/Nov/2026:10:03:00", get(stem + ".html")) +
+                   log_line("192.0.2.12", "30/Nov/2026:10:04:00", get(stem + ".htmlx.gif")) +
+                   log_line("192.0.2.12", "30/Nov/2026:10:05:00", get(stem + ".htmly.jpeg")) +
+                   log_line("192.0.2.10", "30/Nov/2026:11:00:00", get("/a.html")) +
+                   log_line("192.0.2.13", "30/Nov/2026:11:01:00", "PUT /up.html HTTP/1.1") +
+                   log_line("192.0.2.13", "01/Dec/2026:00:01:00", get(stem + ".htmlx.gif")) +
+                   log_line("192.0.2.13", "01/Dec/2026:00:02:00", get("/docs/")) +
+                   log_line("192.0.2.10", "01/Dec/2026:00:03:00", get("/b.gif")) +
+                   log_line("192.0.2.10", "01/Dec/2026:00:04:00", get(stem + ".html")));
+    write_file("logs/access.49", log_line("192.0.2.10", "07/Dec/2026:10:00:00", get("/a.HTML")) +
+                                     log_line("192.0.2.14", "07/Dec/2026:10:01:00", get("/d.JPG")) +
+                                     log_line("192.0.2.14", "07/Dec/2026:10:02:00", get("/e")) +
+                                     log_line("192.0.2.14", "07/Dec/2026:10:03:00", get("/f.txt")) +
+                                     log_line("192.0.2.14", "07/Dec/2026:10:04:00", get("/d.JPG")));
+    run();
+  });
+  EXPECT_NE(shown.find("Top 2 of 2 GIF images"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Top 2 of 2 JPEG images"), std::string::npos) << shown;
+}
+
 // A log longer than kPieceMinBytes, so that the counting children share it
 // in two pieces, with what reading and parsing show spread over both: every
 // few lines a malformed line, a blank line, a line ended by CR LF, an
