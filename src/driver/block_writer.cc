@@ -2,11 +2,37 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string_view>
 #include <utility>
 
 #include "driver/run_stop.h"
 
 namespace sorvik {
+
+namespace {
+
+// Writes `bytes` to the stream of `file`: 0, or the error number.
+int write_bytes(OutputFile& file, const std::string& bytes) {
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file.handle) == bytes.size()) return 0;
+  return errno != 0 ? errno : EIO;
+}
+
+// Writes one block: 0, or the error number with `operation` set to what failed.
+int write_one(const BlockWriter::Block& block, std::string_view& operation) {
+  operation = "write";
+  if (block.file != nullptr) return write_bytes(*block.file, block.bytes);
+  OutputFile file;
+  int error_number = 0;
+  if (!try_create_output(block.path, file, error_number)) {
+    operation = "create";
+    return error_number;
+  }
+  if ((error_number = write_bytes(file, block.bytes)) != 0) return error_number;
+  std::FILE* handle = std::exchange(file.handle, nullptr);
+  return std::fclose(handle) == 0 ? 0 : (errno != 0 ? errno : EIO);
+}
+
+}  // namespace
 
 BlockWriter::BlockWriter() {
   thread = std::thread([this] {
@@ -19,19 +45,20 @@ BlockWriter::BlockWriter() {
       const bool dropped = failed_errno != 0;
       writing = true;
       lock.unlock();
-      int error_number = 0;
-      if (!dropped && std::fwrite(block.bytes.data(), 1, block.bytes.size(), block.file->handle) !=
-                          block.bytes.size()) {
-        error_number = errno != 0 ? errno : EIO;
-      }
+      std::string_view operation;
+      const int error_number = dropped ? 0 : write_one(block, operation);
       lock.lock();
       writing = false;
       if (error_number != 0) {
         failed_errno = error_number;
-        failed_path = block.file->path;
+        failed_operation = operation;
+        failed_path = block.file != nullptr ? block.file->path : block.path;
       }
-      block.bytes.clear();
-      spare.push_back(std::move(block.bytes));
+      // Only the blocks of open files come back as room for the next ones.
+      if (block.file != nullptr) {
+        block.bytes.clear();
+        spare.push_back(std::move(block.bytes));
+      }
       changed.notify_all();
     }
   });
@@ -56,7 +83,7 @@ void write_block(BlockWriter* writer, OutputFile& file, std::string& bytes) {
   std::string next;
   {
     std::lock_guard<std::mutex> lock(writer->mutex);
-    writer->waiting.push_back(BlockWriter::Block{&file, std::move(bytes)});
+    writer->waiting.push_back(BlockWriter::Block{&file, std::move(bytes), {}});
     if (!writer->spare.empty()) {
       next = std::move(writer->spare.back());
       writer->spare.pop_back();
@@ -67,15 +94,30 @@ void write_block(BlockWriter* writer, OutputFile& file, std::string& bytes) {
   bytes.clear();
 }
 
+void write_new_file(BlockWriter* writer, const std::string& path, std::string bytes) {
+  if (writer == nullptr) {
+    OutputFile file = create_output(path);
+    write_text(file, bytes);
+    close_output(file);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(writer->mutex);
+    writer->waiting.push_back(BlockWriter::Block{nullptr, std::move(bytes), path});
+  }
+  writer->changed.notify_all();
+}
+
 void finish_blocks(BlockWriter* writer) {
   if (writer == nullptr) return;
   std::unique_lock<std::mutex> lock(writer->mutex);
   writer->changed.wait(lock, [writer] { return writer->waiting.empty() && !writer->writing; });
   if (writer->failed_errno == 0) return;
   const int error_number = std::exchange(writer->failed_errno, 0);
+  const std::string operation = std::move(writer->failed_operation);
   const std::string path = std::move(writer->failed_path);
   lock.unlock();
-  stop_on_io_error("write", path, error_number);
+  stop_on_io_error(operation, path, error_number);
 }
 
 }  // namespace sorvik

@@ -21,9 +21,11 @@
 namespace sorvik {
 
 struct BlockWriter {
+  // Bytes for `file`, or, without one, the whole of a new file `path`.
   struct Block {
     OutputFile* file = nullptr;
     std::string bytes;
+    std::string path;
   };
   std::mutex mutex;
   std::condition_variable changed;
@@ -31,9 +33,10 @@ struct BlockWriter {
   std::vector<std::string> spare;  // written blocks' memory, guarded by mutex
   bool writing = false;            // a block is being written; guarded by mutex
   bool stopping = false;           // guarded by mutex
-  // The first failed write since the last finish_blocks; later blocks are
-  // dropped. Guarded by mutex.
+  // The first failure since the last finish_blocks ("create" or "write");
+  // later blocks are dropped. Guarded by mutex.
   int failed_errno = 0;
+  std::string failed_operation;
   std::string failed_path;
   std::thread thread;
 
@@ -51,8 +54,14 @@ struct BlockWriter {
 // Nothing else may be written to `file` until finish_blocks.
 void write_block(BlockWriter* writer, OutputFile& file, std::string& bytes);
 
+// Creates `path` with `bytes` as its whole content: by the writer when
+// there is one (so that creating many small files does not hold up the
+// caller), or else at once.
+void write_new_file(BlockWriter* writer, const std::string& path, std::string bytes);
+
 // Waits until every block handed to the writer is written (nothing without
-// one). A failed write ends the run with the I/O error report of write_text.
+// one). A failure ends the run with the I/O error report of create_output
+// or write_text.
 void finish_blocks(BlockWriter* writer);
 
 }  // namespace sorvik

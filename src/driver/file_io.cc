@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -73,18 +74,22 @@ void give_buffer(OutputFile& file) {
 
 }  // namespace
 
+OutputFile::MemoryBytes::~MemoryBytes() { std::free(data); }
+
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : handle(std::exchange(other.handle, nullptr)),
       path(std::move(other.path)),
-      buffer(std::move(other.buffer)) {}
+      buffer(std::move(other.buffer)),
+      memory(std::move(other.memory)) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
     if (handle != nullptr) std::fclose(handle);
     handle = std::exchange(other.handle, nullptr);
     path = std::move(other.path);
-    // Replaced only now: the closed stream may have used the old buffer.
+    // Replaced only now: the closed stream may have used the old ones.
     buffer = std::move(other.buffer);
+    memory = std::move(other.memory);
   }
   return *this;
 }
@@ -142,6 +147,26 @@ void close_output(OutputFile& file) {
   if (std::fclose(handle) != 0 || !flushed) {
     stop_on_io_error("write", file.path, flushed ? errno : error_number);
   }
+}
+
+OutputFile memory_output(const std::string& path) {
+  OutputFile file;
+  file.memory = std::make_unique<OutputFile::MemoryBytes>();
+  file.handle = open_memstream(&file.memory->data, &file.memory->size);
+  if (file.handle == nullptr) stop_on_io_error("create", path, errno);
+  file.path = path;
+  return file;
+}
+
+std::string take_memory_output(OutputFile& file) {
+  std::FILE* handle = std::exchange(file.handle, nullptr);
+  if (handle != nullptr && std::fclose(handle) != 0) stop_on_io_error("write", file.path, errno);
+  std::string bytes;
+  if (file.memory != nullptr && file.memory->data != nullptr) {
+    bytes.assign(file.memory->data, file.memory->size);
+  }
+  file.memory.reset();
+  return bytes;
 }
 
 std::string write_temporary_file(const std::string& path, std::string_view content) {

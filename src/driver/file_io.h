@@ -30,6 +30,14 @@ struct OutputFile {
   // The stream's buffer: reports are written in many small pieces, and the
   // library's default buffer would turn them into many small writes.
   std::unique_ptr<char[]> buffer;
+  // Where the stream of a memory_output puts its bytes; held apart, so that
+  // its place stays the same when the OutputFile is moved.
+  struct MemoryBytes {
+    char* data = nullptr;
+    std::size_t size = 0;
+    ~MemoryBytes();
+  };
+  std::unique_ptr<MemoryBytes> memory;
 
   OutputFile() = default;
   OutputFile(const OutputFile&) = delete;
@@ -52,6 +60,12 @@ void write_text(OutputFile& file, std::string_view text);
 void write_line(OutputFile& file, std::string_view text = {});
 // Flushes and closes; a failure ends the run.
 void close_output(OutputFile& file);
+
+// A file for `path` whose bytes stay in memory: written like any other,
+// then taken (take_memory_output) to be created and written elsewhere.
+OutputFile memory_output(const std::string& path);
+// Closes a memory_output file and returns what was written to it.
+std::string take_memory_output(OutputFile& file);
 
 // Replaces `path` by `content`: writes a temporary file in the same folder,
 // flushes it to disk and renames it over `path`. A failure leaves the previous

@@ -235,7 +235,10 @@ void write_top_table(int slot, int k) {
   OutputFile* period_page =
       settings.html_out && report.period_html_file.is_open() ? &report.period_html_file : nullptr;
   if (separate) {
-    table_file = create_output(report_path(settings.html_dir, period + letters + ".html"));
+    const std::string path = report_path(settings.html_dir, period + letters + ".html");
+    // With a block writer the page is made in memory and created on the
+    // writer's thread: a period has a page for each table.
+    table_file = report.block_writer != nullptr ? memory_output(path) : create_output(path);
     table_page = &table_file;
     write_table_page_head(*table_page, period);
   }
@@ -294,7 +297,12 @@ void write_top_table(int slot, int k) {
   }
   if (table_page != nullptr) {
     write_page_footer(*table_page);
-    close_output(*table_page);
+    if (table_file.memory != nullptr) {
+      const std::string path = table_file.path;
+      write_new_file(report.block_writer, path, take_memory_output(table_file));
+    } else {
+      close_output(*table_page);
+    }
   }
 }
 

@@ -1,7 +1,9 @@
 #include "report/top_table.h"
 
+#include <filesystem>
 #include <string>
 
+#include "driver/block_writer.h"
 #include "driver/run_stop.h"
 #include "report/page_frame.h"
 #include "report/period_report.h"
@@ -19,6 +21,7 @@ class TopTableTest : public ReportTest {
     if (settings.text_out) report.period_text_file = create_output("period.txt");
     if (settings.html_out) report.period_html_file = create_output("period.html");
     write_top_table(slot, key);
+    finish_blocks(report.block_writer);
     close_output(report.period_text_file);
     close_output(report.period_html_file);
   }
@@ -194,6 +197,27 @@ TEST_F(TopTableTest, TablePageThatCannotBeCreatedEndsTheRunWithAnIoError) {
     EXPECT_EQ(stop.console_line,
               "Cannot create missing//2002w23eh.html: No such file or directory");
   }
+}
+
+// With a block writer a table page is made in memory and created on the
+// writer's thread: the same bytes, and a failed creation ends the run when
+// the period's blocks are finished.
+TEST_F(TopTableTest, TablePagesCreatedByTheBlockWriterHoldTheSameBytes) {
+  add_entry(5, "/index.html", 3, 10);
+  add_entry(5, "/a&b.html", 1, 2);
+  write_section(5, 2);
+  const std::string direct = read_file("2002w23eh.html");
+  std::filesystem::remove("2002w23eh.html");
+  BlockWriter writer;
+  report.block_writer = &writer;
+  write_section(5, 2);
+  EXPECT_EQ(read_file("2002w23eh.html"), direct);
+
+  settings.html_dir = "missing/";
+  const RunStop stop = stop_of([&] { write_section(5, 3); });
+  report.block_writer = nullptr;
+  EXPECT_EQ(stop.exit_status, kExitIoError);
+  EXPECT_EQ(stop.console_line, "Cannot create missing//2002w23eb.html: No such file or directory");
 }
 
 }  // namespace
