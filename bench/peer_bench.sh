@@ -33,7 +33,8 @@
 # to Analog's. sorvik is built with a
 # resolver that answers every reverse lookup at once (bench/instant_dns_sorvik.cc)
 # so that the name server does not distort the figures; the number of lookups
-# is printed. REPEAT=<n> runs each command n times and reports the median.
+# is printed. REPEAT=<n> runs n rounds, in which the cases take turns, and
+# reports the median of each case.
 set -euo pipefail
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"
@@ -82,34 +83,37 @@ mb() { awk -v k="$1" 'BEGIN { print k / 1024 }'; }
 # Median of the numbers on standard input.
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# Runs one measured case $repeat times; prints "seconds peak_kb lookups".
-measure() {
-  local kind="$1" size="$2" years="${3:-no}" logs="$4"
-  local run="$work/$size/run-$kind"
-  local seconds=() peaks=() alls=() lookups=0
-  for ((i = 0; i < repeat; i++)); do
-    if [[ $kind == analog ]]; then
-      rm -rf "$run"
-      mkdir -p "$run"
-      cat >"$run/analog.cfg" <<CONF
+# Runs one measured case once and adds "seconds peak_kb all_kb" to its
+# results in $work/<size>/results-<kind> (and, for sorvik, the number of
+# lookups to lookups-<kind>).
+run_case() {
+  local kind="$1" size="$2" years="$3" logs="$4"
+  local run="$work/$size/run-$kind" results="$work/$size/results-$kind"
+  if [[ $kind == analog ]]; then
+    rm -rf "$run"
+    mkdir -p "$run"
+    cat >"$run/analog.cfg" <<CONF
 LOGFILE $logs/access.*
 LOGFORMAT COMBINED
 HOSTNAME "www.example.org"
 OUTFILE $run/report.html
 CONF
-      (cd "$run" && timed_run "$analog" +g"$run/analog.cfg" && echo "$run_seconds $run_peak_kb $run_all_kb" >last)
-    else
-      prepare_run_folder "$run" "$logs/access.*" "$years"
-      (cd "$run" && timed_run "$binary" sorvik.conf && echo "$run_seconds $run_peak_kb $run_all_kb" >last)
-      lookups=$(sed -n 's/^Reverse lookups made: //p' "$run/time.txt")
-    fi
-    read -r s p a <"$run/last"
-    seconds+=("$s")
-    peaks+=("$p")
-    alls+=("$a")
-  done
-  echo "$(printf '%s\n' "${seconds[@]}" | median) $(printf '%s\n' "${peaks[@]}" | median)" \
-    "$(printf '%s\n' "${alls[@]}" | median) $lookups"
+    (cd "$run" && timed_run "$analog" +g"$run/analog.cfg" &&
+      echo "$run_seconds $run_peak_kb $run_all_kb" >>"$results")
+  else
+    prepare_run_folder "$run" "$logs/access.*" "$years"
+    (cd "$run" && timed_run "$binary" sorvik.conf &&
+      echo "$run_seconds $run_peak_kb $run_all_kb" >>"$results")
+    sed -n 's/^Reverse lookups made: //p' "$run/time.txt" >"$work/$size/lookups-$kind"
+  fi
+}
+
+# The medians of a case's results and its lookups: "seconds peak_kb all_kb lookups".
+summary() {
+  local results="$work/$1/results-$2" lookups="-"
+  [[ -f "$work/$1/lookups-$2" ]] && lookups=$(cat "$work/$1/lookups-$2")
+  echo "$(cut -d' ' -f1 "$results" | median) $(cut -d' ' -f2 "$results" | median)" \
+    "$(cut -d' ' -f3 "$results" | median) $lookups"
 }
 
 # Prints the row of a sorvik case: its label, then what measure printed.
@@ -185,28 +189,42 @@ for size in "${sizes[@]}"; do
     fi
   fi
   lines=$(zcat -f "$logs"/access.* | wc -l)
-  analog_rate=""
-  if [[ -n $analog ]]; then
-    read -r s p a _ < <(measure analog "$size" no "$combined")
-    analog_rate=$(awk -v l="$lines" -v s="$s" 'BEGIN { printf "%.0f", l / s }')
-    printf '%-9s %-26s %8.2f %10s %8.1f %8.1f %6s %8s\n' "$lines" "Analog (combined format)" \
-      "$s" "$analog_rate" "$(mb "$p")" "$(mb "$a")" "1.00" "-"
+  # Each case as "kind|Analyse_Years|log folder|label".
+  cases=()
+  [[ -n $analog ]] && cases+=("analog|no|$combined|Analog (combined format)")
+  cases+=("sorvik-years-no|no|$logs|sorvik weeks+months"
+          "sorvik-years-yes|yes|$logs|sorvik weeks+months+years")
+  if [[ $size != given-* ]]; then
+    make_layout "$work/$size/uneven" uneven_files "$logs"
+    make_layout "$work/$size/single" one_file "$logs"
+    make_layout "$work/$size/three" three_files "$work/$size/single"
+    make_layout "$work/$size/daily" daily_files "$logs"
+    cases+=("sorvik-uneven|no|$work/$size/uneven|sorvik uneven files"
+            "sorvik-single|no|$work/$size/single|sorvik one file"
+            "sorvik-three|no|$work/$size/three|sorvik three files"
+            "sorvik-daily|no|$work/$size/daily|sorvik daily files"
+            "sorvik-daily-years|yes|$work/$size/daily|sorvik daily files+years")
   fi
-  for years in no yes; do
-    label="sorvik weeks+months"
-    [[ $years == yes ]] && label="sorvik weeks+months+years"
-    print_case "$label" $(measure "sorvik-years-$years" "$size" "$years" "$logs")
+  # The cases take turns, so that a machine whose speed drifts over the
+  # minutes of the benchmark affects the peer and the analyzer alike.
+  rm -f "$work/$size"/results-* "$work/$size"/lookups-*
+  for ((i = 0; i < repeat; i++)); do
+    for entry in "${cases[@]}"; do
+      IFS='|' read -r kind years dir _ <<<"$entry"
+      run_case "$kind" "$size" "$years" "$dir"
+    done
   done
-  [[ $size == given-* ]] && continue
-  make_layout "$work/$size/uneven" uneven_files "$logs"
-  print_case "sorvik uneven files" $(measure "sorvik-uneven" "$size" no "$work/$size/uneven")
-  make_layout "$work/$size/single" one_file "$logs"
-  print_case "sorvik one file" $(measure "sorvik-single" "$size" no "$work/$size/single")
-  make_layout "$work/$size/three" three_files "$work/$size/single"
-  print_case "sorvik three files" $(measure "sorvik-three" "$size" no "$work/$size/three")
-  make_layout "$work/$size/daily" daily_files "$logs"
-  print_case "sorvik daily files" $(measure "sorvik-daily" "$size" no "$work/$size/daily")
-  print_case "sorvik daily files+years" \
-    $(measure "sorvik-daily-years" "$size" yes "$work/$size/daily")
+  analog_rate=""
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r kind _ _ label <<<"$entry"
+    read -r s p a l < <(summary "$size" "$kind")
+    if [[ $kind == analog ]]; then
+      analog_rate=$(awk -v l="$lines" -v s="$s" 'BEGIN { printf "%.0f", l / s }')
+      printf '%-9s %-26s %8.2f %10s %8.1f %8.1f %6s %8s\n' "$lines" "$label" \
+        "$s" "$analog_rate" "$(mb "$p")" "$(mb "$a")" "1.00" "-"
+    else
+      print_case "$label" "$s" "$p" "$a" "$l"
+    fi
+  done
 done
 echo "Runs, reports and console output are kept in $work" >&2
