@@ -454,9 +454,8 @@ void release(ModeWorker& worker) {
   _exit(0);
 }
 
-// Whether a piece still begins and ends at the borders of lines, as it did
-// when its file was cut: in a file replaced or cut short since, the bytes
-// before its borders may no longer be line feeds.
+}  // namespace
+
 bool piece_still_cut(const CountedPiece& piece) {
   if (piece.bytes.whole()) return true;
   const std::string path = cut_text(settings.log_dir + analysis.log_files[piece.file]);
@@ -471,6 +470,8 @@ bool piece_still_cut(const CountedPiece& piece) {
   close(fd);
   return cut;
 }
+
+namespace {
 
 // Counting child number `number`: takes the pieces of the files one after
 // the other as FileClaims has it, reads each as the weeks run reads a file

@@ -149,6 +149,11 @@ struct CountedPiece {
   LogPiece bytes;
 };
 
+// Whether a piece still begins and ends at the borders of lines, as it did
+// when its file was cut: in a file replaced or cut short since, the bytes
+// before its borders may no longer be line feeds. A whole file always is.
+bool piece_still_cut(const CountedPiece& piece);
+
 // Which counting child reads which piece of which file. The pieces are
 // planned before the children are forked, in the order of the files. Each
 // child takes the next piece not taken yet whenever it has sent the one

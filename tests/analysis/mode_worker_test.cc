@@ -410,6 +410,27 @@ TEST_F(ModeWorkerTest, AStopInTheSecondPieceOfAFileEndsTheRunWhereReadingItDoes)
   EXPECT_NE(shown.find("=== exit 5\n"), std::string::npos) << shown;
 }
 
+// A child reads a piece only while its file still has line feeds right
+// before the piece's borders; otherwise it leaves the file to the weeks run.
+TEST_F(SorvikTest, APieceOfAFileChangedSinceItWasCutIsNoLongerOne) {
+  fs::create_directories("logs");
+  settings.log_dir = "logs/";
+  analysis.log_files = {"access.1"};
+  write_file("logs/access.1", "a\nbb\nccc\n");
+  const CountedPiece first{0, 0, LogPiece{0, 5}};
+  const CountedPiece second{0, 1, LogPiece{5, LogPiece::kToEnd}};
+  EXPECT_TRUE(piece_still_cut(first));
+  EXPECT_TRUE(piece_still_cut(second));
+  write_file("logs/access.1", "a\nbbb\ncc\n");  // replaced: the same length
+  EXPECT_FALSE(piece_still_cut(first));
+  EXPECT_FALSE(piece_still_cut(second));
+  write_file("logs/access.1", "a\nb");  // cut short before the border
+  EXPECT_FALSE(piece_still_cut(first));
+  fs::remove("logs/access.1");
+  EXPECT_FALSE(piece_still_cut(second));
+  EXPECT_TRUE(piece_still_cut(CountedPiece{0, 0, LogPiece{}}));
+}
+
 // Which files are cut: those whose cutting lets the children end sooner.
 TEST_F(SorvikTest, FilesAreCutWhereThatLetsTheCountingChildrenEndSooner) {
   fs::create_directories("logs");
