@@ -185,17 +185,19 @@ int path_list_of(bool is_page, std::string_view extension) {
 }
 
 void prefetch_ahead() {
+  // A page list made from the file list later is not touched now.
+  const bool pages = !analysis.path_lists_owed;
   RecordHints hints;
   if (peek_record_hints(kBucketsAhead, hints)) {
     list_prefetch_bucket(kClients, hints.client);
     list_prefetch_bucket(kFiles, hints.path);
-    list_prefetch_bucket(kPages, hints.path);
+    if (pages) list_prefetch_bucket(kPages, hints.path);
     list_prefetch_bucket(kDirectories, hints.directory);
   }
   if (peek_record_hints(kEntriesAhead, hints)) {
     list_prefetch_entry(kClients, hints.client);
     list_prefetch_entry(kFiles, hints.path);
-    list_prefetch_entry(kPages, hints.path);
+    if (pages) list_prefetch_entry(kPages, hints.path);
     list_prefetch_entry(kDirectories, hints.directory);
   }
 }
