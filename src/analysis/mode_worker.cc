@@ -863,9 +863,11 @@ std::unique_ptr<PeriodLists> take_merged_ahead(const StretchStore& store,
 }
 
 // Puts the lists of the period of the stretches `refs` into the slots:
-// those merged ahead for it, or else merged now.
-void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& refs) {
-  std::unique_ptr<PeriodLists> merged = take_merged_ahead(store, refs);
+// those merged ahead for it, or else merged now. Only the periods of the
+// later modes are ever merged ahead, so a weeks period (`ahead` false) is
+// always merged now and leaves the plan alone.
+void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& refs, bool ahead) {
+  std::unique_ptr<PeriodLists> merged = ahead ? take_merged_ahead(store, refs) : nullptr;
   try {
     if (!merged) merged = merged_lists(store, refs);
   } catch (const SpillReadError& failure) {
@@ -1232,12 +1234,13 @@ void plan_merges_ahead(StretchStore& store) {
 // parent: the period's stretches merged, its result entry and reports.
 struct HeldEnds {
   std::vector<StretchRef> refs;  // the stretches of the period being made
-  // Set for the weeks run's last file: the later modes' periods are planned
-  // once its week is merged, and merged while its reports are written.
+  // Set for the weeks run's last file when the later modes' periods were
+  // not planned before (see plan_once_counted): they are planned once its
+  // week is merged, and merged while its reports are written.
   StretchStore* plan_for = nullptr;
   explicit HeldEnds(const StretchStore& store) {
     analysis.held_period_end = [this, &store](const PeriodEnd& end) {
-      merge_stretches(store, refs);
+      merge_stretches(store, refs, end.mode != kModeWeeks);
       refs.clear();
       if (plan_for != nullptr) plan_merges_ahead(*plan_for);
       record_result(end.mode, end.period, end.complete, end.log);
@@ -1260,22 +1263,38 @@ void take_unknown_agents(ItemReader& reader, bool analysed) {
   }
 }
 
+}  // namespace
+
+bool plan_once_counted(StretchStore& store, std::size_t k) {
+  if (store.merge_ahead) return true;
+  if (!counters_ended(store)) return false;
+  for (std::size_t later = k + 1; later < analysis.log_files.size(); ++later) {
+    if (!take_counted_file(store, later) || !file_bytes_exact(store, later)) return true;
+  }
+  plan_merges_ahead(store);
+  return true;
+}
+
+namespace {
+
 // The weeks run from the counted stretches and file facts: each file shown
 // as reading it shows it, its week merged from its stretches. A file whose
 // counting child did not send it, or whose byte sum could come out
 // otherwise, is read here; the later modes then read the files themselves.
 void run_weeks_from_stretches(StretchStore& store) {
   bool complete = true;
+  bool planned = false;
   for (std::size_t k = begin_weeks_run(); k < analysis.log_files.size(); ++k) {
     if (!take_counted_file(store, k) || !file_bytes_exact(store, k)) {
       complete = false;
       read_week_file(k);
       continue;
     }
+    if (complete && !planned) planned = plan_once_counted(store, k);
     announce_log_file(analysis.log_files[k]);
     const FileFacts facts = read_file_facts(store, k);
     HeldEnds held(store);
-    if (complete && k + 1 == analysis.log_files.size()) held.plan_for = &store;
+    if (complete && !planned && k + 1 == analysis.log_files.size()) held.plan_for = &store;
     for (const auto& [ref, item] : stretches_of(store, k)) {
       ItemReader reader;
       reader.start(item.item);

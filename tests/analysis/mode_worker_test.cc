@@ -605,6 +605,53 @@ TEST_F(SorvikTest, AChildHeldUpByAFileLeavesTheFollowingOnesToTheOther) {
   EXPECT_TRUE(workers.store->complete);
 }
 
+// Once the counting children have ended, the months are planned and merged
+// while the weeks run still shows its files; the weeks' own merges leave the
+// plan alone, so the first month waits merged for the months run.
+TEST_F(SorvikTest, MonthsPlannedOnceCountedAreLeftMergedForTheMonthsRun) {
+  fs::create_directories("logs");
+  write_file("logs/access.1",
+             log_line("192.0.2.10", "29/Nov/2026:10:00:00", "GET /a.html HTTP/1.1"));
+  write_file("logs/access.2",
+             log_line("192.0.2.11", "02/Dec/2026:10:00:00", "GET /b.html HTTP/1.1"));
+  write_file("logs/access.3",
+             log_line("192.0.2.10", "09/Dec/2026:10:00:00", "GET /c.html HTTP/1.1"));
+  settings.log_dir = "logs/";
+  settings.target_dir = "./";
+  settings.html_out = false;
+  analysis.log_files = {"access.1", "access.2", "access.3"};
+  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
+  StretchStore& store = *workers.store;
+  ASSERT_EQ(store.counters.size(), 2u);
+  for (const auto& counter : store.counters) {
+    std::unique_lock<std::mutex> lock(counter->mutex);
+    counter->arrived.wait(lock, [&] { return counter->finished; });
+  }
+  ASSERT_TRUE(plan_once_counted(store, 0));
+  EXPECT_EQ(store.files.size(), 3u);
+  ASSERT_TRUE(store.merge_ahead);
+  const MergeAhead* const plan = store.merge_ahead.get();
+
+  ASSERT_TRUE(play_mode_worker(*workers.list.at(0)));
+  EXPECT_TRUE(store.complete);
+  ASSERT_EQ(store.merge_ahead.get(), plan);
+  {
+    MergeAhead& ahead = *store.merge_ahead;
+    std::unique_lock<std::mutex> lock(ahead.mutex);
+    // A plan dropped by the weeks run would leave nothing to wait for.
+    ASSERT_TRUE(ahead.changed.wait_for(lock, std::chrono::seconds(20), [&] {
+      return !ahead.merging && !ahead.merged_refs.empty();
+    }));
+    // November: the stretches of the first file.
+    for (const StretchRef& ref : ahead.merged_refs) EXPECT_EQ(ref.first, 0u);
+    EXPECT_TRUE(ahead.merged);
+    EXPECT_EQ(ahead.planned.size(), 1u);
+  }
+  ASSERT_TRUE(play_mode_worker(*workers.list.at(1)));
+  const std::string shown = take_console_output();
+  EXPECT_NE(shown.find("access.3 ... 0"), std::string::npos) << shown;
+}
+
 // A run made from counted stretches adds each stretch's byte sum at once;
 // where sums that large could round otherwise than adding each request, the
 // file (a weeks period) or the whole mode is read instead.
