@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -1560,6 +1561,12 @@ std::unique_ptr<ModeWorker> fork_worker(int mode, Role role, int number, bool wa
     if (fd < 0 || dup2(fd, 3) < 0) _exit(1);
     if (start_fd >= 0 && dup2(start_fd, 4) < 0) _exit(1);
     close_range(start_fd >= 0 ? 5 : 4, ~0U, 0);
+    // A counting child yields the processor to the analyzer, whose thread
+    // writes each week's reports as the children send it: when that thread
+    // falls behind, the run ends with it working alone through the weeks
+    // left while a core idles. Set before any thread of the child starts,
+    // which takes the value over; a failure only leaves the child as it was.
+    if (role == Role::kCounting) setpriority(PRIO_PROCESS, 0, kCountingChildNice);
     set_reading_thread(child_reading_thread(at_once));
     if (role == Role::kCounting) run_counting_child(*store, number, 3);
     run_mode_child(mode, 3, start_fd >= 0 ? 4 : -1);

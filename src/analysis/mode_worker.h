@@ -130,6 +130,10 @@ struct MergeAhead {
 // spill file.
 inline constexpr std::size_t kStretchFileLimit = 1024;
 
+// The nice value a counting child takes (the analyzer keeps its own): the
+// children use what processor time the analyzer leaves.
+inline constexpr int kCountingChildNice = 10;
+
 // Children that count at the same time (a child per mode beyond these
 // waits for an earlier one to finish). Two keep both cores busy while the
 // parent writes the reports, and a third would only add its memory.
