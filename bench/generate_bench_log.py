@@ -2,10 +2,12 @@
 """Writes a large set of weekly access logs for the analysis benchmark.
 
 Usage: generate_bench_log.py OUTPUT_DIR [RECORDS] [COMBINED_DIR]
+                             [--clients N] [--paths N]
 
 Writes OUTPUT_DIR/access.44 ... access.47 (ISO weeks 44 to 47 of 2026, so the
 months run crosses from October into November) holding RECORDS lines in all
-(default 1,050,000), drawn from about 50,000 clients and 20,000 paths with a
+(default 1,050,000), drawn from about 50,000 clients and 20,000 paths (or N of
+each: at most 130,810 clients, the addresses of the reserved ranges) with a
 Zipf-like popularity, a few hundred real-world agents (bots among them),
 pages, images, 304 and 404 answers, and internal, external and search
 referrers. It also writes OUTPUT_DIR/host.dat, a host-name cache that already
@@ -31,6 +33,9 @@ WEEKS = [44, 45, 46, 47]
 YEAR = 2026
 CLIENTS = 50_000
 PATHS = 20_000
+# The reserved addresses drawn from: three networks of 254 hosts each, and
+# 198.18.0.0/15 without its .0 and .255 hosts.
+CLIENT_LIMIT = 3 * 254 + 2 * 256 * 254
 SERVER = "www.example.org"
 MONTHS = ["Jan", "Feb", "Mar", "Apr", "May", "Jun",
           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"]
@@ -82,12 +87,12 @@ WORDS = ["log", "report", "weekly", "traffic", "server", "analysis", "visitors",
          "statistics", "download", "manual", "install", "widget", "price", "contact"]
 
 
-def client_addresses(rng):
+def client_addresses(rng, count):
     addresses = set()
     for network in ("192.0.2.", "198.51.100.", "203.0.113."):
         for host in range(1, 255):
             addresses.add(network + str(host))
-    while len(addresses) < CLIENTS:
+    while len(addresses) < count:
         addresses.add("198.%d.%d.%d" % (rng.randint(18, 19), rng.randrange(256),
                                          rng.randint(1, 254)))
     result = sorted(addresses)
@@ -95,12 +100,12 @@ def client_addresses(rng):
     return result
 
 
-def request_paths(rng):
+def request_paths(rng, count):
     sections = ["docs", "blog", "products", "img", "photos", "css", "js", "downloads", "news"]
     endings = [".html"] * 6 + [".htm", "/", ".gif", ".jpg", ".jpeg", ".png", ".css", ".js",
                                ".pdf", ""]
     paths = set()
-    while len(paths) < PATHS:
+    while len(paths) < count:
         depth = rng.randint(1, 3)
         parts = [rng.choice(sections)] + ["p%d" % rng.randrange(400) for _ in range(depth)]
         ending = rng.choice(endings)
@@ -128,18 +133,27 @@ def referrers(rng, paths):
 
 
 def main():
-    if len(sys.argv) not in (2, 3, 4):
-        sys.exit("usage: generate_bench_log.py OUTPUT_DIR [RECORDS] [COMBINED_DIR]")
-    folder = sys.argv[1]
-    records = int(sys.argv[2]) if len(sys.argv) >= 3 else 1_050_000
-    combined = sys.argv[3] if len(sys.argv) == 4 else None
+    usage = ("usage: generate_bench_log.py OUTPUT_DIR [RECORDS] [COMBINED_DIR]"
+             " [--clients N] [--paths N]")
+    args = sys.argv[1:]
+    counts = {"--clients": CLIENTS, "--paths": PATHS}
+    while len(args) >= 2 and args[-2] in counts:
+        if not args[-1].isdigit() or int(args[-1]) < 1:
+            sys.exit(usage)
+        counts[args[-2]] = int(args[-1])
+        del args[-2:]
+    if len(args) not in (1, 2, 3) or counts["--clients"] > CLIENT_LIMIT:
+        sys.exit(usage + "\n(at most %d clients)" % CLIENT_LIMIT)
+    folder = args[0]
+    records = int(args[1]) if len(args) >= 2 else 1_050_000
+    combined = args[2] if len(args) == 3 else None
     os.makedirs(folder, exist_ok=True)
     if combined:
         os.makedirs(combined, exist_ok=True)
     rng = random.Random(SEED)
 
-    clients = client_addresses(rng)
-    paths = request_paths(rng)
+    clients = client_addresses(rng, counts["--clients"])
+    paths = request_paths(rng, counts["--paths"])
     agents = [a.format(v=v) for a, versions in AGENTS for v in versions]
     agents = sorted(set(agents)) + ["Zq7Fetch/0.%d" % n for n in range(20)]
     rng.shuffle(agents)
