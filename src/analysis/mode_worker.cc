@@ -1269,8 +1269,8 @@ void take_unknown_agents(ItemReader& reader, bool analysed) {
 bool plan_once_counted(StretchStore& store, std::size_t k) {
   if (store.merge_ahead) return true;
   if (!counters_ended(store)) return false;
-  for (std::size_t later = k + 1; later < analysis.log_files.size(); ++later) {
-    if (!take_counted_file(store, later) || !file_bytes_exact(store, later)) return true;
+  for (std::size_t file = k; file < analysis.log_files.size(); ++file) {
+    if (!take_counted_file(store, file) || !file_bytes_exact(store, file)) return true;
   }
   plan_merges_ahead(store);
   return true;
