@@ -1235,15 +1235,10 @@ void plan_merges_ahead(StretchStore& store) {
 // parent: the period's stretches merged, its result entry and reports.
 struct HeldEnds {
   std::vector<StretchRef> refs;  // the stretches of the period being made
-  // Set for the weeks run's last file when the later modes' periods were
-  // not planned before (see plan_once_counted): they are planned once its
-  // week is merged, and merged while its reports are written.
-  StretchStore* plan_for = nullptr;
   explicit HeldEnds(const StretchStore& store) {
     analysis.held_period_end = [this, &store](const PeriodEnd& end) {
       merge_stretches(store, refs, end.mode != kModeWeeks);
       refs.clear();
-      if (plan_for != nullptr) plan_merges_ahead(*plan_for);
       record_result(end.mode, end.period, end.complete, end.log);
       flush_period(end.period, end.number, end.year, end.mode);
     };
@@ -1268,7 +1263,9 @@ void take_unknown_agents(ItemReader& reader, bool analysed) {
 
 bool plan_once_counted(StretchStore& store, std::size_t k) {
   if (store.merge_ahead) return true;
-  if (!counters_ended(store)) return false;
+  // The files after `k` are taken only once nothing of theirs is still to
+  // come; at the last file, every stretch is in already.
+  if (k + 1 < analysis.log_files.size() && !counters_ended(store)) return false;
   for (std::size_t file = k; file < analysis.log_files.size(); ++file) {
     if (!take_counted_file(store, file) || !file_bytes_exact(store, file)) return true;
   }
@@ -1295,7 +1292,6 @@ void run_weeks_from_stretches(StretchStore& store) {
     announce_log_file(analysis.log_files[k]);
     const FileFacts facts = read_file_facts(store, k);
     HeldEnds held(store);
-    if (complete && !planned && k + 1 == analysis.log_files.size()) held.plan_for = &store;
     for (const auto& [ref, item] : stretches_of(store, k)) {
       ItemReader reader;
       reader.start(item.item);

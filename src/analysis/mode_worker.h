@@ -217,13 +217,14 @@ struct StretchStore {
   std::unique_ptr<MergeAhead> merge_ahead;
 };
 
-// Once every counting child has ended, the stretches of the files from
-// file `k` of the weeks run on are all at hand (those before it must be in
-// the store): takes those not taken yet into the store and plans the later
-// modes' periods, so that those are merged on the other core while the
-// weeks run still shows its last files. False while a child still counts;
-// true once tried or planned, whether or not a plan was made (a file not
-// sent whole is then read by the weeks run, which makes no plan after it).
+// Once every counting child has ended, or at the weeks run's last file,
+// the stretches of the files from file `k` of the weeks run on are all at
+// hand (those before it must be in the store): takes those not taken yet
+// into the store and plans the later modes' periods, so that those are
+// merged on the other core while the weeks run still shows its last files.
+// False while a child still counts a file after `k`; true once tried or
+// planned, whether or not a plan was made (a file not sent whole is then
+// read by the weeks run, which makes no plan after it).
 bool plan_once_counted(StretchStore& store, std::size_t k);
 
 // The workers of one run, in the order of their modes. They are ended in
