@@ -99,6 +99,7 @@ void load_host_line(const std::string& line, int64_t line_number) {
 
 void reset_hosts() {
   hosts.cache.clear();
+  hosts.unnamed.clear();
   hosts.dns_available = false;
   hosts.today_fixed = false;
   hosts.today = 0;
@@ -171,13 +172,14 @@ void host_insert(std::string_view address_text, std::string_view name, int32_t d
   if (!parse_address(address_text, address)) return;
   // The file is kept in address order, so a load mostly adds at the end.
   std::map<HostAddress, HostLeaf>& cache = hosts.cache;
-  const auto at = !cache.empty() && std::prev(cache.end())->first < address
-                      ? cache.end()
-                      : cache.lower_bound(address);
-  HostLeaf& leaf = at != cache.end() && at->first == address
-                       ? at->second
-                       : cache.emplace_hint(at, address, HostLeaf{})->second;
+  auto at = !cache.empty() && std::prev(cache.end())->first < address ? cache.end()
+                                                                      : cache.lower_bound(address);
+  const bool made = at == cache.end() || at->first != address;
+  if (made) at = cache.emplace_hint(at, address, HostLeaf{});
+  HostLeaf& leaf = at->second;
   if (!name.empty()) leaf.name = std::string(name.substr(0, kHostNameLimit));
+  // Every entry without a name is in `unnamed`: an entry that had one keeps it.
+  if (made && leaf.name.empty()) hosts.unnamed.push_back(address);
   if (day != 0) leaf.day = day;
 }
 
@@ -244,6 +246,9 @@ void host_cache_save() {
   console_line(std::to_string(hosts.cache.size()) + " " + messages_line(12));
 }
 
-void host_cache_free() { hosts.cache.clear(); }
+void host_cache_free() {
+  hosts.cache.clear();
+  hosts.unnamed.clear();
+}
 
 }  // namespace sorvik

@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "hosts/resolver.h"
 
@@ -38,6 +39,11 @@ struct HostLeaf {
 struct HostState {
   // The cache, in ascending numeric address order.
   std::map<HostAddress, HostLeaf> cache;
+  // The addresses of the entries made without a name since the last
+  // resolve_new_hosts (some may have been named since), so that it need not
+  // walk the whole cache for the few without one. Whatever makes an entry
+  // without a name adds its address.
+  std::vector<HostAddress> unnamed;
   bool dns_available = false;
   // The run's day number, fixed at its first use (see today()).
   bool today_fixed = false;

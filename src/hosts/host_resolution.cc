@@ -104,9 +104,19 @@ void dns_check(bool quiet) {
 
 void resolve_new_hosts() {
   console_write("ip2url: ");
+  // Only an entry made since the last call can be without a name: every one
+  // looked up gets a name or the failure's text.
+  std::vector<HostAddress> unnamed = std::move(hosts.unnamed);
+  hosts.unnamed.clear();
+  std::sort(unnamed.begin(), unnamed.end());
+  unnamed.erase(std::unique(unnamed.begin(), unnamed.end()), unnamed.end());
   std::vector<HostAddress> addresses;
-  for (const auto& [address, leaf] : hosts.cache) {
-    if (leaf.name.empty()) addresses.push_back(address);
+  std::vector<HostLeaf*> leaves;
+  for (const HostAddress address : unnamed) {
+    const auto found = hosts.cache.find(address);
+    if (found == hosts.cache.end() || !found->second.name.empty()) continue;
+    addresses.push_back(address);
+    leaves.push_back(&found->second);
   }
   int64_t resolved = 0;
   int64_t failed = 0;
@@ -116,7 +126,7 @@ void resolve_new_hosts() {
     LookupPool pool(hosts.resolver, addresses);
     for (std::size_t i = 0; i < addresses.size(); ++i) {
       LookupResult result = pool.result(i);
-      HostLeaf& leaf = hosts.cache[addresses[i]];
+      HostLeaf& leaf = *leaves[i];
       if (result.found && usable_host_name(result.name)) {
         resolved += 1;
         result.name.resize(std::min(result.name.size(), kHostNameLimit));
@@ -169,6 +179,7 @@ void name_period_hosts() {
     if (at != hosts.cache.end() && at->first < address) at = hosts.cache.lower_bound(address);
     if (at == hosts.cache.end() || at->first != address) {
       at = hosts.cache.emplace_hint(at, address, HostLeaf{});
+      hosts.unnamed.push_back(address);
     }
     leaves[i] = &at->second;
   }

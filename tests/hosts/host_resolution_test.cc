@@ -90,6 +90,36 @@ TEST_F(HostResolutionTest, ConcurrentLookupsGiveTheSequentialResult) {
   EXPECT_LE(resolver_.peak_in_flight(), 32);
 }
 
+// Each call looks up only what has no name yet: entries made since the last
+// call, not one named in between, and nothing of a cache emptied meanwhile.
+TEST_F(HostResolutionTest, LaterCallsLookUpOnlyTheNewUnnamedEntries) {
+  host_insert("10.0.0.1", "", 0);
+  host_insert("10.0.0.2", "", 0);
+  resolver_.answer("10.0.0.1", "one.example");
+  resolve_new_hosts();
+  host_insert("10.0.0.3", "", 0);
+  host_insert("10.0.0.4", "", 0);
+  host_insert("10.0.0.4", "four.example", 46000);  // named before the call
+  host_insert("10.0.0.5", "five.example", 46000);
+  host_insert("10.0.0.3", "", 0);  // made once, looked up once
+  take_console_output();
+  resolve_new_hosts();
+  EXPECT_EQ(take_console_output(), "ip2url: - [18]\nIPs: 1[23] 0[24] 1[25]\n");
+  std::vector<std::string> looked_up = resolver_.lookups();
+  std::sort(looked_up.begin(), looked_up.end());
+  EXPECT_EQ(looked_up, (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
+  EXPECT_EQ(host_lookup("10.0.0.1"), "one.example");
+  EXPECT_EQ(host_lookup("10.0.0.4"), "four.example");
+
+  host_insert("10.0.0.6", "", 0);
+  host_cache_free();
+  host_insert("10.0.0.7", "", 0);
+  resolve_new_hosts();
+  EXPECT_EQ(take_console_output(), "ip2url: - [18]\nIPs: 1[23] 0[24] 1[25]\n");
+  EXPECT_EQ(hosts.cache.size(), 1u);
+  EXPECT_EQ(host_lookup("10.0.0.7"), "(not found)");
+}
+
 TEST_F(HostResolutionTest, DnsCheckInBothForms) {
   dns_check(false);
   EXPECT_EQ(take_console_output(), "DNS-check (8.8.8.8) ... [25]\n");
