@@ -22,10 +22,15 @@ bool path_exists(const std::string& path) {
   return lstat(path.c_str(), &info) == 0;
 }
 
-std::vector<std::string> read_text_lines(const std::string& path) {
+void for_each_text_line(const std::string& path,
+                        const std::function<void(std::string_view line)>& take) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) stop_on_io_error("open", path, errno);
-  std::vector<std::string> lines;
+  // Closes the file also when `take` ends the run.
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
   std::string line;
   bool pending = false;  // bytes after the last line feed
   char buffer[65536];
@@ -33,9 +38,7 @@ std::vector<std::string> read_text_lines(const std::string& path) {
     const ssize_t got = read(fd, buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
-      const int error_number = errno;
-      close(fd);
-      stop_on_io_error("read", path, error_number);
+      stop_on_io_error("read", path, errno);
     }
     if (got == 0) break;
     // A line keeps its first 255 bytes; the rest up to its line feed is dropped.
@@ -46,17 +49,28 @@ std::vector<std::string> read_text_lines(const std::string& path) {
           static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
       const char* const stop = feed != nullptr ? feed : end;
       const auto bytes = static_cast<std::size_t>(stop - at);
+      if (feed != nullptr && line.empty()) {
+        // A line whole within the buffer goes out without a copy.
+        take(std::string_view(at, std::min(bytes, kTextLimit)));
+        pending = false;
+        at = feed + 1;
+        continue;
+      }
       line.append(at, std::min(bytes, kTextLimit - line.size()));
       if (bytes > 0) pending = true;
       if (feed == nullptr) break;
-      lines.push_back(std::move(line));
+      take(line);
       line.clear();
       pending = false;
       at = feed + 1;
     }
   }
-  close(fd);
-  if (pending) lines.push_back(std::move(line));
+  if (pending) take(line);
+}
+
+std::vector<std::string> read_text_lines(const std::string& path) {
+  std::vector<std::string> lines;
+  for_each_text_line(path, [&lines](std::string_view line) { lines.emplace_back(line); });
   return lines;
 }
 

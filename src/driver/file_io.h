@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,6 +22,12 @@ bool path_exists(const std::string& path);
 // in its line); each line is cut at 255 bytes. A last line without a line feed
 // is a line; a final line feed does not start another one.
 std::vector<std::string> read_text_lines(const std::string& path);
+
+// Hands each line of a text file, split and cut as read_text_lines does, to
+// `take` as it is read, so that a long file is never held whole. A failure
+// to open or read ends the run, after the lines read before it were taken.
+void for_each_text_line(const std::string& path,
+                        const std::function<void(std::string_view line)>& take);
 
 // A report or list file open for writing. Closing happens in close_output or,
 // when the run is stopped, in the destructor (the file keeps what it holds).

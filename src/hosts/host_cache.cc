@@ -62,27 +62,26 @@ bool read_day_text(std::string_view text, int32_t& day) {
 }
 
 // One line of the host-name file, numbered `line_number` from 1.
-void load_host_line(const std::string& line, int64_t line_number) {
+void load_host_line(std::string_view line, int64_t line_number) {
   const std::string& path = settings.host_file;
   const auto line_text = [line_number] { return "Line " + std::to_string(line_number); };
   const std::size_t equals = line.find('=');
-  if (equals == std::string::npos) {
+  if (equals == std::string_view::npos) {
     console_line("!");
     error_log_entry(path, line_text() + ", Separator = missing");
     return;
   }
-  const std::string_view text = line;
-  const std::string_view address = text.substr(0, equals);
+  const std::string_view address = line.substr(0, equals);
   std::string_view name;
   int32_t day = 0;
-  const std::size_t semicolon = text.find(';');
+  const std::size_t semicolon = line.find(';');
   if (semicolon == std::string_view::npos) {
-    name = text.substr(equals + 1);
+    name = line.substr(equals + 1);
     day = today() - random_below(kUnstampedSpreadDays);
   } else {
     // A ";" in front of the "=" leaves no text for the name.
-    if (semicolon > equals) name = text.substr(equals + 1, semicolon - equals - 1);
-    if (!read_day_text(text.substr(semicolon + 1), day)) {
+    if (semicolon > equals) name = line.substr(equals + 1, semicolon - equals - 1);
+    if (!read_day_text(line.substr(semicolon + 1), day)) {
       day = today() - random_below(kBadStampSpreadDays);
     }
   }
@@ -202,10 +201,11 @@ void host_cache_load() {
     return;
   }
   int64_t line_number = 1;
-  for (const std::string& line : read_text_lines(path)) {
+  // Line by line: the file of a busy site holds hundreds of thousands.
+  for_each_text_line(path, [&line_number](std::string_view line) {
     load_host_line(line, line_number);
     ++line_number;
-  }
+  });
   console_line(std::to_string(line_number) + messages_line(12));
 }
 
