@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -17,6 +18,18 @@
 namespace sorvik {
 
 namespace {
+
+using CacheEntry = std::map<HostAddress, HostLeaf>::iterator;
+
+// Moves `at` on to the first cache entry whose address is not below
+// `address`, for walks that meet the addresses in ascending order: an entry
+// a few steps on is reached by stepping, one further away by a search.
+void seek_cache_entry(CacheEntry& at, HostAddress address) {
+  constexpr int kSteps = 8;
+  const CacheEntry end = hosts.cache.end();
+  for (int steps = 0; at != end && at->first < address && steps < kSteps; ++steps) ++at;
+  if (at != end && at->first < address) at = hosts.cache.lower_bound(address);
+}
 
 struct LookupResult {
   bool found = false;
@@ -112,11 +125,12 @@ void resolve_new_hosts() {
   unnamed.erase(std::unique(unnamed.begin(), unnamed.end()), unnamed.end());
   std::vector<HostAddress> addresses;
   std::vector<HostLeaf*> leaves;
+  CacheEntry at = hosts.cache.begin();
   for (const HostAddress address : unnamed) {
-    const auto found = hosts.cache.find(address);
-    if (found == hosts.cache.end() || !found->second.name.empty()) continue;
+    seek_cache_entry(at, address);
+    if (at == hosts.cache.end() || at->first != address || !at->second.name.empty()) continue;
     addresses.push_back(address);
-    leaves.push_back(&found->second);
+    leaves.push_back(&at->second);
   }
   int64_t resolved = 0;
   int64_t failed = 0;
@@ -156,9 +170,8 @@ void name_period_hosts() {
   // The cache entry of each client, kept so that naming the clients needs no
   // second search; entries are never removed while a period is named, and
   // map entries stay where they are. The clients are taken in address order
-  // and the cache walked along with them: an entry a few steps on is reached
-  // by stepping, one further away by a search, and a new one is made where
-  // the walk stands.
+  // and the cache walked along with them; a new entry is made where the walk
+  // stands.
   std::vector<const HostLeaf*> leaves(clients.entries.size(), nullptr);
   std::vector<std::pair<HostAddress, std::size_t>> by_address;
   by_address.reserve(clients.entries.size());
@@ -168,15 +181,9 @@ void name_period_hosts() {
   }
   // Those of equal addresses stay in the order of their positions.
   radix_sort_by_value(by_address);
-  auto at = hosts.cache.begin();
-  constexpr int kSteps = 8;
+  CacheEntry at = hosts.cache.begin();
   for (const auto& [address, i] : by_address) {
-    int steps = 0;
-    while (at != hosts.cache.end() && at->first < address && steps < kSteps) {
-      ++at;
-      ++steps;
-    }
-    if (at != hosts.cache.end() && at->first < address) at = hosts.cache.lower_bound(address);
+    seek_cache_entry(at, address);
     if (at == hosts.cache.end() || at->first != address) {
       at = hosts.cache.emplace_hint(at, address, HostLeaf{});
       hosts.unnamed.push_back(address);
