@@ -97,8 +97,7 @@ void load_host_line(std::string_view line, int64_t line_number) {
 }  // namespace
 
 void reset_hosts() {
-  hosts.cache.clear();
-  hosts.unnamed.clear();
+  host_cache_free();
   hosts.dns_available = false;
   hosts.today_fixed = false;
   hosts.today = 0;
