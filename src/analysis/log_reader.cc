@@ -340,36 +340,83 @@ void finish_line(Cutter& c) {
 // line whole, so longer ones go the way that keeps only their tokens.
 constexpr std::size_t kPlainLineLimit = 4096;
 
-// A byte that one-pass cutting stops at: blank, quote, backslash, byte 0.
-bool is_stop(char byte) { return byte == ' ' || byte == '"' || byte == '\\' || byte == '\0'; }
-
-// The stops of a 16-byte block, as masks with bit i for byte i: blanks, and
-// the stops that matter inside quotes as well (quote, backslash, byte 0).
-struct BlockStops {
-  uint32_t blanks = 0;
-  uint32_t others = 0;
+// Where the bytes that matter to one-pass cutting lie in 64 bytes of a line,
+// as masks with bit i for byte i: blanks, quotes, and the bytes that make a
+// line not plain (backslash, byte 0).
+struct ChunkStops {
+  uint64_t blanks = 0;
+  uint64_t quotes = 0;
+  uint64_t others = 0;
 };
 
-BlockStops block_stops(const char* block) {
-  BlockStops stops;
+// The masks of 16 bytes from `block`, in their low 16 bits.
+ChunkStops block_stops(const char* block) {
+  ChunkStops stops;
 #if defined(__SSE2__)
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
-  stops.blanks = static_cast<uint32_t>(
-      _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '))));
-  stops.others = static_cast<uint32_t>(_mm_movemask_epi8(
-      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')),
-                                _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))),
-                   _mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
+  const auto mask_of = [&](char byte) {
+    return static_cast<uint64_t>(
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(byte)))));
+  };
+  stops.blanks = mask_of(' ');
+  stops.quotes = mask_of('"');
+  stops.others = mask_of('\\') | mask_of('\0');
 #else
   for (int i = 0; i < 16; ++i) {
-    if (block[i] == ' ') {
-      stops.blanks |= uint32_t{1} << i;
-    } else if (is_stop(block[i])) {
-      stops.others |= uint32_t{1} << i;
-    }
+    const uint64_t bit = uint64_t{1} << i;
+    if (block[i] == ' ') stops.blanks |= bit;
+    if (block[i] == '"') stops.quotes |= bit;
+    if (block[i] == '\\' || block[i] == '\0') stops.others |= bit;
   }
 #endif
   return stops;
+}
+
+// The masks of the line's bytes [at, at + 64) that lie before `size`. Bytes
+// after the line are never read: the last bytes are looked at as the end of
+// a whole block, or copied when the line is shorter than a block.
+ChunkStops chunk_stops(const char* line, std::size_t at, std::size_t size) {
+  ChunkStops chunk;
+  for (std::size_t part = 0; part < 64 && at + part < size; part += 16) {
+    const std::size_t from = at + part;
+    ChunkStops stops;
+    if (from + 16 <= size) {
+      stops = block_stops(line + from);
+    } else {
+      const std::size_t left = size - from;
+      if (size >= 16) {
+        stops = block_stops(line + size - 16);
+        const std::size_t seen = 16 - left;
+        stops.blanks >>= seen;
+        stops.quotes >>= seen;
+        stops.others >>= seen;
+      } else {
+        std::array<char, 16> copy{};
+        std::memcpy(copy.data(), line + from, left);
+        stops = block_stops(copy.data());
+      }
+      const uint64_t kept = (uint64_t{1} << left) - 1;
+      stops.blanks &= kept;
+      stops.quotes &= kept;
+      stops.others &= kept;
+    }
+    chunk.blanks |= stops.blanks << part;
+    chunk.quotes |= stops.quotes << part;
+    chunk.others |= stops.others << part;
+  }
+  return chunk;
+}
+
+// Bit i of the result is the exclusive or of bits 0 to i: with the quotes'
+// mask, the bytes from an opening quote up to its closing quote.
+uint64_t prefix_xor(uint64_t bits) {
+  bits ^= bits << 1;
+  bits ^= bits << 2;
+  bits ^= bits << 4;
+  bits ^= bits << 8;
+  bits ^= bits << 16;
+  bits ^= bits << 32;
+  return bits;
 }
 
 // Cuts a whole line [from, to) in one pass when it is plain: no byte 0, no
@@ -377,111 +424,63 @@ BlockStops block_stops(const char* block) {
 // without blanks and quotes, never both). The batch takes the line's bytes
 // whole and the tokens point into them, which gives the same tokens as
 // cut_tokens. False, with nothing changed, for any other line.
+//
+// The line is looked at 64 bytes at a time, as masks: the quotes pair up
+// into quoted texts, the blanks outside them cut the line into pieces, and
+// each piece is a token. Blanks at the line's end make no tokens, so the
+// line has as many tokens as pieces up to its last non-empty one.
 bool cut_plain_line(Cutter& c, const char* from, const char* to) {
   const std::size_t size = static_cast<std::size_t>(to - from);
   if (size > kPlainLineLimit) return false;
   std::array<uint32_t, kRecordFields + 1> begin{};
   std::array<uint16_t, kRecordFields + 1> length{};
-  int64_t count = 0;
-  int64_t pending_empty = 0;
-  bool started = false;
-  bool in_quotes = false;
-  bool closed = false;      // the current token is a quoted text that has ended
-  std::size_t run = 0;      // where the bytes after the last stop begin
-  std::size_t token = 0;    // where the current token's bytes begin
-  const auto start_token = [&](std::size_t at) {
-    count += pending_empty;
-    pending_empty = 0;
-    started = true;
-    token = at;
-  };
-  const auto end_token = [&](std::size_t at) {
-    const int64_t index = count + 1;
-    if (index <= kRecordFields) {
-      begin[index] = static_cast<uint32_t>(token);
-      length[index] = static_cast<uint16_t>(std::min(at - token, kTextLimit));
+  int64_t pieces = 0;     // pieces ended so far
+  int64_t tokens = 0;     // pieces up to the last non-empty one
+  std::size_t piece = 0;  // where the current piece begins
+  const auto end_piece = [&](std::size_t end) {
+    pieces += 1;
+    if (end == piece) return;
+    tokens = pieces;
+    if (pieces > kRecordFields) return;
+    std::size_t first = piece;
+    std::size_t last = end;
+    if (from[first] == '"') {
+      // A quoted text, closed by its last byte or else by the line's end.
+      first += 1;
+      if (end - piece >= 2 && from[end - 1] == '"') last -= 1;
     }
+    begin[pieces] = static_cast<uint32_t>(first);
+    length[pieces] = static_cast<uint16_t>(std::min(last - first, kTextLimit));
   };
-  // One stop: false when the line is not plain.
-  const auto stop = [&](std::size_t at, char byte) {
-    if (in_quotes) {
-      if (byte == ' ') return true;
-      if (byte != '"') return false;
-      end_token(at);
-      in_quotes = false;
-      closed = true;
-      run = at + 1;
-      return true;
-    }
-    if (byte == ' ') {
-      if (at > run) {
-        if (started) return false;  // bytes right after a quoted text
-        start_token(run);
-      }
-      if (started) {
-        if (!closed) end_token(at);
-        count += 1;
-        started = false;
-        closed = false;
-      } else {
-        pending_empty += 1;
-      }
-      run = at + 1;
-      return true;
-    }
-    if (byte != '"' || at > run || started) return false;
-    start_token(at + 1);
-    in_quotes = true;
-    run = at + 1;
-    return true;
-  };
-  // The stops of the 16 bytes from `at`, bytes before `skip` left out.
-  // Inside quotes a blank is a byte of the token and changes nothing, so
-  // only the other stops are looked at there.
-  const auto block = [&](std::size_t at, uint32_t skip) {
-    const BlockStops stops = block_stops(from + at);
-    uint32_t blanks = stops.blanks & ~skip;
-    uint32_t others = stops.others & ~skip;
-    for (;;) {
-      const uint32_t live = in_quotes ? others : (blanks | others);
-      if (live == 0) return true;
-      const int bit = std::countr_zero(live);
-      const std::size_t i = at + static_cast<std::size_t>(bit);
-      if (!stop(i, from[i])) return false;
-      const uint32_t done = ~((uint32_t{2} << bit) - 1);
-      blanks &= done;
-      others &= done;
-    }
-  };
-  std::size_t at = 0;
-  for (; at + 16 <= size; at += 16) {
-    if (!block(at, 0)) return false;
-  }
-  if (at < size) {
-    if (size >= 16) {
-      // The last bytes as the end of one whole block, its first bytes seen.
-      const std::size_t start = size - 16;
-      if (!block(start, (uint32_t{1} << (at - start)) - 1)) return false;
-    } else {
-      for (; at < size; ++at) {
-        if (is_stop(from[at]) && !stop(at, from[at])) return false;
-      }
+  uint64_t quoted_before = 0;   // all ones when a quoted text goes on from the last chunk
+  uint64_t blank_before = 1;    // bit 0: the byte before the chunk is a blank, or the line starts
+  uint64_t closing_before = 0;  // bit 0: the byte before the chunk is a closing quote
+  for (std::size_t at = 0; at < size; at += 64) {
+    const ChunkStops stops = chunk_stops(from, at, size);
+    if (stops.others != 0) return false;
+    const uint64_t quoted = prefix_xor(stops.quotes) ^ quoted_before;
+    const uint64_t opening = stops.quotes & quoted;
+    const uint64_t closing = stops.quotes & ~quoted;
+    const uint64_t in_line = size - at >= 64 ? ~uint64_t{0} : (uint64_t{1} << (size - at)) - 1;
+    // An opening quote begins its token, and a closing quote ends it.
+    if ((opening & ~(stops.blanks << 1 | blank_before)) != 0) return false;
+    if (((closing << 1 | closing_before) & in_line & ~stops.blanks) != 0) return false;
+    quoted_before = 0 - (quoted >> 63);
+    blank_before = stops.blanks >> 63;
+    closing_before = closing >> 63;
+    for (uint64_t cuts = stops.blanks & ~quoted; cuts != 0; cuts &= cuts - 1) {
+      const std::size_t blank = at + static_cast<std::size_t>(std::countr_zero(cuts));
+      end_piece(blank);
+      piece = blank + 1;
     }
   }
-  // The line's end closes an open quote and ends the last token.
-  if (in_quotes) {
-    end_token(size);
-  } else if (size > run) {
-    if (started) return false;
-    start_token(run);
-    end_token(size);
-  }
+  end_piece(size);
   if (size > 0) c.line.has_bytes = true;
 
   LineTokens& line = c.line;
   const std::size_t base = line.bytes->size();
-  line.count = count;
-  line.started = started;
+  line.count = tokens;
+  line.started = false;
   for (int i = 1; i <= kRecordFields; ++i) {
     line.begin[i] = static_cast<uint32_t>(base + begin[i]);
     line.length[i] = length[i];

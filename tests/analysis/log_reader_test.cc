@@ -207,6 +207,28 @@ TEST_F(LogReaderTest, TokensOfEveryLengthAndPlaceAreCutAlike) {
   }
 }
 
+// Quoted texts full of blanks that open, hold their blanks and close at
+// every place of a line, around the 64 bytes a line is looked at in one step.
+TEST_F(LogReaderTest, QuotedTextsAtEveryPlaceOfALineAreCutAlike) {
+  const std::string quoted = "q r s t u v w x y z";
+  for (std::size_t lead = 1; lead <= 140; ++lead) {
+    std::array<std::string, kRecordFields + 1> expected;
+    expected[1] = std::string(lead, 'c');
+    // A quoted text and bytes after it make one token.
+    expected[2] = "q rz";
+    std::string line = expected[1] + " \"q r\"z";
+    for (int i = 3; i <= 9; ++i) {
+      expected[i] = quoted;
+      line += " \"" + quoted + "\"";
+    }
+    // An empty quoted text, and one that the line's end closes.
+    expected[11] = quoted;
+    line += " \"\" \"" + quoted + "\n";
+    read_all(line);
+    EXPECT_EQ(record_texts(), expected) << "lead " << lead;
+  }
+}
+
 // Plain lines are cut in one pass, all others byte by byte: random lines of
 // blanks, quotes, backslashes, byte 0s and carriage returns give the same
 // records, marks and error-log entries both ways, and the same again when
