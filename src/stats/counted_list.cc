@@ -47,7 +47,7 @@ Probe probe(const CountedList& list, std::string_view key, uint32_t hash) {
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const IndexBucket& b = buckets[i];
     if (b.position == 0) return {i, false};
-    if (b.hash == hash && list.entries[b.position - 1].key == key) return {i, true};
+    if (b.hash == hash && same_text(list.entries[b.position - 1].key, key)) return {i, true};
   }
 }
 

@@ -1,0 +1,35 @@
+#include "stats/text_hash.h"
+
+#include <gtest/gtest.h>
+
+#include <string_view>
+#include <vector>
+
+namespace sorvik {
+namespace {
+
+// Texts of every length around the word loads of the short ones, equal or
+// differing in one byte at each place. Each text lies in a block of its own
+// exact size, so that a read beyond its bytes shows under the sanitizers.
+TEST(TextHashTest, SameTextLooksAtEveryByteAndNoMore) {
+  for (std::size_t size = 0; size <= 40; ++size) {
+    std::vector<char> a(size);
+    for (std::size_t i = 0; i < size; ++i) a[i] = static_cast<char>('a' + i % 26);
+    std::vector<char> b = a;
+    const std::string_view text_a(a.data(), size);
+    EXPECT_TRUE(same_text(text_a, std::string_view(b.data(), size))) << size;
+    for (std::size_t at = 0; at < size; ++at) {
+      b[at] = static_cast<char>(b[at] ^ 0x80);
+      EXPECT_FALSE(same_text(text_a, std::string_view(b.data(), size)))
+          << size << " bytes, differing at " << at;
+      b[at] = a[at];
+    }
+    if (size > 0) {
+      EXPECT_FALSE(same_text(text_a, text_a.substr(0, size - 1))) << size;
+      EXPECT_FALSE(same_text(text_a.substr(1), text_a)) << size;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace sorvik
