@@ -1301,7 +1301,9 @@ void run_weeks_from_stretches(StretchStore& store) {
       take_unknown_agents(reader, true);
       held.refs.push_back(ref);
     }
+    ErrorLogBatch batch;
     for (const FactEvent& fact : facts.events) show_fact(fact, true, 0);
+    batch.finish();
     // Weeks number their records from 0 and show the count minus one.
     analysis.record_number = static_cast<int32_t>(facts.records) - 1;
     report_log_file_end();
@@ -1321,6 +1323,7 @@ void run_from_stretches(int mode, const StretchStore& store) {
     announce_log_file(analysis.log_files[k]);
     analysis.record_number = 0;
     const FileFacts facts = read_file_facts(store, k);
+    ErrorLogBatch batch;
     std::size_t next = 0;  // the next event to show
     for (const auto& [ref, item] : stretches_of(store, k)) {
       ItemReader reader;
@@ -1347,6 +1350,7 @@ void run_from_stretches(int mode, const StretchStore& store) {
     }
     // What the reading showed after the last record.
     while (next < facts.events.size()) show_fact(facts.events[next++], false, 1);
+    batch.finish();
     analysis.record_number = static_cast<int32_t>(facts.records);
     analysis.record = LogRecord{};
     report_log_file_end();

@@ -63,14 +63,27 @@ void error_log_entry(std::string_view source, std::string_view text) {
     return;
   }
   if (!error_log.open) return;
-  const std::string time = entry_time(clock_now());
+  // Composed whole and written at once: a run that replays the counting
+  // processes' entries writes many of them in a row.
+  std::string& entry = error_log.entry;
+  entry = entry_time(clock_now());
   if (source.empty()) {
-    write_line(error_log.file, time + ": " + cut_text(text) + "!");
+    entry.append(": ").append(cut_view(text)).append("!\n");
   } else {
-    write_line(error_log.file, time + ": Error in file " + cut_text(source) + "!");
-    write_line(error_log.file, "        " + cut_text(text) + "!");
+    entry.append(": Error in file ").append(cut_view(source)).append("!\n");
+    entry.append("        ").append(cut_view(text)).append("!\n");
   }
-  flush_log();
+  write_text(error_log.file, entry);
+  if (!error_log.batched) flush_log();
+}
+
+ErrorLogBatch::ErrorLogBatch() { error_log.batched = true; }
+
+ErrorLogBatch::~ErrorLogBatch() { error_log.batched = false; }
+
+void ErrorLogBatch::finish() {
+  error_log.batched = false;
+  if (error_log.open) flush_log();
 }
 
 void error_log_close() {

@@ -20,6 +20,10 @@ inline std::string cut_text(std::string_view text) {
   return std::string(text.substr(0, kTextLimit));
 }
 
+// The first 255 bytes of `text`, in place: for a text appended to a line
+// being composed.
+inline std::string_view cut_view(std::string_view text) { return text.substr(0, kTextLimit); }
+
 // Sets `out` to the first 255 bytes of `text`, reusing the memory `out`
 // already holds: for values replaced on every request.
 inline void assign_cut(std::string& out, std::string_view text) {

@@ -90,6 +90,33 @@ TEST_F(ErrorLogTest, SourceAndTextAreCutBeforeTheClosingMark) {
                 "101112: " + std::string(255, 'u') + "!\n");
 }
 
+// The entries of a batch wait and then reach the file together, as they
+// stand; those of a batch never finished (a stopped run) go with the next
+// entry written at once, or when the log is closed.
+TEST_F(ErrorLogTest, BatchedEntriesReachTheFileTogether) {
+  error_log_open();
+  const std::string head = "**** Starting session 20261207 - 101112 ****\n";
+  const std::string batched =
+      "101112: Error in file a.log!\n"
+      "        Unknown command in line 1: POST!\n"
+      "101112: two!\n";
+  {
+    ErrorLogBatch batch;
+    error_log_entry("a.log", "Unknown command in line 1: POST");
+    error_log_entry("", "two");
+    EXPECT_EQ(read_file("err.txt"), head);
+    batch.finish();
+    EXPECT_EQ(read_file("err.txt"), head + batched);
+  }
+  {
+    ErrorLogBatch stopped;
+    error_log_entry("", "three");
+  }
+  EXPECT_EQ(read_file("err.txt"), head + batched);
+  error_log_entry("", "four");
+  EXPECT_EQ(read_file("err.txt"), head + batched + "101112: three!\n101112: four!\n");
+}
+
 TEST_F(ErrorLogTest, OpenAndWriteFailuresAreIoFailures) {
   ASSERT_EQ(mkdir("err.txt", 0755), 0);
   const RunStop stop = stop_of([] { error_log_open(); });
