@@ -940,8 +940,9 @@ void play_end(ItemReader& reader) {
 struct FactEvent {
   FileEvent event = FileEvent::kReadConsole;
   uint64_t before = 0;  // records of the file read before it
-  std::string source;
-  std::string text;     // console text, entry text, or the unknown method
+  // In the store's bytes of the file's facts, which outlive the reading.
+  std::string_view source;
+  std::string_view text;  // console text, entry text, or the unknown method
   uint64_t line = 0;    // kMalformedLine: its line in the file
   uint64_t fields = 0;  // kMalformedLine: its tokens
 };
@@ -976,18 +977,19 @@ FileFacts read_file_facts(const StretchStore& store, uint64_t file) {
     facts.records += reader.get_u64();
     facts.lines += reader.get_u64();
     const uint64_t count = reader.get_u64();
+    facts.events.reserve(facts.events.size() + std::min<uint64_t>(count, reader.data.size()));
     for (uint64_t i = 0; i < count; ++i) {
       FactEvent& event = facts.events.emplace_back();
       event.event = static_cast<FileEvent>(reader.get_u8());
       event.before = records_before + reader.get_u64();
       if (event.event != FileEvent::kReadConsole && event.event != FileEvent::kParseConsole) {
-        event.source = reader.get_text();
+        event.source = reader.get_view();
       }
       if (event.event == FileEvent::kMalformedLine) {
         event.line = lines_before + reader.get_u64();
         event.fields = reader.get_u64();
       } else {
-        event.text = reader.get_text();
+        event.text = reader.get_view();
       }
     }
   }
