@@ -9,21 +9,31 @@ std::function<LocalTime()> clock_source;
 
 namespace {
 
-LocalTime system_local_time() {
-  const auto now = std::chrono::system_clock::now();
-  const auto since_epoch = now.time_since_epoch();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+// The system clock. The local date and time of the last second asked for
+// are kept: error-log entries ask for the time once each, and a run may
+// write many of them within one second.
+struct SystemClock {
+  std::time_t second = -1;
   std::tm parts{};
-  localtime_r(&seconds, &parts);
-  const auto centis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch).count() % 1000 / 10;
-  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,           parts.tm_hour,
-                   parts.tm_min,         parts.tm_sec,     static_cast<int>(centis)};
-}
+
+  LocalTime operator()() {
+    const auto now = std::chrono::system_clock::now();
+    const auto since_epoch = now.time_since_epoch();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    if (seconds != second) {
+      localtime_r(&seconds, &parts);
+      second = seconds;
+    }
+    const auto centis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch).count() % 1000 / 10;
+    return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,           parts.tm_hour,
+                     parts.tm_min,         parts.tm_sec,     static_cast<int>(centis)};
+  }
+};
 
 }  // namespace
 
-void reset_clock() { clock_source = system_local_time; }
+void reset_clock() { clock_source = SystemClock{}; }
 
 int days_since_1899(const LocalTime& t) {
   using namespace std::chrono;

@@ -23,9 +23,29 @@ std::string zero_padded(int value, std::size_t width) {
   return digits;
 }
 
+// Appends zero_padded(value, 2), without making a string for the clock's
+// values 0 to 99.
+void append_two_digits(std::string& out, int value) {
+  if (value < 0 || value > 99) {
+    out += zero_padded(value, 2);
+    return;
+  }
+  out += static_cast<char>('0' + value / 10);
+  out += static_cast<char>('0' + value % 10);
+}
+
+// Appends the entry time: hhnnss.
+void append_entry_time(std::string& out, const LocalTime& t) {
+  append_two_digits(out, t.hour);
+  append_two_digits(out, t.minute);
+  append_two_digits(out, t.second);
+}
+
 // The entry time: hhnnss.
 std::string entry_time(const LocalTime& t) {
-  return zero_padded(t.hour, 2) + zero_padded(t.minute, 2) + zero_padded(t.second, 2);
+  std::string time;
+  append_entry_time(time, t);
+  return time;
 }
 
 // The session stamp: "yyyymmdd - hhnnss", or "yyyymmdd -" at exactly midnight.
@@ -66,7 +86,8 @@ void error_log_entry(std::string_view source, std::string_view text) {
   // Composed whole and written at once: a run that replays the counting
   // processes' entries writes many of them in a row.
   std::string& entry = error_log.entry;
-  entry = entry_time(clock_now());
+  entry.clear();
+  append_entry_time(entry, clock_now());
   if (source.empty()) {
     entry.append(": ").append(cut_view(text)).append("!\n");
   } else {
