@@ -20,7 +20,7 @@ inline constexpr std::size_t kHostNameLimit = 64;
 inline constexpr int32_t kHostExpiryDays = 180;
 // A failed lookup is stamped so that it expires this many days later.
 inline constexpr int32_t kFailedLookupRetryDays = 7;
-// Reverse lookups that resolve_new_hosts runs at the same time.
+// The most reverse lookups that resolve_new_hosts runs at the same time.
 inline constexpr int kMaxConcurrentLookups = 32;
 // The address whose reverse lookup tells whether name resolution works.
 inline constexpr const char* kDnsCheckAddress = "8.8.8.8";

@@ -2,6 +2,7 @@
 // the naming of a period's clients.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -49,6 +50,15 @@ LookupResult look_up(const Resolver& resolver, HostAddress address) {
   return result;
 }
 
+// The lookups start on this many worker threads; the pool grows to
+// kMaxConcurrentLookups when the calling thread waits longer than
+// kGrowAfter for a result. A resolver that answers from a cache at once
+// then costs a period no more than a few threads, and a name server that
+// takes its time gets the full number of lookups at once within a
+// millisecond.
+constexpr std::size_t kFirstLookupThreads = 2;
+constexpr std::chrono::microseconds kGrowAfter{1000};
+
 // Runs the lookups of `addresses` on up to kMaxConcurrentLookups worker
 // threads and hands the results to `take` on the calling thread, strictly in
 // the order of `addresses`, each as soon as it and all before it are in.
@@ -59,14 +69,7 @@ class LookupPool {
         addresses_(addresses),
         results_(addresses.size()),
         done_(addresses.size(), false) {
-    const std::size_t wanted = std::min<std::size_t>(addresses.size(), kMaxConcurrentLookups);
-    for (std::size_t i = 0; i < wanted; ++i) {
-      try {
-        workers_.emplace_back([this](std::stop_token stop) { work(stop); });
-      } catch (const std::system_error&) {
-        break;  // go on with the threads there are (or none: see result())
-      }
-    }
+    add_workers(kFirstLookupThreads);
   }
 
   // The result of lookup `index`; waits until it is in. Results must be
@@ -74,11 +77,28 @@ class LookupPool {
   LookupResult result(std::size_t index) {
     if (workers_.empty()) return look_up(resolver_, addresses_[index]);
     std::unique_lock<std::mutex> lock(mutex_);
-    ready_.wait(lock, [&] { return done_[index]; });
+    if (!ready_.wait_for(lock, kGrowAfter, [&] { return done_[index]; })) {
+      lock.unlock();
+      add_workers(kMaxConcurrentLookups);
+      lock.lock();
+      ready_.wait(lock, [&] { return done_[index]; });
+    }
     return std::move(results_[index]);
   }
 
  private:
+  // Starts workers until there are `count` (at most one per address).
+  void add_workers(std::size_t count) {
+    const std::size_t wanted = std::min(addresses_.size(), count);
+    while (workers_.size() < wanted) {
+      try {
+        workers_.emplace_back([this](std::stop_token stop) { work(stop); });
+      } catch (const std::system_error&) {
+        return;  // go on with the threads there are (or none: see result())
+      }
+    }
+  }
+
   void work(std::stop_token stop) {
     while (!stop.stop_requested()) {
       const std::size_t index = next_.fetch_add(1);

@@ -86,7 +86,8 @@ TEST_F(HostResolutionTest, ConcurrentLookupsGiveTheSequentialResult) {
   EXPECT_EQ(looked_up.size(), 100u);  // each address once
   std::sort(looked_up.begin(), looked_up.end());
   EXPECT_EQ(std::unique(looked_up.begin(), looked_up.end()), looked_up.end());
-  EXPECT_GT(resolver_.peak_in_flight(), 1);
+  // Lookups this slow make the pool grow beyond its first two threads.
+  EXPECT_GT(resolver_.peak_in_flight(), 2);
   EXPECT_LE(resolver_.peak_in_flight(), 32);
 }
 
