@@ -68,7 +68,7 @@ void build_dotted_entry_lines(std::string_view key, int64_t number, std::string_
     line += t;
     line += ' ';
     line.append(caption);
-    emit(std::string_view(line).substr(0, kTextLimit));
+    emit(cut_view(line));
     return;
   }
   line.assign(key);
@@ -85,7 +85,7 @@ void build_dotted_entry_lines(std::string_view key, int64_t number, std::string_
   if (line.size() < kDottedWidth) line.insert(p - 1, kDottedWidth - line.size(), '.');
   line += ' ';
   line.append(caption);
-  emit(std::string_view(line).substr(0, kTextLimit));
+  emit(cut_view(line));
 }
 
 // The text section holds every entry of the list, so its lines are built in

@@ -312,10 +312,10 @@ std::string classify_agent(int slot, std::string_view agent) {
 
 void agent_name_into(std::string_view agent, std::string& out) {
   if (agent.size() < 20 && agent.find('(') == std::string_view::npos) {
-    out.assign(agent.substr(0, kTextLimit));
+    assign_cut(out, agent);
     return;
   }
-  out.assign(agent.substr(0, agent.find_first_of(" (")).substr(0, kTextLimit));
+  assign_cut(out, agent.substr(0, agent.find_first_of(" (")));
 }
 
 std::string agent_name(std::string_view agent) {

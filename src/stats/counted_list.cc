@@ -268,7 +268,7 @@ void reorder(CountedList& list, int key) {
 
 void reset_lists() { lists = ListState{}; }
 
-uint32_t list_key_hash(std::string_view key) { return hash_key(key.substr(0, kTextLimit)); }
+uint32_t list_key_hash(std::string_view key) { return hash_key(cut_view(key)); }
 
 namespace {
 
@@ -326,7 +326,7 @@ bool list_add_key(int slot, std::string_view whole_key, uint32_t hash) {
   if (list == nullptr) return false;
   const EntryValues& current = lists.current_entry;
   // Held keys are at most 255 bytes; a longer key stands for its cut.
-  const std::string_view key = whole_key.substr(0, kTextLimit);
+  const std::string_view key = cut_view(whole_key);
 
   ensure_index(*list);
   reserve_one(list->index);
@@ -409,7 +409,7 @@ void list_set_letter(int slot, char letter) {
 bool list_rename(int slot, const std::string& key, const std::string& new_key) {
   CountedList* list = slot_list(slot);
   if (list == nullptr) return false;
-  const int64_t pos = find_entry(*list, std::string_view(key).substr(0, kTextLimit));
+  const int64_t pos = find_entry(*list, cut_view(key));
   if (pos < 0) return false;
   change_key(*list, static_cast<std::size_t>(pos), cut_text(new_key));
   return true;
