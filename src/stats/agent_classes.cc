@@ -98,8 +98,9 @@ PatternShape shape_of(const CountedList& patterns) {
 
 bool same_shape(const PatternShape& shape, const CountedList& patterns) {
   if (shape.count != patterns.entries.size() || shape.data != patterns.entries.data()) return false;
-  return patterns.entries.empty() ||
-         (shape.first == patterns.entries.front().key && shape.last == patterns.entries.back().key);
+  // Asked for every request: the keys are compared without a library call.
+  return patterns.entries.empty() || (same_text(shape.first, patterns.entries.front().key) &&
+                                      same_text(shape.last, patterns.entries.back().key));
 }
 
 void forget_agents() {
@@ -139,13 +140,13 @@ AgentClasses& classes_of(std::string_view agent) {
   ClassCache& cache = class_cache;
   // Records mostly come in runs from one client with one agent, so the agent
   // looked up last is compared before any hashing.
-  if (cache.last != nullptr && cache.last->agent == agent) return cache.last->classes;
+  if (cache.last != nullptr && same_text(cache.last->agent, agent)) return cache.last->classes;
   const uint64_t hash = hash_text(agent);
   if (!cache.index.empty()) {
     const std::size_t mask = cache.index.size() - 1;
     for (std::size_t i = hash & mask; cache.index[i] != 0; i = (i + 1) & mask) {
       KnownAgent& known = *cache.agents[cache.index[i] - 1];
-      if (known.hash == hash && known.agent == agent) {
+      if (known.hash == hash && same_text(known.agent, agent)) {
         cache.last = &known;
         return known.classes;
       }
