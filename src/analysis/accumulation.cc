@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "analysis/log_reader.h"
 #include "driver/console.h"
@@ -50,10 +51,11 @@ enum SortBy : int { kByKey = 1, kByHits = 2, kByKbytes = 3, kByVisits = 4 };
 constexpr std::string_view kScheme = "http://";
 
 // Sets every staged value of one request except the key, which changes from
-// one add to the next.
+// one add to the next. The extra (the latest page of the client list) is
+// staged only while the clients are not owed their pages.
 void stage_request(const RequestInfo& info) {
   EntryValues& entry = lists.current_entry;
-  if (info.is_page) {
+  if (info.is_page && !analysis.client_pages_owed) {
     entry.extra.assign(info.path);
   } else {
     entry.extra.clear();
@@ -224,7 +226,8 @@ void count_request(const RequestInfo& info) {
   if (path_list != kPages && path_list != 0) list_prefetch_entry(path_list, path_hash);
   if (not_found) list_prefetch_entry(kNotFound, path_hash);
 
-  const bool new_client = list_add_key(kClients, record.field[1], client_hash);
+  std::size_t client_at = 0;
+  const bool new_client = list_add_key(kClients, record.field[1], client_hash, client_at);
   // Only the client list's extra (the client's latest page) is ever read, so
   // the other lists are spared a copy of the path on every add.
   entry.extra.clear();
@@ -235,7 +238,15 @@ void count_request(const RequestInfo& info) {
   }
 
   if (analysis.path_lists_owed && info.path.size() > kTextLimit) make_path_lists();
-  list_add_key(kFiles, info.path, path_hash);
+  std::size_t file_at = 0;
+  list_add_key(kFiles, info.path, path_hash, file_at);
+  // The file entry's key is the path cut as the client's extra would be;
+  // a page request with an empty path leaves the extra as it is.
+  if (analysis.client_pages_owed && info.is_page && !info.path.empty()) {
+    std::vector<uint32_t>& pages = analysis.client_pages;
+    if (client_at >= pages.size()) pages.resize(client_at + 1, 0);
+    pages[client_at] = static_cast<uint32_t>(file_at + 1);
+  }
   if (path_list != 0 && !analysis.path_lists_owed) list_add_key(path_list, info.path, path_hash);
 
   list_add_key(kDirectories, directory, directory_hash);
@@ -270,6 +281,18 @@ void make_path_lists() {
         EntryView{file.key, file.extra, file.hits, file.time, file.visits, file.kbytes},
         first_time);
   }
+}
+
+void give_client_pages() {
+  std::vector<ListEntry>& clients = lists.list_slots[kClients].entries;
+  const std::vector<ListEntry>& files = list_snapshot(kFiles).entries;
+  std::vector<uint32_t>& pages = analysis.client_pages;
+  const std::size_t noted = std::min(pages.size(), clients.size());
+  for (std::size_t i = 0; i < noted; ++i) {
+    if (pages[i] == 0 || pages[i] > files.size()) continue;
+    clients[i].extra.assign(files[pages[i] - 1].key);
+  }
+  pages.clear();
 }
 
 void flush_period(const std::string& page_name, const std::string& number_text,

@@ -21,6 +21,11 @@ void count_request(const RequestInfo& info);
 // request had been added to them as it came; clears the flag.
 void make_path_lists();
 
+// Gives each client noted in analysis.client_pages the key of its file
+// entry as its latest page (the client's extra), as if each page request
+// had copied its path; clears the notes. The flag stays.
+void give_client_pages();
+
 // Ends a period: names the clients, writes the 24 ranked tables and the
 // volume, and empties the period lists.
 void flush_period(const std::string& page_name, const std::string& number_text,

@@ -109,6 +109,15 @@ struct AnalysisState {
   // only other callers give one) has them made at once, since its cut key
   // may share a file entry with a path of another kind.
   bool path_lists_owed = false;
+  // Set only in a child that counts stretches, like `path_lists_owed`: the
+  // client entries are owed their latest pages (the extra of a client). A
+  // page request notes where its path is in the file list under its
+  // client's position in `client_pages` (that position + 1; 0 for no page
+  // since the pages were last given) instead of copying the path into the
+  // client's entry, which for every page request cost a copy into memory
+  // that the processor caches rarely hold; give_client_pages gives them.
+  bool client_pages_owed = false;
+  std::vector<uint32_t> client_pages;
   // Where the record just read lies: the selected file's index and the
   // stretch of that file, counted from 0, in which month and year stay the
   // same; `stretch_stamp` is the stretch's month and year text.

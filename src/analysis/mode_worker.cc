@@ -524,6 +524,7 @@ namespace {
   const auto send_stretch = [&writer, &ref, &head, &counting_stretch] {
     if (!counting_stretch) return;
     if (analysis.path_lists_owed) make_path_lists();
+    if (analysis.client_pages_owed) give_client_pages();
     put_stretch(writer, ref, head);
     clear_period_lists();
     analysis.first_requests.clear();
@@ -584,6 +585,8 @@ namespace {
   }
   analysis.keep_first_requests = true;
   analysis.path_lists_owed = true;
+  analysis.client_pages_owed = true;
+  analysis.client_pages.clear();
   analysis.current_log_path.clear();
 
   end_child(writer, [&writer, &store, number, &piece_number] {

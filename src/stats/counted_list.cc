@@ -321,7 +321,12 @@ bool list_add(int slot) {
   return list_add_key(slot, key, list_key_hash(key));
 }
 
-bool list_add_key(int slot, std::string_view whole_key, uint32_t hash) {
+bool list_add_key(int slot, std::string_view key, uint32_t hash) {
+  std::size_t position = 0;
+  return list_add_key(slot, key, hash, position);
+}
+
+bool list_add_key(int slot, std::string_view whole_key, uint32_t hash, std::size_t& position) {
   CountedList* list = slot_list(slot);
   if (list == nullptr) return false;
   const EntryValues& current = lists.current_entry;
@@ -334,7 +339,8 @@ bool list_add_key(int slot, std::string_view whole_key, uint32_t hash) {
   mark_unsorted(*list);
 
   if (p.found) {
-    ListEntry& entry = list->entries[list->index.buckets[p.bucket].position - 1];
+    position = list->index.buckets[p.bucket].position - 1;
+    ListEntry& entry = list->entries[position];
     // Unsigned 32-bit difference: an earlier time wraps to a large value and
     // so counts as a new visit.
     const uint32_t gap = static_cast<uint32_t>(current.time - entry.time);
@@ -359,6 +365,7 @@ bool list_add_key(int slot, std::string_view whole_key, uint32_t hash) {
   entry.kbytes = current.kbytes;
   const bool was_empty = list->entries.empty();
   list->entries.push_back(std::move(entry));
+  position = list->entries.size() - 1;
   list->index.buckets[p.bucket] = IndexBucket{static_cast<uint32_t>(list->entries.size()), hash};
   list->index.used += 1;
   if (list->keep_first_times) list->first_times.push_back(current.time);

@@ -119,6 +119,10 @@ uint32_t list_key_hash(std::string_view key);
 // is hashed once for all the lists it goes to and never copied into the
 // staging record.
 bool list_add_key(int slot, std::string_view key, uint32_t hash);
+// list_add_key that also tells where the add went: `position` becomes the
+// position (from 0) of the entry merged into or appended; left alone for a
+// slot outside 1..26.
+bool list_add_key(int slot, std::string_view key, uint32_t hash, std::size_t& position);
 
 // Hints for a coming add of a key with this hash. The large lists outgrow
 // the processor caches, and each add waits first for its index bucket, then

@@ -272,6 +272,59 @@ TEST_F(AccumulationTest, PageAndImageListsMadeFromTheFileListEqualThoseCountedOn
   EXPECT_EQ(list_snapshot(6).entries[3].hits, 2u);  // the long ".html" and ".htm"
 }
 
+// Clients given their latest pages from the file list at the end hold what
+// copying each page request's path gives: a client's first request no page,
+// pages with an empty path (which leave the latest page as it is), a path
+// longer than a key, and pages given in the middle of the counting.
+TEST_F(AccumulationTest, LatestPagesGivenFromTheFileListEqualThoseCopiedPerRequest) {
+  const std::string long_page = "/" + std::string(300, 'q') + ".html";
+  std::vector<Request> requests;
+  const auto add = [&](const std::string& client, const std::string& path) {
+    Request r;
+    r.client = client;
+    r.path = path;
+    classify_path(path, r.extension, r.is_page);
+    requests.push_back(r);
+  };
+  add("192.0.2.1", "/a.gif");
+  add("192.0.2.2", "/b.html");
+  add("192.0.2.1", "/c.html");
+  add("192.0.2.3", "");
+  add("192.0.2.2", "");
+  add("192.0.2.2", "/d.png");
+  add("192.0.2.3", long_page);
+  add("192.0.2.1", "/b.html");
+  add("192.0.2.4", "/e.jpg");
+  add("192.0.2.3", "/");
+
+  const auto clients = [&](bool owed, std::size_t give_after) {
+    clear_period_lists();
+    analysis.client_pages_owed = owed;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+      count(requests[i]);
+      if (owed && i + 1 == give_after) give_client_pages();
+    }
+    if (owed) give_client_pages();
+    EXPECT_TRUE(analysis.client_pages.empty());
+    std::vector<ListEntry> entries = list_snapshot(kClientList).entries;
+    EXPECT_EQ(list_snapshot(5).entries.size(), 8u);
+    analysis.client_pages_owed = false;
+    return entries;
+  };
+  const std::vector<ListEntry> copied = clients(false, 0);
+  ASSERT_EQ(copied.size(), 4u);
+  EXPECT_EQ(copied[0].extra, "/b.html");
+  EXPECT_EQ(copied[1].extra, "/b.html");
+  EXPECT_EQ(copied[2].extra, "/");
+  EXPECT_EQ(copied[3].extra, "");
+  for (std::size_t give_after = 0; give_after <= requests.size(); ++give_after) {
+    EXPECT_EQ(clients(true, give_after), copied) << give_after;
+  }
+  clients(true, 7);
+  EXPECT_EQ(list_snapshot(kClientList).entries[2].extra, "/");
+  EXPECT_EQ(list_snapshot(5).entries[5].key, long_page.substr(0, 255));
+}
+
 TEST_F(AccumulationTest, UnknownAgentKeepsTheRequestsOwnValues) {
   Request r;
   r.kbytes = 7;
