@@ -100,12 +100,16 @@ struct ScriptWriter {
   }
   // Numbers go as 7-bit groups, lowest first, with the top bit set on all
   // but the last: held periods are mostly small counters and short keys.
+  // The groups are made in a small array and appended at once.
   void put_u64(uint64_t value) {
+    char groups[10];
+    std::size_t count = 0;
     while (value >= 0x80) {
-      item.push_back(static_cast<char>((value & 0x7F) | 0x80));
+      groups[count++] = static_cast<char>((value & 0x7F) | 0x80);
       value >>= 7;
     }
-    item.push_back(static_cast<char>(value));
+    groups[count++] = static_cast<char>(value);
+    item.append(groups, count);
   }
   // Signed numbers are folded so that small negative ones stay short.
   void put_i64(int64_t value) {
@@ -222,6 +226,10 @@ struct ItemReader {
     return value;
   }
   uint64_t get_u64() {
+    // Most numbers are a single group.
+    if (at < data.size() && (static_cast<uint8_t>(data[at]) & 0x80) == 0) {
+      return static_cast<uint8_t>(data[at++]);
+    }
     uint64_t value = 0;
     for (int shift = 0; shift < 64; shift += 7) {
       const uint8_t byte = get_u8();
