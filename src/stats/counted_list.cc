@@ -32,8 +32,6 @@ CountedList* slot_list(int slot) {
   return &lists.list_slots[slot];
 }
 
-uint32_t hash_key(std::string_view key) { return static_cast<uint32_t>(hash_text(key)); }
-
 // Where `key` sits in the index (found) or the empty bucket where it would go.
 struct Probe {
   std::size_t bucket;
@@ -88,7 +86,7 @@ void rebuild_index(CountedList& list) {
   // Entries are inserted in list order and a key already present keeps its
   // bucket, so every key maps to its first entry.
   for (std::size_t pos = 0; pos < list.entries.size(); ++pos) {
-    const uint32_t hash = hash_key(list.entries[pos].key);
+    const uint32_t hash = list_key_hash(list.entries[pos].key);
     const Probe p = probe(list, list.entries[pos].key, hash);
     if (p.found) {
       index.has_duplicates = true;
@@ -129,7 +127,7 @@ int64_t find_entry(CountedList& list, std::string_view key) {
   if (list.entries.empty()) return -1;
   ensure_index(list);
   if (list.index.buckets.empty()) return -1;
-  const Probe p = probe(list, key, hash_key(key));
+  const Probe p = probe(list, key, list_key_hash(key));
   if (!p.found) return -1;
   return static_cast<int64_t>(list.index.buckets[p.bucket].position) - 1;
 }
@@ -150,7 +148,7 @@ void change_key(CountedList& list, std::size_t pos, std::string new_key) {
 
   // The old key's bucket is found by hash and position, since no entry may
   // hold the old key any more.
-  const uint32_t old_hash = hash_key(old_key);
+  const uint32_t old_hash = list_key_hash(old_key);
   const std::size_t mask = index.buckets.size() - 1;
   for (std::size_t i = old_hash & mask; index.buckets[i].position != 0; i = (i + 1) & mask) {
     if (index.buckets[i].position == position) {
@@ -165,7 +163,7 @@ void change_key(CountedList& list, std::size_t pos, std::string new_key) {
   }
 
   reserve_one(index);
-  const uint32_t hash = hash_key(key);
+  const uint32_t hash = list_key_hash(key);
   const Probe p = probe(list, key, hash);
   if (!p.found) {
     index.buckets[p.bucket] = IndexBucket{position, hash};
@@ -270,8 +268,6 @@ void reorder(CountedList& list, int key) {
 }  // namespace
 
 void reset_lists() { lists = ListState{}; }
-
-uint32_t list_key_hash(std::string_view key) { return hash_key(cut_view(key)); }
 
 namespace {
 
@@ -438,7 +434,7 @@ void list_set_key_at(int slot, int64_t n, const std::string& new_key) {
 
 bool list_merge_entry(CountedList& list, const ListEntry& later, PackedTime first_time) {
   const EntryView view{later.key, later.extra, later.hits, later.time, later.visits, later.kbytes};
-  return list_merge_view(list, view, first_time, hash_key(later.key));
+  return list_merge_view(list, view, first_time, list_key_hash(later.key));
 }
 
 bool list_merge_view(CountedList& list, const EntryView& later, PackedTime first_time,
