@@ -406,6 +406,50 @@ TEST(TimeStampTest, PacksTheExampleAndRejectsNonDigits) {
   }
 }
 
+// Stamps of every shape, the usual one above all, give what reading them
+// part by part gives: the year's four places, the month's letters, and the
+// two places of day, hour, minute and second, where a leading "0" leaves the
+// second place alone to count; any part that is no number fails the stamp.
+TEST(TimeStampTest, StampsReadAtOnceAgreeWithTheirPartsReadOneByOne) {
+  const auto part = [](const std::string& field, std::size_t first, std::size_t last) {
+    return first > field.size() ? std::string() : field.substr(first - 1, last - first + 1);
+  };
+  const auto number = [](std::string text, bool two, int& value) {
+    if (two && !text.empty() && text[0] == '0') text.erase(0, 1);
+    if (text.empty()) return false;
+    value = 0;
+    for (const char c : text) {
+      if (c < '0' || c > '9') return false;
+      value = value * 10 + (c - '0');
+    }
+    return true;
+  };
+  std::mt19937 random(20261208);
+  const std::string usual = "[06/Dec/2002:03:05:33 +0100";
+  const std::string odd = "0123456789/: +-Ox\xff";
+  for (int round = 0; round < 20000; ++round) {
+    std::string field = usual.substr(0, 15 + random() % 13);
+    for (int change = static_cast<int>(random() % 3); change > 0; --change) {
+      field[random() % field.size()] = odd[random() % odd.size()];
+    }
+    int year = 0, day = 0, hour = 0, minute = 0, second = 0;
+    const int month = month_number(part(field, 5, 7));
+    const bool valid =
+        number(part(field, 9, 12), false, year) && month != 0 &&
+        number(part(field, 2, 3), true, day) && number(part(field, 14, 15), true, hour) &&
+        number(part(field, 17, 18), true, minute) && number(part(field, 20, 21), true, second);
+    TimeStamp t{1, 1, 1, 1, 1, 1};
+    ASSERT_EQ(parse_time_stamp(field, t), valid) << field;
+    if (!valid) {
+      EXPECT_EQ(t.year * 10 + t.month + t.day + t.hour + t.minute + t.second, 15) << field;
+      continue;
+    }
+    EXPECT_EQ(std::vector<int>({t.year, t.month, t.day, t.hour, t.minute, t.second}),
+              std::vector<int>({year, month, day, hour, minute, second}))
+        << field;
+  }
+}
+
 // The counting asks for list entries some records ahead by the hints the
 // reading thread made; a hint that names another key only wastes the ask.
 TEST_F(LogReaderTest, HintsNameTheKeysOfTheRecordsAhead) {
