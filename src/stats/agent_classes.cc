@@ -126,13 +126,17 @@ void index_last_agent(ClassCache& cache) {
   place(count);
 }
 
-// Forgets every remembered class when the pattern list of `side` is seen
-// changed since classes were found by it.
-void notice_pattern_change(int side, const CountedList& patterns) {
-  PatternShape& shape = class_cache.shapes[side];
-  if (same_shape(shape, patterns)) return;
+// Forgets every remembered class and notes the list's present shape.
+void renew_shape(int side, const CountedList& patterns) {
   forget_agents();
-  shape = shape_of(patterns);
+  class_cache.shapes[side] = shape_of(patterns);
+}
+
+// Forgets every remembered class when the pattern list of `side` is seen
+// changed since classes were found by it. Asked twice for every request,
+// so the check is made part of its callers.
+[[gnu::always_inline]] inline void notice_pattern_change(int side, const CountedList& patterns) {
+  if (!same_shape(class_cache.shapes[side], patterns)) renew_shape(side, patterns);
 }
 
 // The remembered classes of `agent`, made when absent.
