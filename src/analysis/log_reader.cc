@@ -883,26 +883,22 @@ bool parse_time_stamp(std::string_view field, TimeStamp& stamp) {
   // The usual stamp, "[dd/Mon/yyyy:hh:mm:ss" with a digit at each digit's
   // place, is read at once; it gives what the steps below give for it.
   if (field.size() >= 21) {
-    const auto digit = [&](std::size_t i) {
-      return static_cast<unsigned>(static_cast<unsigned char>(field[i])) - '0';
+    const auto at = [&](std::size_t i) {
+      return static_cast<unsigned>(static_cast<unsigned char>(field[i])) - unsigned{'0'};
     };
-    bool digits = true;
-    for (const std::size_t i : {1, 2, 8, 9, 10, 11, 13, 14, 16, 17, 19, 20}) {
-      digits = digits && digit(i) <= 9;
-    }
-    if (digits) {
+    // Day, year, hour, minute and second, two or four places each, each
+    // place looked at once (a byte below "0" wraps to a large value).
+    const std::array<unsigned, 12> d = {at(1),  at(2),  at(8),  at(9),  at(10), at(11),
+                                        at(13), at(14), at(16), at(17), at(19), at(20)};
+    if (std::all_of(d.begin(), d.end(), [](unsigned place) { return place <= 9; })) {
       const int month = month_number(field.substr(4, 3));
       if (month == 0) return false;
-      const auto two = [&](std::size_t i) {
-        return static_cast<uint16_t>(digit(i) * 10 + digit(i + 1));
-      };
-      stamp.year =
-          static_cast<uint16_t>(digit(8) * 1000 + digit(9) * 100 + digit(10) * 10 + digit(11));
+      stamp.year = static_cast<uint16_t>(d[2] * 1000 + d[3] * 100 + d[4] * 10 + d[5]);
       stamp.month = static_cast<uint16_t>(month);
-      stamp.day = two(1);
-      stamp.hour = two(13);
-      stamp.minute = two(16);
-      stamp.second = two(19);
+      stamp.day = static_cast<uint16_t>(d[0] * 10 + d[1]);
+      stamp.hour = static_cast<uint16_t>(d[6] * 10 + d[7]);
+      stamp.minute = static_cast<uint16_t>(d[8] * 10 + d[9]);
+      stamp.second = static_cast<uint16_t>(d[10] * 10 + d[11]);
       return true;
     }
   }
