@@ -320,12 +320,12 @@ bool list_add(int slot) {
   return list_add_key(slot, key, list_key_hash(key));
 }
 
-bool list_add_key(int slot, std::string_view key, uint32_t hash) {
-  std::size_t position = 0;
-  return list_add_key(slot, key, hash, position);
-}
+namespace {
 
-bool list_add_key(int slot, std::string_view whole_key, uint32_t hash, std::size_t& position) {
+// The add of both forms of list_add_key, made part of each: most adds of a
+// request take the form without the position.
+[[gnu::always_inline]] inline bool add_to_list(int slot, std::string_view whole_key, uint32_t hash,
+                                               std::size_t& position) {
   CountedList* list = slot_list(slot);
   if (list == nullptr) return false;
   const EntryValues& current = lists.current_entry;
@@ -370,6 +370,17 @@ bool list_add_key(int slot, std::string_view whole_key, uint32_t hash, std::size
   if (list->keep_first_times) list->first_times.push_back(current.time);
   count_new_entry(*list, was_empty, current);
   return true;
+}
+
+}  // namespace
+
+bool list_add_key(int slot, std::string_view key, uint32_t hash) {
+  std::size_t position = 0;
+  return add_to_list(slot, key, hash, position);
+}
+
+bool list_add_key(int slot, std::string_view key, uint32_t hash, std::size_t& position) {
+  return add_to_list(slot, key, hash, position);
 }
 
 void list_reserve(int slot, std::size_t more) {
