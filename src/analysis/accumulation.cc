@@ -16,6 +16,7 @@
 #include "stats/agent_classes.h"
 #include "stats/counted_list.h"
 #include "stats/search_keywords.h"
+#include "stats/text_hash.h"
 
 namespace sorvik {
 
@@ -216,7 +217,7 @@ void count_request(const RequestInfo& info) {
   // their buckets and then their entries before any add, so that the loads
   // overlap.
   const std::string_view directory = directory_of(info.path);
-  const bool not_found = record.field[7] == "404";
+  const bool not_found = same_text(record.field[7], "404");
   const int path_list = path_list_of(info.is_page, info.extension);
   const uint32_t client_hash = list_key_hash(record.field[1]);
   const uint32_t path_hash = list_key_hash(info.path);

@@ -27,6 +27,7 @@
 #include "driver/run_stop.h"
 #include "driver/settings.h"
 #include "stats/counted_list.h"
+#include "stats/text_hash.h"
 
 namespace sorvik {
 
@@ -934,13 +935,19 @@ RequestInfo parse_request() {
 }
 
 void classify_path(std::string_view path, std::string& extension, bool& is_page) {
-  extension.clear();
   is_page = true;
   const std::size_t dot = path.rfind('.');
-  if (dot == std::string_view::npos) return;
-  extension.assign(path.substr(dot, 4));
-  for (char& c : extension) c = upper_ascii(c);
-  is_page = extension == ".HTM";
+  if (dot == std::string_view::npos) {
+    extension.clear();
+    return;
+  }
+  // Made on the stack: most requests' extension is the one before.
+  const std::string_view from = path.substr(dot, 4);
+  std::array<char, 4> upper{};
+  for (std::size_t i = 0; i < from.size(); ++i) upper[i] = upper_ascii(from[i]);
+  const std::string_view made(upper.data(), from.size());
+  assign_if_changed(extension, made);
+  is_page = same_text(made, ".HTM");
 }
 
 void parse_request_into(RequestInfo& info) {
@@ -948,7 +955,6 @@ void parse_request_into(RequestInfo& info) {
   // The texts keep their capacity from one request to the next.
   info.size = 0;
   info.path.clear();
-  info.extension.clear();
 
   if (record.field[8] != "-" && !convert_size(record.field[8], info.size)) stop_on_bad_size();
   analysis.period_bytes += static_cast<long double>(info.size);
@@ -958,15 +964,16 @@ void parse_request_into(RequestInfo& info) {
   info.time = pack_time(stamp);
 
   const std::string_view request = record.field[6];
-  info.method.assign(request.substr(0, request.find(' ')));
+  assign_if_changed(info.method, request.substr(0, request.find(' ')));
   info.is_page = true;
-  if (info.method == "GET" || info.method == "HEAD") {
+  if (same_text(info.method, "GET") || same_text(info.method, "HEAD")) {
     info.path.assign(requested_path(request));
     if (!info.path.empty() && info.path.back() == '/') append_cut(info.path, settings.default_file);
     classify_path(info.path, info.extension, info.is_page);
   } else {
     // Counted as a page under an empty path: the request line of an unknown
     // method says nothing reliable about what was asked for.
+    info.extension.clear();
     error_log_entry(analysis.current_log_path,
                     unknown_command_text(analysis.record_number, info.method));
     console_write("!");

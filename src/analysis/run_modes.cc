@@ -16,6 +16,7 @@
 #include "driver/settings.h"
 #include "driver/text.h"
 #include "hosts/host_cache.h"
+#include "stats/text_hash.h"
 
 namespace sorvik {
 
@@ -149,7 +150,7 @@ void read_week_file(std::size_t k, const LogPiece& piece) {
   open_selected_file(k, piece);
   while (read_next_record() > 0) {
     note_stretch();
-    analysis.year_text.assign(chars_at(analysis.record.field[4], 9, 12));
+    assign_if_changed(analysis.year_text, chars_at(analysis.record.field[4], 9, 12));
     analyse_record();
     analysis.record_number += 1;
   }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace sorvik {
@@ -67,6 +68,13 @@ inline bool same_text(std::string_view a, std::string_view b) {
   if (size >= 4) return same_ends(uint32_t{});
   if (size >= 2) return same_ends(uint16_t{});
   return size == 0 || a[0] == b[0];
+}
+
+// Sets `out` to `text` unless it holds that already: for values that mostly
+// repeat from one request to the next (method, extension, year), which then
+// cost a comparison instead of a copy.
+inline void assign_if_changed(std::string& out, std::string_view text) {
+  if (!same_text(out, text)) out.assign(text);
 }
 
 }  // namespace sorvik

@@ -556,8 +556,8 @@ TEST_F(ParseRequestTest, BadTimeStopsWithStatus4AfterAddingTheSize) {
   EXPECT_EQ(analysis.period_bytes, 2326);
 }
 
-TEST_F(ParseRequestTest, PathAndExtensionDecidePages) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
+// Request lines and the path, extension and kind of request they give.
+const std::vector<std::pair<std::string, std::string>> kPathCases = {
       {"GET /a.b/c HTTP/1.0", "/a.b/c .B/C file"},
       {"GET /x.jpeg", "/x.jpeg .JPE file"},
       {"HEAD /I.HTML HTTP/1.0", "/I.HTML .HTM page"},
@@ -567,13 +567,34 @@ TEST_F(ParseRequestTest, PathAndExtensionDecidePages) {
       {"GET", "  page"},
       {"POST /f.gif HTTP/1.0", "  page"},
       {"get /x.gif", "  page"}};
-  for (const auto& [request, expected] : cases) {
+
+TEST_F(ParseRequestTest, PathAndExtensionDecidePages) {
+  for (const auto& [request, expected] : kPathCases) {
     const RequestInfo info = parse_with(6, request);
     EXPECT_EQ(info.path + " " + info.extension + (info.is_page ? " page" : " file"), expected);
   }
   EXPECT_EQ(console_output(), "!!");
   EXPECT_EQ(error_log_entries(),
             entry("Unknown command in line 7: POST") + entry("Unknown command in line 7: get"));
+}
+
+// The texts of a request are reused from one record to the next (a method
+// or an extension is kept when it repeats): whatever came before, each
+// request gives what it gives parsed fresh.
+TEST_F(ParseRequestTest, ARequestParsedAfterAnyOtherGivesWhatItGivesAlone) {
+  const auto shown = [](const RequestInfo& info) {
+    return info.method + "|" + info.path + "|" + info.extension + (info.is_page ? "|page" : "|file");
+  };
+  for (const auto& [before, ignored] : kPathCases) {
+    for (const auto& [request, expected] : kPathCases) {
+      RequestInfo info;
+      analysis.record.field[6] = before;
+      parse_request_into(info);
+      analysis.record.field[6] = request;
+      parse_request_into(info);
+      EXPECT_EQ(shown(info), shown(parse_request())) << before << " then " << request;
+    }
+  }
 }
 
 }  // namespace
