@@ -219,9 +219,18 @@ void count_request(const RequestInfo& info) {
   const std::string_view directory = directory_of(info.path);
   const bool not_found = same_text(record.field[7], "404");
   const int path_list = path_list_of(info.is_page, info.extension);
-  const uint32_t client_hash = list_key_hash(record.field[1]);
-  const uint32_t path_hash = list_key_hash(info.path);
-  const uint32_t directory_hash = list_key_hash(directory);
+  // The keys were hashed as the line was cut, unless the request's path is
+  // not the one its request line names.
+  RecordHints hints;
+  const bool hinted = current_record_hints(hints);
+  if (!hinted) hints.client = list_key_hash(record.field[1]);
+  if (!hinted || hints.path_size != info.path.size()) {
+    hints.path = list_key_hash(info.path);
+    hints.directory = list_key_hash(directory);
+  }
+  const uint32_t client_hash = hints.client;
+  const uint32_t path_hash = hints.path;
+  const uint32_t directory_hash = hints.directory;
   if (path_list != kPages && path_list != 0) list_prefetch_bucket(path_list, path_hash);
   if (not_found) list_prefetch_bucket(kNotFound, path_hash);
   if (path_list != kPages && path_list != 0) list_prefetch_entry(path_list, path_hash);

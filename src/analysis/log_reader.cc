@@ -279,6 +279,7 @@ void add_hints(LineEvent& event, const std::string& bytes) {
   event.hints.client = list_key_hash(field(1));
   event.hints.path = list_key_hash(path);
   event.hints.directory = list_key_hash(directory_of(path));
+  event.hints.path_size = static_cast<uint32_t>(path.size());
 }
 
 // Makes a record event of the current line, whose `tokens` are eleven fields
@@ -806,6 +807,21 @@ bool peek_record_hints(std::size_t ahead, RecordHints& hints) {
   const std::size_t at = r.next_event - 1 + ahead;
   if (at >= r.batch->events.size() || r.batch->events[at].kind != EventKind::kRecord) return false;
   hints = r.batch->events[at].hints;
+  return true;
+}
+
+bool current_record_hints(RecordHints& hints) {
+  const LogReader& r = log_reader;
+  if (!r.batch || r.next_event == 0 || r.next_event > r.batch->events.size()) return false;
+  const LineEvent& event = r.batch->events[r.next_event - 1];
+  if (event.kind != EventKind::kRecord) return false;
+  const char* bytes = r.batch->bytes.data();
+  const auto unchanged = [&](int i) {
+    const std::string_view field = analysis.record.field[i];
+    return field.data() == bytes + event.start[i] && field.size() == event.length[i];
+  };
+  if (!unchanged(1) || !unchanged(6)) return false;
+  hints = event.hints;
   return true;
 }
 

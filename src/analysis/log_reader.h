@@ -90,6 +90,7 @@ struct RecordHints {
   uint32_t client = 0;
   uint32_t path = 0;
   uint32_t directory = 0;
+  uint32_t path_size = 0;  // bytes of that path
 };
 
 // The hints of the record `ahead` lines after the one read last, when it
@@ -97,6 +98,13 @@ struct RecordHints {
 // Only hints for asking the memory for list entries early: the record may
 // still count under other keys.
 bool peek_record_hints(std::size_t ahead, RecordHints& hints);
+
+// The hints of the record read last, while analysis.record still holds the
+// fields read_record gave it (its client and request fields point where that
+// line's bytes are): the counting then need not hash those keys once more.
+// A request whose path differs from the one the request line names (a
+// default file appended, an unknown method) has another path size.
+bool current_record_hints(RecordHints& hints);
 
 // Number of a three-letter English month abbreviation, 0 when unknown.
 int month_number(std::string_view text);

@@ -325,6 +325,58 @@ TEST_F(AccumulationTest, LatestPagesGivenFromTheFileListEqualThoseCopiedPerReque
   EXPECT_EQ(list_snapshot(5).entries[5].key, long_page.substr(0, 255));
 }
 
+// The keys of a line are hashed as it is cut, and the counting takes those
+// hashes instead of hashing again: the lists come out as when the keys are
+// hashed again, also where the path counted is not the one the request line
+// names (a default file appended, an unknown method).
+TEST_F(AccumulationTest, KeysHashedAsTheLinesWereCutCountAsKeysHashedAgain) {
+  settings.default_file = "index.html";
+  settings.host_url = "www.example.org";
+  std::string log;
+  int client = 0;
+  for (const std::string& request :
+       {std::string("GET /docs/ HTTP/1.0"), std::string("GET /a.gif"), std::string("POST /b.html"),
+        std::string("GET  /x"), "GET /" + std::string(300, 'p') + ".htm",
+        std::string("HEAD /docs/index.html"), std::string("GET /docs/"), std::string("GET /")}) {
+    log += "192.0.2." + std::to_string(client++ % 3) + " - - [30/Apr/2002:13:05:33 +0100] \"" +
+           request + "\" 200 2326 \"-\" \"M\"\n";
+  }
+  write_file("a.log", log);
+  const auto counted = [&](bool copied) {
+    clear_period_lists();
+    open_log("a.log");
+    std::size_t hinted = 0;
+    std::vector<std::string> fields(kRecordFields + 1);
+    while (read_record() == kRecordFields) {
+      if (copied) {
+        // Fields of their own, as the reader did not give them.
+        for (int i = 1; i <= kRecordFields; ++i) {
+          fields[i] = std::string(analysis.record.field[i]);
+          analysis.record.field[i] = fields[i];
+        }
+      }
+      RecordHints hints;
+      if (current_record_hints(hints)) hinted += 1;
+      RequestInfo info;
+      parse_request_into(info);
+      count_request(info);
+    }
+    close_log();
+    EXPECT_EQ(hinted, copied ? 0u : 8u);
+    std::vector<std::vector<ListEntry>> shown;
+    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+      shown.push_back(list_snapshot(slot).entries);
+    }
+    return shown;
+  };
+  const auto hashed_again = counted(true);
+  EXPECT_EQ(counted(false), hashed_again);
+  EXPECT_EQ(list_keys(kClientList), (Keys{"192.0.2.0", "192.0.2.1", "192.0.2.2"}));
+  // Files: "/docs/index.html", "/a.gif", "", the long one cut, "/index.html".
+  EXPECT_EQ(list_snapshot(5).count, 5);
+  reset_log_reader();
+}
+
 TEST_F(AccumulationTest, UnknownAgentKeepsTheRequestsOwnValues) {
   Request r;
   r.kbytes = 7;

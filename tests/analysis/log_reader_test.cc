@@ -472,6 +472,23 @@ TEST_F(LogReaderTest, HintsNameTheKeysOfTheRecordsAhead) {
   EXPECT_EQ(hints.path, list_key_hash("x.htm"));
   EXPECT_EQ(hints.directory, list_key_hash(""));
   EXPECT_FALSE(peek_record_hints(5, hints));  // past the file's end
+
+  // The record read last has its own hints while its fields stay as read.
+  ASSERT_TRUE(current_record_hints(hints));
+  EXPECT_EQ(hints.client, list_key_hash("c1"));
+  ASSERT_EQ(read_record(), kRecordFields);
+  ASSERT_TRUE(current_record_hints(hints));
+  EXPECT_EQ(hints.client, list_key_hash("c2"));
+  EXPECT_EQ(hints.path, list_key_hash("/a/b.gif"));
+  EXPECT_EQ(hints.path_size, 8u);
+  const std::string client = std::string(analysis.record.field[1]);
+  analysis.record.field[1] = client;
+  EXPECT_FALSE(current_record_hints(hints));
+  ASSERT_EQ(read_record(), kRecordFields);
+  const std::string request = std::string(analysis.record.field[6]);
+  analysis.record.field[6] = request;
+  EXPECT_FALSE(current_record_hints(hints));
+  EXPECT_EQ(read_record(), 0);
   close_log();
 }
 
