@@ -102,23 +102,38 @@ struct ScriptWriter {
   // but the last: held periods are mostly small counters and short keys.
   // The groups are made in a small array and appended at once.
   void put_u64(uint64_t value) {
-    char groups[10];
-    std::size_t count = 0;
-    while (value >= 0x80) {
-      groups[count++] = static_cast<char>((value & 0x7F) | 0x80);
-      value >>= 7;
-    }
-    groups[count++] = static_cast<char>(value);
-    item.append(groups, count);
+    char groups[kMostGroups];
+    item.append(groups, static_cast<std::size_t>(write_u64(groups, value) - groups));
   }
-  // Signed numbers are folded so that small negative ones stay short.
-  void put_i64(int64_t value) {
-    const uint64_t bits = static_cast<uint64_t>(value);
-    put_u64((bits << 1) ^ (value < 0 ? ~uint64_t{0} : 0));
-  }
+  void put_i64(int64_t value) { put_u64(folded(value)); }
   void put_text(std::string_view text) {
     put_u64(text.size());
     item.append(text);
+  }
+  // A list entry as put_text and put_u64 would put it, written at once into
+  // room made for the most it can take: a stretch holds tens of thousands.
+  void put_entry(const ListEntry& entry) {
+    const std::size_t start = item.size();
+    item.resize(start + entry.key.size() + entry.extra.size() + 6 * kMostGroups);
+    char* out = item.data() + start;
+    for (const std::string* text : {&entry.key, &entry.extra}) {
+      out = write_u64(out, text->size());
+      std::memcpy(out, text->data(), text->size());
+      out += text->size();
+    }
+    out = write_u64(out, entry.hits);
+    out = write_u64(out, entry.time);
+    out = write_u64(out, entry.visits);
+    out = write_u64(out, folded(entry.kbytes));
+    item.resize(static_cast<std::size_t>(out - item.data()));
+  }
+  // Times as put_u64 would put them one by one, written at once.
+  void put_times(const std::vector<PackedTime>& times) {
+    const std::size_t start = item.size();
+    item.resize(start + times.size() * kMostTimeGroups);
+    char* out = item.data() + start;
+    for (const PackedTime time : times) out = write_u64(out, time);
+    item.resize(static_cast<std::size_t>(out - item.data()));
   }
   void finish() {
     const uint64_t size = item.size();
@@ -137,6 +152,24 @@ struct ScriptWriter {
     }
     pending.clear();
   }
+
+  // The groups of a number take at most ten bytes, of a time five.
+  static constexpr std::size_t kMostTimeGroups = 5;
+  static constexpr std::size_t kMostGroups = 10;
+  // Writes the groups of `value` at `out`; returns the end of them.
+  static char* write_u64(char* out, uint64_t value) {
+    while (value >= 0x80) {
+      *out++ = static_cast<char>((value & 0x7F) | 0x80);
+      value >>= 7;
+    }
+    *out++ = static_cast<char>(value);
+    return out;
+  }
+  // Signed numbers are folded so that small negative ones stay short.
+  static uint64_t folded(int64_t value) {
+    const uint64_t bits = static_cast<uint64_t>(value);
+    return (bits << 1) ^ (value < 0 ? ~uint64_t{0} : 0);
+  }
 };
 
 void put_list(ScriptWriter& writer, const CountedList& list) {
@@ -147,14 +180,7 @@ void put_list(ScriptWriter& writer, const CountedList& list) {
   writer.put_u8(list.sort_key);
   writer.put_u8(static_cast<uint8_t>(list.sort_letter));
   writer.put_u64(list.entries.size());
-  for (const ListEntry& entry : list.entries) {
-    writer.put_text(entry.key);
-    writer.put_text(entry.extra);
-    writer.put_u64(entry.hits);
-    writer.put_u64(entry.time);
-    writer.put_u64(entry.visits);
-    writer.put_i64(entry.kbytes);
-  }
+  for (const ListEntry& entry : list.entries) writer.put_entry(entry);
 }
 
 // What a later mode's run needs of a stretch besides its lists: where it
@@ -173,7 +199,7 @@ struct StretchHead {
 // that the entries can be merged as they are read.
 void put_counted_list(ScriptWriter& writer, const CountedList& list) {
   writer.put_u64(list.first_times.size());
-  for (const PackedTime time : list.first_times) writer.put_u64(time);
+  writer.put_times(list.first_times);
   put_list(writer, list);
 }
 

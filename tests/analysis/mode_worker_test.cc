@@ -149,6 +149,28 @@ TEST_F(ModeWorkerTest, RunsAndResumedRunsAreTheSameWhetherLaterModesCountAhead) 
   EXPECT_NE(record_.find("Unknown"), std::string::npos);
 }
 
+// Counters and keys at their extremes come from a counting child as they
+// were counted: sizes of either sign and of magnitudes whose byte sums a
+// child still gives exactly (larger ones make the run read the file itself),
+// and keys, the latest page among them, cut at 255 bytes.
+TEST_F(ModeWorkerTest, ExtremeSizesAndLongestKeysShowTheSameWhetherCountedAhead) {
+  const auto line = [](const std::string& client, const std::string& time,
+                       const std::string& size) {
+    return client + " - - [" + time + " +0100] \"GET /" + std::string(300, 'p') +
+           ".html HTTP/1.1\" 200 " + size + " www.example.org \"http://" +
+           std::string(280, 'r') + "\" \"" + std::string(270, 'A') + "\"\n";
+  };
+  const std::string shown = expect_same_either_way([&] {
+    write_file("logs/access.48",
+               line("192.0.2.10", "29/Nov/2026:10:00:00", "4503599627370496") +
+                   line("192.0.2.10", "29/Nov/2026:11:00:00", "-4503599627370497") +
+                   line(std::string(300, 'c'), "30/Nov/2026:12:00:00", "-1537") +
+                   line("192.0.2.11", "01/Dec/2026:00:10:00", "3000000000"));
+    run();
+  });
+  EXPECT_NE(shown.find(" -1 kB\n"), std::string::npos);  // the client of 300 bytes
+}
+
 TEST_F(ModeWorkerTest, WithoutYearsAndWithEmptyFilesTheRunsAreTheSame) {
   expect_same_either_way([&] {
     std::string configuration = whole_run_configuration();
