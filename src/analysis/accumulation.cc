@@ -264,14 +264,14 @@ void count_request(const RequestInfo& info) {
   // Referrers of requests that are not pages are not counted anywhere.
   if (info.is_page) count_referrer(record);
 
-  add_key(kStatusCodes, record.field[7]);
+  list_add_repeating(kStatusCodes, record.field[7]);
   if (not_found) list_add_key(kNotFound, info.path, path_hash);
 
   // An unknown agent is also counted in list 25 or 26 with values of its
   // own; the request's staged values are handed back afterwards.
   count_agent(record.field[11], kAgentNames, kBrowsers, kOperatingSystems);
 
-  add_key(kHours, chars_at(record.field[4], 14, 15));
+  list_add_repeating(kHours, chars_at(record.field[4], 14, 15));
 }
 
 void make_path_lists() {

@@ -322,6 +322,23 @@ bool list_add(int slot) {
 
 namespace {
 
+// Merges lists.current_entry into `entry` of `list`, which has its key.
+[[gnu::always_inline]] inline void merge_current(CountedList& list, ListEntry& entry) {
+  const EntryValues& current = lists.current_entry;
+  // Unsigned 32-bit difference: an earlier time wraps to a large value and
+  // so counts as a new visit.
+  const uint32_t gap = static_cast<uint32_t>(current.time - entry.time);
+  const bool new_visit = gap >= kVisitGap;
+  list.total_hits += current.hits;
+  list.total_kbytes = add_wrapping(list.total_kbytes, current.kbytes);
+  if (new_visit) list.total_visits += 1;
+  if (!current.extra.empty()) assign_cut(entry.extra, current.extra);
+  entry.hits += current.hits;
+  entry.kbytes = add_wrapping(entry.kbytes, current.kbytes);
+  if (new_visit) entry.visits += 1;
+  entry.time = current.time;
+}
+
 // The add of both forms of list_add_key, made part of each: most adds of a
 // request take the form without the position.
 [[gnu::always_inline]] inline bool add_to_list(int slot, std::string_view whole_key, uint32_t hash,
@@ -339,19 +356,7 @@ namespace {
 
   if (p.found) {
     position = list->index.buckets[p.bucket].position - 1;
-    ListEntry& entry = list->entries[position];
-    // Unsigned 32-bit difference: an earlier time wraps to a large value and
-    // so counts as a new visit.
-    const uint32_t gap = static_cast<uint32_t>(current.time - entry.time);
-    const bool new_visit = gap >= kVisitGap;
-    list->total_hits += current.hits;
-    list->total_kbytes = add_wrapping(list->total_kbytes, current.kbytes);
-    if (new_visit) list->total_visits += 1;
-    if (!current.extra.empty()) assign_cut(entry.extra, current.extra);
-    entry.hits += current.hits;
-    entry.kbytes = add_wrapping(entry.kbytes, current.kbytes);
-    if (new_visit) entry.visits += 1;
-    entry.time = current.time;
+    merge_current(*list, list->entries[position]);
     return false;
   }
 
@@ -381,6 +386,23 @@ bool list_add_key(int slot, std::string_view key, uint32_t hash) {
 
 bool list_add_key(int slot, std::string_view key, uint32_t hash, std::size_t& position) {
   return add_to_list(slot, key, hash, position);
+}
+
+bool list_add_repeating(int slot, std::string_view key) {
+  CountedList* list = slot_list(slot);
+  if (list == nullptr) return false;
+  // With a valid index that knows no key held twice, an entry with the key
+  // is the first (the only) one: the one the index would find.
+  const KeyIndex& index = list->index;
+  if (index.valid && !index.has_duplicates && list->last_added < list->entries.size()) {
+    ListEntry& entry = list->entries[list->last_added];
+    if (same_text(entry.key, cut_view(key))) {
+      mark_unsorted(*list);
+      merge_current(*list, entry);
+      return false;
+    }
+  }
+  return add_to_list(slot, key, list_key_hash(key), list->last_added);
 }
 
 void list_reserve(int slot, std::size_t more) {

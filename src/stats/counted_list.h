@@ -92,6 +92,8 @@ struct CountedList {
   // list order (merging needs them); a sort does not keep them in step.
   bool keep_first_times = false;
   std::vector<PackedTime> first_times;
+  // Where list_add_repeating last added: only a hint, checked by its key.
+  std::size_t last_added = 0;
 };
 
 struct ListState {
@@ -129,6 +131,12 @@ bool list_add_key(int slot, std::string_view key, uint32_t hash);
 // position (from 0) of the entry merged into or appended; left alone for a
 // slot outside 1..26.
 bool list_add_key(int slot, std::string_view key, uint32_t hash, std::size_t& position);
+
+// list_add_key for lists whose requests mostly repeat the key added before
+// (hours, status codes): the entry of the list's last add of this kind is
+// tried first, and the key is hashed and looked up only when that entry has
+// another key. Gives what list_add_key gives.
+bool list_add_repeating(int slot, std::string_view key);
 
 // Hints for a coming add of a key with this hash. The large lists outgrow
 // the processor caches, and each add waits first for its index bucket, then

@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "driver/message_table.h"
@@ -483,6 +484,60 @@ TEST_F(CountedListTest, IndexAgreesWithAListWalkUnderRandomChanges) {
   for (std::size_t i = 0; i < model.size(); ++i) {
     EXPECT_EQ(list_entry_at(17, static_cast<int64_t>(i + 1))->key, model[i]);
     EXPECT_EQ(list_entry_at(17, static_cast<int64_t>(i + 1))->hits, hits[i]);
+  }
+}
+
+// Adds that try the entry of the last add first give what adds through the
+// index give, whatever happened to the list in between: sorts (which move
+// that entry), renames (which may leave a key held twice), a dropped index,
+// clears, keys longer than a key is held.
+TEST_F(CountedListTest, RepeatingAddsGiveWhatAddsThroughTheIndexGive) {
+  std::mt19937 random(11);
+  const std::string long_key(300, 'h');
+  const auto pick = [&] {
+    const unsigned n = random() % 12;
+    return n == 11 ? long_key + std::to_string(random() % 2) : "h" + std::to_string(n);
+  };
+  std::string key = pick();
+  for (int op = 0; op < 20000; ++op) {
+    const unsigned choice = random() % 100;
+    if (choice < 80) {
+      // Mostly the key before, as hours and status codes come.
+      if (random() % 3 == 0) key = pick();
+      EntryValues& e = lists.current_entry;
+      e.key = key;
+      e.hits = 1 + random() % 3;
+      e.time = at(static_cast<int>(random() % 24), static_cast<int>(random() % 60));
+      e.kbytes = static_cast<int64_t>(random() % 50) - 10;
+      e.visits = 1;
+      e.extra.clear();
+      const bool by_index = list_add_key(17, key, list_key_hash(key));
+      ASSERT_EQ(list_add_repeating(18, key), by_index) << op;
+    } else if (choice < 88) {
+      // Renames to the key being added make it held twice most often.
+      const std::string from = pick();
+      const std::string to = random() % 2 == 0 ? key : pick();
+      ASSERT_EQ(list_rename(18, from, to), list_rename(17, from, to));
+    } else if (choice < 92 && list_snapshot(17).count > 0) {
+      const int64_t n = 1 + static_cast<int64_t>(random() % list_snapshot(17).entries.size());
+      const std::string to = random() % 2 == 0 ? key : pick();
+      list_set_key_at(17, n, to);
+      list_set_key_at(18, n, to);
+    } else if (choice < 97) {
+      const int sort_key = 1 + static_cast<int>(random() % 5);
+      list_sort(17, sort_key);
+      list_sort(18, sort_key);
+    } else if (choice < 99) {
+      list_drop_index(18);
+    } else {
+      list_clear(17);
+      list_clear(18);
+    }
+    const CountedList& a = list_snapshot(17);
+    const CountedList& b = list_snapshot(18);
+    ASSERT_EQ(b.entries, a.entries) << op;
+    ASSERT_EQ(std::make_tuple(b.count, b.total_hits, b.total_kbytes, b.total_visits, b.sort_key),
+              std::make_tuple(a.count, a.total_hits, a.total_kbytes, a.total_visits, a.sort_key));
   }
 }
 
