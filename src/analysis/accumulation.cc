@@ -177,6 +177,10 @@ void name_status_codes() {
 // path that is none costs one bucket that finds nothing.
 constexpr std::size_t kBucketsAhead = 4;
 constexpr std::size_t kEntriesAhead = 2;
+// The paths' and directories' keys are mostly longer than an entry holds
+// in itself: their bytes, found through those entries, are asked for one
+// record ahead, since comparing them waited for the memory most of all.
+constexpr std::size_t kKeysAhead = 1;
 
 // The list that a request for a path of this kind goes to besides the
 // file list: pages, GIF or JPEG images; 0 for none.
@@ -202,6 +206,10 @@ void prefetch_ahead() {
     list_prefetch_entry(kFiles, hints.path);
     if (pages) list_prefetch_entry(kPages, hints.path);
     list_prefetch_entry(kDirectories, hints.directory);
+  }
+  if (peek_record_hints(kKeysAhead, hints)) {
+    list_prefetch_key(kFiles, hints.path);
+    list_prefetch_key(kDirectories, hints.directory);
   }
 }
 

@@ -301,6 +301,14 @@ void list_prefetch_entry(const CountedList& list, uint32_t hash) {
   prefetch_entry(entry);
 }
 
+void list_prefetch_key(int slot, uint32_t hash) {
+  const CountedList* list = slot_list(slot);
+  if (list == nullptr) return;
+  const ListEntry* entry = entry_for_hash(*list, hash);
+  if (entry == nullptr) return;
+  __builtin_prefetch(entry->key.data());
+}
+
 void list_prefetch_bucket(int slot, uint32_t hash) {
   const CountedList* list = slot_list(slot);
   if (list == nullptr) return;

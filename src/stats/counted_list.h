@@ -143,9 +143,12 @@ bool list_add_repeating(int slot, std::string_view key);
 // for its entry; asking for those of several lists ahead lets the waits
 // overlap. list_prefetch_bucket starts loading the bucket where the search
 // begins; list_prefetch_entry, some time later, the entry that bucket run
-// names for the hash. Neither changes anything.
+// names for the hash; list_prefetch_key, later still, the bytes of that
+// entry's key, which a key of more than 15 bytes keeps apart from the entry.
+// None of them changes anything.
 void list_prefetch_bucket(int slot, uint32_t hash);
 void list_prefetch_entry(int slot, uint32_t hash);
+void list_prefetch_key(int slot, uint32_t hash);
 // The same for a list outside the slots (one being merged).
 void list_prefetch_bucket(const CountedList& list, uint32_t hash);
 void list_prefetch_entry(const CountedList& list, uint32_t hash);
