@@ -78,8 +78,8 @@ void count_referrer(const LogRecord& record) {
   const std::size_t own_length = std::min(kScheme.size() + server.size(), kTextLimit);
   const std::size_t server_length = own_length - kScheme.size();
   const bool internal =
-      referrer.size() >= own_length && referrer.substr(0, kScheme.size()) == kScheme &&
-      referrer.substr(kScheme.size(), server_length) == server.substr(0, server_length);
+      referrer.size() >= own_length && same_text(referrer.substr(0, kScheme.size()), kScheme) &&
+      same_text(referrer.substr(kScheme.size(), server_length), server.substr(0, server_length));
   if (internal) {
     const std::string_view rest = referrer.substr(own_length);
     add_key(kInternalReferrers, rest.empty() ? std::string_view("/") : rest);
@@ -186,8 +186,8 @@ constexpr std::size_t kKeysAhead = 1;
 // file list: pages, GIF or JPEG images; 0 for none.
 int path_list_of(bool is_page, std::string_view extension) {
   if (is_page) return kPages;
-  if (extension == ".GIF") return kGifImages;
-  if (extension.substr(0, 3) == ".JP") return kJpegImages;
+  if (same_text(extension, ".GIF")) return kGifImages;
+  if (same_text(extension.substr(0, 3), ".JP")) return kJpegImages;
   return 0;
 }
 

@@ -72,7 +72,7 @@ void analyse_record() {
 // one begins where the month or the year text changes.
 void note_stretch() {
   const std::string_view stamp = chars_at(analysis.record.field[4], 5, 12);
-  if (analysis.stretch < 0 || stamp != analysis.stretch_stamp) {
+  if (analysis.stretch < 0 || !same_text(stamp, analysis.stretch_stamp)) {
     analysis.stretch += 1;
     analysis.stretch_stamp.assign(stamp);
   }
