@@ -435,15 +435,19 @@ uint64_t prefix_xor(uint64_t bits) {
 // backslash, and every token one run of bytes (a quoted text or a run
 // without blanks and quotes, never both). The batch takes the line's bytes
 // whole and the tokens point into them, which gives the same tokens as
-// cut_tokens. False, with nothing changed, for any other line.
+// cut_tokens. kNotPlain, with nothing changed, for any other line. A line
+// of eleven tokens, the usual one, is finished here as finish_line would
+// finish it (kFinished); any other is left for finish_line (kCut).
 //
 // The line is looked at 64 bytes at a time, as masks: the quotes pair up
 // into quoted texts, the blanks outside them cut the line into pieces, and
 // each piece is a token. Blanks at the line's end make no tokens, so the
 // line has as many tokens as pieces up to its last non-empty one.
-bool cut_plain_line(Cutter& c, const char* from, const char* to) {
+enum class PlainCut { kNotPlain, kCut, kFinished };
+
+PlainCut cut_plain_line(Cutter& c, const char* from, const char* to) {
   const std::size_t size = static_cast<std::size_t>(to - from);
-  if (size > kPlainLineLimit) return false;
+  if (size > kPlainLineLimit) return PlainCut::kNotPlain;
   std::array<uint32_t, kRecordFields + 1> begin{};
   std::array<uint16_t, kRecordFields + 1> length{};
   int64_t pieces = 0;     // pieces ended so far
@@ -469,14 +473,16 @@ bool cut_plain_line(Cutter& c, const char* from, const char* to) {
   uint64_t closing_before = 0;  // bit 0: the byte before the chunk is a closing quote
   for (std::size_t at = 0; at < size; at += 64) {
     const ChunkStops stops = chunk_stops(from, at, size);
-    if (stops.others != 0) return false;
+    if (stops.others != 0) return PlainCut::kNotPlain;
     const uint64_t quoted = prefix_xor(stops.quotes) ^ quoted_before;
     const uint64_t opening = stops.quotes & quoted;
     const uint64_t closing = stops.quotes & ~quoted;
     const uint64_t in_line = size - at >= 64 ? ~uint64_t{0} : (uint64_t{1} << (size - at)) - 1;
     // An opening quote begins its token, and a closing quote ends it.
-    if ((opening & ~(stops.blanks << 1 | blank_before)) != 0) return false;
-    if (((closing << 1 | closing_before) & in_line & ~stops.blanks) != 0) return false;
+    if ((opening & ~(stops.blanks << 1 | blank_before)) != 0) return PlainCut::kNotPlain;
+    if (((closing << 1 | closing_before) & in_line & ~stops.blanks) != 0) {
+      return PlainCut::kNotPlain;
+    }
     quoted_before = 0 - (quoted >> 63);
     blank_before = stops.blanks >> 63;
     closing_before = closing >> 63;
@@ -487,18 +493,32 @@ bool cut_plain_line(Cutter& c, const char* from, const char* to) {
     }
   }
   end_piece(size);
-  if (size > 0) c.line.has_bytes = true;
 
   LineTokens& line = c.line;
   const std::size_t base = line.bytes->size();
+  line.bytes->append(from, size);
+  if (tokens == kRecordFields) {
+    // The record goes into the batch at once, and the line, which had no
+    // bytes before, stays as clear_line leaves it.
+    c.line_number += 1;
+    LineEvent& event = c.batch->events.emplace_back();
+    event.kind = EventKind::kRecord;
+    for (int i = 1; i <= kRecordFields; ++i) {
+      event.start[i] = static_cast<uint32_t>(base + begin[i]);
+      event.length[i] = length[i];
+    }
+    add_hints(event, *line.bytes);
+    line.start = line.bytes->size();
+    return PlainCut::kFinished;
+  }
+  if (size > 0) line.has_bytes = true;
   line.count = tokens;
   line.started = false;
   for (int i = 1; i <= kRecordFields; ++i) {
     line.begin[i] = static_cast<uint32_t>(base + begin[i]);
     line.length[i] = length[i];
   }
-  line.bytes->append(from, size);
-  return true;
+  return PlainCut::kCut;
 }
 
 // The end of a line's bytes with a carriage return before its end dropped.
@@ -547,11 +567,12 @@ bool cut_batch(Cutter& c) {
       char* line_feed = static_cast<char*>(found);
       char* line_end = without_carriage_return(from, line_feed);
       // Most lines are plain and cut in one pass; the rest byte by byte.
-      if (!c.plain_lines || c.line.has_bytes || !cut_plain_line(c, from, line_end)) {
-        cut_piece(c, from, line_end);
-      }
+      const PlainCut cut = c.plain_lines && !c.line.has_bytes
+                               ? cut_plain_line(c, from, line_end)
+                               : PlainCut::kNotPlain;
+      if (cut == PlainCut::kNotPlain) cut_piece(c, from, line_end);
       c.begin = static_cast<std::size_t>(line_feed + 1 - c.buffer.data());
-      finish_line(c);
+      if (cut != PlainCut::kFinished) finish_line(c);
       continue;
     }
     if (!c.at_end) {
