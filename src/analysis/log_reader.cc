@@ -740,13 +740,15 @@ bool convert_size(std::string_view text, int64_t& size) {
     text.remove_prefix(1);
   }
   if (text.empty()) return false;
-  // Accumulating negatively reaches the most negative value too.
+  // Accumulating negatively reaches the most negative value too. Up to 18
+  // digits stay within range; only longer numbers are checked digit by digit.
   constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  const bool may_overflow = text.size() > 18;
   int64_t value = 0;
   for (const char c : text) {
     if (c < '0' || c > '9') return false;
     const int digit = c - '0';
-    if (value < (kMin + digit) / 10) return false;
+    if (may_overflow && value < (kMin + digit) / 10) return false;
     value = value * 10 - digit;
   }
   if (!negative) {
