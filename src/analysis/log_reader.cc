@@ -567,9 +567,8 @@ bool cut_batch(Cutter& c) {
       char* line_feed = static_cast<char*>(found);
       char* line_end = without_carriage_return(from, line_feed);
       // Most lines are plain and cut in one pass; the rest byte by byte.
-      const PlainCut cut = c.plain_lines && !c.line.has_bytes
-                               ? cut_plain_line(c, from, line_end)
-                               : PlainCut::kNotPlain;
+      const PlainCut cut = c.plain_lines && !c.line.has_bytes ? cut_plain_line(c, from, line_end)
+                                                              : PlainCut::kNotPlain;
       if (cut == PlainCut::kNotPlain) cut_piece(c, from, line_end);
       c.begin = static_cast<std::size_t>(line_feed + 1 - c.buffer.data());
       if (cut != PlainCut::kFinished) finish_line(c);

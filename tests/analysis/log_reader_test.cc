@@ -577,15 +577,15 @@ TEST_F(ParseRequestTest, BadTimeStopsWithStatus4AfterAddingTheSize) {
 
 // Request lines and the path, extension and kind of request they give.
 const std::vector<std::pair<std::string, std::string>> kPathCases = {
-      {"GET /a.b/c HTTP/1.0", "/a.b/c .B/C file"},
-      {"GET /x.jpeg", "/x.jpeg .JPE file"},
-      {"HEAD /I.HTML HTTP/1.0", "/I.HTML .HTM page"},
-      {"GET /cgi/count", "/cgi/count  page"},
-      {"GET /s?q=a.gif H", "/s?q=a.gif .GIF file"},
-      {"GET  /x HTTP/1.0", "  page"},
-      {"GET", "  page"},
-      {"POST /f.gif HTTP/1.0", "  page"},
-      {"get /x.gif", "  page"}};
+    {"GET /a.b/c HTTP/1.0", "/a.b/c .B/C file"},
+    {"GET /x.jpeg", "/x.jpeg .JPE file"},
+    {"HEAD /I.HTML HTTP/1.0", "/I.HTML .HTM page"},
+    {"GET /cgi/count", "/cgi/count  page"},
+    {"GET /s?q=a.gif H", "/s?q=a.gif .GIF file"},
+    {"GET  /x HTTP/1.0", "  page"},
+    {"GET", "  page"},
+    {"POST /f.gif HTTP/1.0", "  page"},
+    {"get /x.gif", "  page"}};
 
 TEST_F(ParseRequestTest, PathAndExtensionDecidePages) {
   for (const auto& [request, expected] : kPathCases) {
@@ -602,7 +602,8 @@ TEST_F(ParseRequestTest, PathAndExtensionDecidePages) {
 // request gives what it gives parsed fresh.
 TEST_F(ParseRequestTest, ARequestParsedAfterAnyOtherGivesWhatItGivesAlone) {
   const auto shown = [](const RequestInfo& info) {
-    return info.method + "|" + info.path + "|" + info.extension + (info.is_page ? "|page" : "|file");
+    return info.method + "|" + info.path + "|" + info.extension +
+           (info.is_page ? "|page" : "|file");
   };
   for (const auto& [before, ignored] : kPathCases) {
     for (const auto& [request, expected] : kPathCases) {

@@ -157,8 +157,8 @@ TEST_F(ModeWorkerTest, ExtremeSizesAndLongestKeysShowTheSameWhetherCountedAhead)
   const auto line = [](const std::string& client, const std::string& time,
                        const std::string& size) {
     return client + " - - [" + time + " +0100] \"GET /" + std::string(300, 'p') +
-           ".html HTTP/1.1\" 200 " + size + " www.example.org \"http://" +
-           std::string(280, 'r') + "\" \"" + std::string(270, 'A') + "\"\n";
+           ".html HTTP/1.1\" 200 " + size + " www.example.org \"http://" + std::string(280, 'r') +
+           "\" \"" + std::string(270, 'A') + "\"\n";
   };
   const std::string shown = expect_same_either_way([&] {
     write_file("logs/access.48",
