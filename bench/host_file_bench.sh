@@ -28,13 +28,9 @@ repeat="${3:-3}"
 work="${BENCH_DIR:-${TMPDIR:-/tmp}/sorvik-host-bench}"
 mkdir -p "$work"
 
-binary="${BINARY:-}"
-if [[ -z "$binary" ]]; then
-  cmake -S "$repo" -B "$repo/build-bench" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DSORVIK_TESTS=OFF >/dev/null
-  cmake --build "$repo/build-bench" --target instant_dns_sorvik -j2 >/dev/null
-  binary="$repo/build-bench/instant_dns_sorvik"
-fi
+# shellcheck source=run_folder.sh
+source "$repo/bench/run_folder.sh"
+binary="$(bench_binary)"
 
 host_file="$work/host-$entries.dat"
 python3 - "$host_file" "$entries" <<'PY'
@@ -54,8 +50,6 @@ with open(path, "w", encoding="ascii", newline="\n") as out:
         out.write(f"{dotted}=host-{number}.cache.example;{day}\n")
 PY
 
-# shellcheck source=run_folder.sh
-source "$repo/bench/run_folder.sh"
 
 walls=()
 for ((round = 1; round <= repeat; round++)); do

@@ -22,12 +22,9 @@ if ! command -v valgrind >/dev/null; then
   echo "bench/instruction_bench.sh needs valgrind (Debian package \"valgrind\")" >&2
   exit 1
 fi
-if [[ -z "$binary" ]]; then
-  cmake -S "$repo" -B "$repo/build-bench" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DSORVIK_TESTS=OFF >/dev/null
-  cmake --build "$repo/build-bench" --target instant_dns_sorvik -j2 >/dev/null
-  binary="$repo/build-bench/instant_dns_sorvik"
-fi
+# shellcheck source=run_folder.sh
+source "$repo/bench/run_folder.sh"
+[[ -n "$binary" ]] || binary="$(bench_binary)"
 
 logs="$work/$records/logs"
 if [[ ! -f "$logs/records.$records" ]]; then
@@ -37,8 +34,6 @@ if [[ ! -f "$logs/records.$records" ]]; then
   touch "$logs/records.$records"
 fi
 
-# shellcheck source=run_folder.sh
-source "$repo/bench/run_folder.sh"
 run="$work/run"
 prepare_run_folder "$run" "$logs/access.*"
 cd "$run"

@@ -1,5 +1,6 @@
 # Shared by the benchmark scripts (sourced, not run): prepares a clean run
-# folder with a configuration over given logs.
+# folder with a configuration over given logs, and builds the benchmark's
+# analyzer.
 #
 # prepare_run_folder RUN_DIR LOG_PATTERN [ANALYSE_YEARS]
 #
@@ -34,4 +35,17 @@ Host_file=$run/host.dat
 Host_Url=www.example.org
 Analyse_Years=$years
 CONF
+}
+
+# Prints the path of the analyzer with the resolver that answers at once,
+# built (RelWithDebInfo, in build-bench/) unless BINARY names one. Needs $repo.
+bench_binary() {
+  if [[ -n "${BINARY:-}" ]]; then
+    echo "$BINARY"
+    return
+  fi
+  cmake -S "$repo" -B "$repo/build-bench" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DSORVIK_TESTS=OFF >/dev/null
+  cmake --build "$repo/build-bench" --target instant_dns_sorvik -j2 >/dev/null
+  echo "$repo/build-bench/instant_dns_sorvik"
 }
