@@ -46,6 +46,10 @@ constexpr int64_t kCommonTokens = 8;
 // The tokens of the line being cut. Only the first eleven tokens keep their
 // bytes, which go straight into the batch, from `start` on; later tokens are
 // only counted. A line that does not become a record takes its bytes back.
+// Where the tokens of a line lie (1..11) and how long they are.
+using TokenBegins = std::array<uint32_t, kRecordFields + 1>;
+using TokenLengths = std::array<uint16_t, kRecordFields + 1>;
+
 struct LineTokens {
   int64_t count = 0;          // tokens ended so far
   int64_t pending_empty = 0;  // empty tokens ended by blanks, not yet known to be inside the line
@@ -53,8 +57,8 @@ struct LineTokens {
   bool in_quotes = false;
   bool escape_pending = false;  // the last piece ended in a backslash inside quotes
   bool has_bytes = false;       // the line holds at least one byte besides its line feed
-  std::array<uint32_t, kRecordFields + 1> begin{};   // 1..11: where each token's bytes are
-  std::array<uint16_t, kRecordFields + 1> length{};  // 1..11
+  TokenBegins begin{};          // 1..11: where each token's bytes are
+  TokenLengths length{};        // 1..11
   std::string* bytes = nullptr;  // the batch's bytes
   std::size_t start = 0;         // where the line's bytes begin in them
 };
@@ -282,19 +286,26 @@ void add_hints(LineEvent& event, const std::string& bytes) {
   event.hints.path_size = static_cast<uint32_t>(path.size());
 }
 
-// Makes a record event of the current line, whose `tokens` are eleven fields
-// or a line of the combined or the common format. Those lines become the same
-// eleven fields: tokens 1 to 8 are fields 1 to 8, field 9 is the server host
-// of the settings, and the combined format's last two tokens are fields 10
-// and 11, which the common format fills with "-".
-void add_record(Cutter& c, int64_t tokens) {
-  const LineTokens& line = c.line;
+// Whether a line of this many tokens is a record: eleven fields, or a line
+// of the combined or the common format.
+bool is_record_shape(int64_t tokens) {
+  return tokens == kRecordFields || tokens == kCombinedTokens || tokens == kCommonTokens;
+}
+
+// Makes a record event of a line whose `tokens` (is_record_shape) lie at
+// `begin` (counted from `base` in the batch's bytes) with `length`. The
+// lines of the standard formats become the same eleven fields: tokens 1 to 8
+// are fields 1 to 8, field 9 is the server host of the settings, and the
+// combined format's last two tokens are fields 10 and 11, which the common
+// format fills with "-".
+void add_record(Cutter& c, int64_t tokens, const TokenBegins& begin, const TokenLengths& length,
+                std::size_t base) {
   LineEvent& event = c.batch->events.emplace_back();
   event.kind = EventKind::kRecord;
   std::string& bytes = c.batch->bytes;
   const auto token_field = [&](int field, int token) {
-    event.start[field] = line.begin[token];
-    event.length[field] = line.length[token];
+    event.start[field] = static_cast<uint32_t>(base + begin[token]);
+    event.length[field] = length[token];
   };
   const auto added_field = [&](int field, std::string_view text) {
     event.start[field] = static_cast<uint32_t>(bytes.size());
@@ -324,8 +335,8 @@ void finish_line(Cutter& c) {
   // Blanks at the end of the line make no tokens; a quote left open at the
   // line's end is closed by the line feed.
   const int64_t fields = line.count + (line.started ? 1 : 0);
-  if (fields == kRecordFields || fields == kCombinedTokens || fields == kCommonTokens) {
-    add_record(c, fields);
+  if (is_record_shape(fields)) {
+    add_record(c, fields, line.begin, line.length, 0);
   } else {
     line.bytes->resize(line.start);
     if (fields > 0) {
@@ -436,7 +447,7 @@ uint64_t prefix_xor(uint64_t bits) {
 // without blanks and quotes, never both). The batch takes the line's bytes
 // whole and the tokens point into them, which gives the same tokens as
 // cut_tokens. kNotPlain, with nothing changed, for any other line. A line
-// of eleven tokens, the usual one, is finished here as finish_line would
+// that is a record, the usual one, is finished here as finish_line would
 // finish it (kFinished); any other is left for finish_line (kCut).
 //
 // The line is looked at 64 bytes at a time, as masks: the quotes pair up
@@ -448,8 +459,8 @@ enum class PlainCut { kNotPlain, kCut, kFinished };
 PlainCut cut_plain_line(Cutter& c, const char* from, const char* to) {
   const std::size_t size = static_cast<std::size_t>(to - from);
   if (size > kPlainLineLimit) return PlainCut::kNotPlain;
-  std::array<uint32_t, kRecordFields + 1> begin{};
-  std::array<uint16_t, kRecordFields + 1> length{};
+  TokenBegins begin{};
+  TokenLengths length{};
   int64_t pieces = 0;     // pieces ended so far
   int64_t tokens = 0;     // pieces up to the last non-empty one
   std::size_t piece = 0;  // where the current piece begins
@@ -497,17 +508,11 @@ PlainCut cut_plain_line(Cutter& c, const char* from, const char* to) {
   LineTokens& line = c.line;
   const std::size_t base = line.bytes->size();
   line.bytes->append(from, size);
-  if (tokens == kRecordFields) {
+  if (is_record_shape(tokens)) {
     // The record goes into the batch at once, and the line, which had no
     // bytes before, stays as clear_line leaves it.
     c.line_number += 1;
-    LineEvent& event = c.batch->events.emplace_back();
-    event.kind = EventKind::kRecord;
-    for (int i = 1; i <= kRecordFields; ++i) {
-      event.start[i] = static_cast<uint32_t>(base + begin[i]);
-      event.length[i] = length[i];
-    }
-    add_hints(event, *line.bytes);
+    add_record(c, tokens, begin, length, base);
     line.start = line.bytes->size();
     return PlainCut::kFinished;
   }
@@ -833,27 +838,40 @@ void set_plain_line_cutting(bool on) { log_reader.plain_lines = on; }
 
 void set_reading_thread(bool on) { log_reader.reading_thread = on; }
 
-bool peek_record_hints(std::size_t ahead, RecordHints& hints) {
+namespace {
+
+// The record event `ahead` events after the one read last (0: that one), or
+// nullptr when there is no such event in the batch or it is no record.
+const LineEvent* record_event(std::size_t ahead) {
   const LogReader& r = log_reader;
-  if (!r.batch || ahead == 0) return false;
+  if (!r.batch) return nullptr;
+  // Before the first event is read, the one read last is none: `at` wraps.
   const std::size_t at = r.next_event - 1 + ahead;
-  if (at >= r.batch->events.size() || r.batch->events[at].kind != EventKind::kRecord) return false;
-  hints = r.batch->events[at].hints;
+  if (at >= r.batch->events.size() || r.batch->events[at].kind != EventKind::kRecord) {
+    return nullptr;
+  }
+  return &r.batch->events[at];
+}
+
+}  // namespace
+
+bool peek_record_hints(std::size_t ahead, RecordHints& hints) {
+  const LineEvent* event = ahead == 0 ? nullptr : record_event(ahead);
+  if (event == nullptr) return false;
+  hints = event->hints;
   return true;
 }
 
 bool current_record_hints(RecordHints& hints) {
-  const LogReader& r = log_reader;
-  if (!r.batch || r.next_event == 0 || r.next_event > r.batch->events.size()) return false;
-  const LineEvent& event = r.batch->events[r.next_event - 1];
-  if (event.kind != EventKind::kRecord) return false;
-  const char* bytes = r.batch->bytes.data();
+  const LineEvent* event = record_event(0);
+  if (event == nullptr) return false;
+  const char* bytes = log_reader.batch->bytes.data();
   const auto unchanged = [&](int i) {
     const std::string_view field = analysis.record.field[i];
-    return field.data() == bytes + event.start[i] && field.size() == event.length[i];
+    return field.data() == bytes + event->start[i] && field.size() == event->length[i];
   };
   if (!unchanged(1) || !unchanged(6)) return false;
-  hints = event.hints;
+  hints = event->hints;
   return true;
 }
 
