@@ -18,7 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   settings.host_file = "host.dat";
   try {
     host_cache_load();
-    const std::map<HostAddress, HostLeaf> first = hosts.cache;
+    std::map<HostAddress, HostLeaf> first;
+    for (const HostEntry* entry : host_cache_in_order(hosts.cache)) {
+      first.emplace(entry->address, entry->leaf);
+    }
     for (const auto& [address, leaf] : first) {
       fuzz::check(leaf.name.size() <= kHostNameLimit, "host name longer than 64 bytes");
       fuzz::check(int64_t{today()} - leaf.day < kHostExpiryDays, "an expired entry was kept");
@@ -28,13 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     host_cache_save();
     host_cache_free();
     host_cache_load();
-    fuzz::check(hosts.cache.size() == first.size(), "addresses lost or gained when saved");
+    fuzz::check(hosts.cache.entries.size() == first.size(), "addresses lost or gained when saved");
     for (const auto& [address, leaf] : first) {
-      const auto again = hosts.cache.find(address);
-      fuzz::check(again != hosts.cache.end(), "an address was lost when saved");
+      const HostLeaf* again = host_cache_find(hosts.cache, address);
+      fuzz::check(again != nullptr, "an address was lost when saved");
       if (leaf.name.find(';') != std::string::npos) continue;
-      fuzz::check(again->second.name == leaf.name, "a host name changed when saved");
-      fuzz::check(again->second.day == leaf.day, "a day stamp changed when saved");
+      fuzz::check(again->name == leaf.name, "a host name changed when saved");
+      fuzz::check(again->day == leaf.day, "a day stamp changed when saved");
     }
   } catch (const RunStop&) {
   }

@@ -3,12 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <iterator>
-#include <map>
 #include <vector>
 
 #include "driver/clock.h"
@@ -18,6 +17,7 @@
 #include "driver/message_table.h"
 #include "driver/run_stop.h"
 #include "driver/settings.h"
+#include "stats/radix_sort.h"
 
 namespace sorvik {
 
@@ -165,16 +165,74 @@ std::string format_address(HostAddress address) {
   return text;
 }
 
+namespace {
+
+// The first bucket of `address` in an index of mask + 1 buckets: the high
+// half of a multiplicative hash, in which every bit of the address counts.
+std::size_t bucket_of(HostAddress address, std::size_t mask) {
+  return static_cast<std::size_t>((uint64_t{address} * 0x9E3779B97F4A7C15ULL) >> 32) & mask;
+}
+
+// Puts the entry at `position` into the index.
+void index_entry(HostCache& cache, std::size_t position) {
+  const std::size_t mask = cache.index.size() - 1;
+  const HostAddress address = cache.entries[position].address;
+  std::size_t i = bucket_of(address, mask);
+  while (cache.index[i].position != 0) i = (i + 1) & mask;
+  cache.index[i] = HostSlot{address, static_cast<uint32_t>(position + 1)};
+}
+
+}  // namespace
+
+HostLeaf* host_cache_find(HostCache& cache, HostAddress address) {
+  if (cache.index.empty()) return nullptr;
+  const std::size_t mask = cache.index.size() - 1;
+  for (std::size_t i = bucket_of(address, mask); cache.index[i].position != 0; i = (i + 1) & mask) {
+    if (cache.index[i].address == address) return &cache.entries[cache.index[i].position - 1].leaf;
+  }
+  return nullptr;
+}
+
+void host_cache_prefetch(const HostCache& cache, HostAddress address) {
+  if (!cache.index.empty())
+    __builtin_prefetch(&cache.index[bucket_of(address, cache.index.size() - 1)]);
+}
+
+HostLeaf& host_cache_entry(HostCache& cache, HostAddress address, bool& made) {
+  made = false;
+  if (HostLeaf* found = host_cache_find(cache, address)) return *found;
+  made = true;
+  cache.entries.push_back(HostEntry{address, HostLeaf{}});
+  if (cache.entries.size() * 2 > cache.index.size()) {
+    // Made again twice as long, with every entry in it.
+    cache.index.assign(std::max<std::size_t>(1024, cache.index.size() * 2), HostSlot{});
+    for (std::size_t position = 0; position < cache.entries.size(); ++position) {
+      index_entry(cache, position);
+    }
+  } else {
+    index_entry(cache, cache.entries.size() - 1);
+  }
+  return cache.entries.back().leaf;
+}
+
+std::vector<const HostEntry*> host_cache_in_order(const HostCache& cache) {
+  std::vector<std::pair<HostAddress, uint32_t>> by_address;
+  by_address.reserve(cache.entries.size());
+  for (std::size_t position = 0; position < cache.entries.size(); ++position) {
+    by_address.emplace_back(cache.entries[position].address, static_cast<uint32_t>(position));
+  }
+  radix_sort_by_value(by_address);
+  std::vector<const HostEntry*> ordered;
+  ordered.reserve(by_address.size());
+  for (const auto& [address, position] : by_address) ordered.push_back(&cache.entries[position]);
+  return ordered;
+}
+
 void host_insert(std::string_view address_text, std::string_view name, int32_t day) {
   HostAddress address = 0;
   if (!parse_address(address_text, address)) return;
-  // The file is kept in address order, so a load mostly adds at the end.
-  std::map<HostAddress, HostLeaf>& cache = hosts.cache;
-  auto at = !cache.empty() && std::prev(cache.end())->first < address ? cache.end()
-                                                                      : cache.lower_bound(address);
-  const bool made = at == cache.end() || at->first != address;
-  if (made) at = cache.emplace_hint(at, address, HostLeaf{});
-  HostLeaf& leaf = at->second;
+  bool made = false;
+  HostLeaf& leaf = host_cache_entry(hosts.cache, address, made);
   if (!name.empty()) leaf.name = std::string(name.substr(0, kHostNameLimit));
   // Every entry without a name is in `unnamed`: an entry that had one keeps it.
   if (made && leaf.name.empty()) hosts.unnamed.push_back(address);
@@ -184,9 +242,8 @@ void host_insert(std::string_view address_text, std::string_view name, int32_t d
 std::string host_lookup(std::string_view address_text) {
   HostAddress address = 0;
   if (!parse_address(address_text, address)) return kNotCachedName;
-  const auto found = hosts.cache.find(address);
-  if (found == hosts.cache.end()) return kNotCachedName;
-  return found->second.name;
+  const HostLeaf* found = host_cache_find(hosts.cache, address);
+  return found != nullptr ? found->name : kNotCachedName;
 }
 
 bool dns_available() { return hosts.dns_available; }
@@ -211,20 +268,20 @@ void host_cache_load() {
 void host_cache_save() {
   const std::string& path = settings.host_file;
   console_write(messages_line(29) + " ");
-  if (hosts.cache.empty()) {
+  if (hosts.cache.entries.empty()) {
     console_line(messages_line(27));
     error_log_entry(path, "IP-list is empty, not saved");
     return;
   }
   std::string content;
   // An address, a name of a few dozen bytes and a day number per line.
-  content.reserve(hosts.cache.size() * 64);
-  for (const auto& [address, leaf] : hosts.cache) {
-    append_address(content, address);
+  content.reserve(hosts.cache.entries.size() * 64);
+  for (const HostEntry* entry : host_cache_in_order(hosts.cache)) {
+    append_address(content, entry->address);
     content += '=';
-    content += leaf.name;
+    content += entry->leaf.name;
     content += ';';
-    append_number(content, leaf.day);
+    append_number(content, entry->leaf.day);
     content += '\n';
   }
   // The complete new file exists before the previous one is touched, so a
@@ -242,11 +299,11 @@ void host_cache_save() {
     error_log_entry(path, "Failed renaming to " + backup);
   }
   replace_file(temporary, path);
-  console_line(std::to_string(hosts.cache.size()) + " " + messages_line(12));
+  console_line(std::to_string(hosts.cache.entries.size()) + " " + messages_line(12));
 }
 
 void host_cache_free() {
-  hosts.cache.clear();
+  hosts.cache = HostCache{};
   hosts.unnamed.clear();
 }
 

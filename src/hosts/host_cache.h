@@ -4,7 +4,7 @@
 #define SORVIK_HOSTS_HOST_CACHE_H_
 
 #include <cstdint>
-#include <map>
+#include <deque>
 #include <random>
 #include <string>
 #include <string_view>
@@ -36,9 +36,47 @@ struct HostLeaf {
   int32_t day = 0;   // day number of the last resolution
 };
 
+struct HostEntry {
+  HostAddress address = 0;
+  HostLeaf leaf;
+};
+
+// A bucket of the host cache's index: an address and the position + 1 of
+// its entry, 0 for an empty bucket.
+struct HostSlot {
+  HostAddress address = 0;
+  uint32_t position = 0;
+};
+
+// The cached addresses with their names, found by address through a hash
+// index: a busy site's cache holds hundreds of thousands of addresses, and a
+// period's clients, a few of them scattered among the rest, each cost a hash
+// and a probe or two instead of a walk down a tree. The entries stay where
+// they are made (a deque) until the cache is emptied; the index holds each
+// entry's address and place, from the bucket its address leads to on, and is
+// a power of two long, at most half full. The file and the lookups take the
+// entries in address order (host_cache_in_order).
+struct HostCache {
+  std::deque<HostEntry> entries;
+  std::vector<HostSlot> index;
+};
+
+// The entry of `address`, or null when it is not cached.
+HostLeaf* host_cache_find(HostCache& cache, HostAddress address);
+
+// Asks for the index bucket of `address` to be loaded, for a lookup of it
+// a little later.
+void host_cache_prefetch(const HostCache& cache, HostAddress address);
+
+// The entry of `address`, made with an empty name and day 0 when absent
+// (`made` tells which).
+HostLeaf& host_cache_entry(HostCache& cache, HostAddress address, bool& made);
+
+// Every entry, in ascending numeric address order.
+std::vector<const HostEntry*> host_cache_in_order(const HostCache& cache);
+
 struct HostState {
-  // The cache, in ascending numeric address order.
-  std::map<HostAddress, HostLeaf> cache;
+  HostCache cache;
   // The addresses of the entries made without a name since the last
   // resolve_new_hosts (some may have been named since), so that it need not
   // walk the whole cache for the few without one. Whatever makes an entry

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -14,23 +13,10 @@
 #include "driver/message_table.h"
 #include "hosts/host_cache.h"
 #include "stats/counted_list.h"
-#include "stats/radix_sort.h"
 
 namespace sorvik {
 
 namespace {
-
-using CacheEntry = std::map<HostAddress, HostLeaf>::iterator;
-
-// Moves `at` on to the first cache entry whose address is not below
-// `address`, for walks that meet the addresses in ascending order: an entry
-// a few steps on is reached by stepping, one further away by a search.
-void seek_cache_entry(CacheEntry& at, HostAddress address) {
-  constexpr int kSteps = 8;
-  const CacheEntry end = hosts.cache.end();
-  for (int steps = 0; at != end && at->first < address && steps < kSteps; ++steps) ++at;
-  if (at != end && at->first < address) at = hosts.cache.lower_bound(address);
-}
 
 struct LookupResult {
   bool found = false;
@@ -145,12 +131,11 @@ void resolve_new_hosts() {
   unnamed.erase(std::unique(unnamed.begin(), unnamed.end()), unnamed.end());
   std::vector<HostAddress> addresses;
   std::vector<HostLeaf*> leaves;
-  CacheEntry at = hosts.cache.begin();
   for (const HostAddress address : unnamed) {
-    seek_cache_entry(at, address);
-    if (at == hosts.cache.end() || at->first != address || !at->second.name.empty()) continue;
+    HostLeaf* leaf = host_cache_find(hosts.cache, address);
+    if (leaf == nullptr || !leaf->name.empty()) continue;
     addresses.push_back(address);
-    leaves.push_back(&at->second);
+    leaves.push_back(leaf);
   }
   int64_t resolved = 0;
   int64_t failed = 0;
@@ -188,27 +173,25 @@ void name_period_hosts() {
   const CountedList& clients = list_snapshot(1);
   console_write(messages_line(41) + " ");
   // The cache entry of each client, kept so that naming the clients needs no
-  // second search; entries are never removed while a period is named, and
-  // map entries stay where they are. The clients are taken in address order
-  // and the cache walked along with them; a new entry is made where the walk
-  // stands.
-  std::vector<const HostLeaf*> leaves(clients.entries.size(), nullptr);
-  std::vector<std::pair<HostAddress, std::size_t>> by_address;
-  by_address.reserve(clients.entries.size());
+  // second search; entries stay where they are while others are made. The
+  // index buckets lie anywhere in memory: each is asked for a few clients
+  // ahead.
+  std::vector<std::pair<HostAddress, std::size_t>> addresses;
+  addresses.reserve(clients.entries.size());
   for (std::size_t i = 0; i < clients.entries.size(); ++i) {
     HostAddress address = 0;
-    if (parse_address(clients.entries[i].key, address)) by_address.emplace_back(address, i);
+    if (parse_address(clients.entries[i].key, address)) addresses.emplace_back(address, i);
   }
-  // Those of equal addresses stay in the order of their positions.
-  radix_sort_by_value(by_address);
-  CacheEntry at = hosts.cache.begin();
-  for (const auto& [address, i] : by_address) {
-    seek_cache_entry(at, address);
-    if (at == hosts.cache.end() || at->first != address) {
-      at = hosts.cache.emplace_hint(at, address, HostLeaf{});
-      hosts.unnamed.push_back(address);
+  std::vector<const HostLeaf*> leaves(clients.entries.size(), nullptr);
+  constexpr std::size_t kBucketsAhead = 8;
+  for (std::size_t k = 0; k < addresses.size(); ++k) {
+    if (k + kBucketsAhead < addresses.size()) {
+      host_cache_prefetch(hosts.cache, addresses[k + kBucketsAhead].first);
     }
-    leaves[i] = &at->second;
+    const auto [address, i] = addresses[k];
+    bool made = false;
+    leaves[i] = &host_cache_entry(hosts.cache, address, made);
+    if (made) hosts.unnamed.push_back(address);
   }
   console_line(messages_line(18));
   resolve_new_hosts();

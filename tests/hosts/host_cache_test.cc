@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <iterator>
+#include <map>
+#include <random>
 
 #include "driver/run_stop.h"
 #include "hosts_fixture.h"
@@ -19,7 +22,7 @@ HostAddress address_of(std::string_view text) {
   return address;
 }
 
-int32_t day_of(const std::string& address) { return hosts.cache.at(address_of(address)).day; }
+int32_t day_of(const std::string& address) { return cached(address_of(address)).day; }
 
 std::string joined_lines(const std::vector<std::string>& lines) {
   std::string text;
@@ -64,7 +67,7 @@ TEST_F(HostCacheTest, InsertKeepsEarlierNameAndDayWhenGivenNone) {
   host_insert("10.0.0.2", "", 0);
   EXPECT_EQ(host_lookup("10.0.0.2"), "");
   host_insert("www.example.com", "ignored", 5);
-  EXPECT_EQ(hosts.cache.size(), 2u);
+  EXPECT_EQ(hosts.cache.entries.size(), 2u);
   EXPECT_EQ(host_lookup("10.0.0.3"), "(Not found!)");
   EXPECT_EQ(host_lookup("www.example.com"), "(Not found!)");
 }
@@ -80,7 +83,7 @@ TEST_F(HostCacheTest, Ipv6TextsAreNeverCached) {
     host_insert(text, "evil.example", 46363);
     EXPECT_EQ(host_lookup(text), "(Not found!)") << text;
   }
-  EXPECT_TRUE(hosts.cache.empty());
+  EXPECT_TRUE(hosts.cache.entries.empty());
   write_file("host.dat", "::ffff:10.0.0.1=evil.example;46363\n10.0.0.1=ten.example;46363\n");
   host_cache_load();
   host_cache_save();
@@ -96,7 +99,7 @@ TEST_F(HostCacheTest, TodayIsFixedAtFirstUse) {
 TEST_F(HostCacheTest, MissingFileIsReported) {
   host_cache_load();
   EXPECT_EQ(take_console_output(), "[21] host.dat ... [23]\n");
-  EXPECT_TRUE(hosts.cache.empty());
+  EXPECT_TRUE(hosts.cache.entries.empty());
   EXPECT_EQ(logged_entries(), "101112: Error in file host.dat!\n        File not found!\n");
 }
 
@@ -117,7 +120,7 @@ TEST_F(HostCacheTest, LoadReportsBadLinesAndKeepsTheRest) {
             "101112: Error in file host.dat!\n        Line 2, Separator = missing!\n"
             "101112: Error in file host.dat!\n        Line 4, Url: " +
                 long_name + ", Url-String is too long!\n");
-  EXPECT_EQ(hosts.cache.size(), 5u);
+  EXPECT_EQ(hosts.cache.entries.size(), 5u);
   EXPECT_EQ(host_lookup("10.0.0.1"), "ten.example");
   EXPECT_EQ(host_lookup("10.0.0.2"), "");
   EXPECT_EQ(host_lookup("10.0.0.3"), std::string(64, 'x'));
@@ -158,8 +161,9 @@ TEST_F(HostCacheTest, MissingAndBadDaysAreSpreadOverTheirRanges) {
   write_file("host.dat", unstamped + bad + "3.0.0.3;x=semicolon.first;46300\n");
   host_cache_load();
   int32_t low[3] = {INT32_MAX, INT32_MAX, INT32_MAX}, high[3] = {0, 0, 0};
-  for (const auto& [address, leaf] : hosts.cache) {
-    const int group = static_cast<int>(address >> 24) - 1;
+  for (const HostEntry* entry : host_cache_in_order(hosts.cache)) {
+    const HostLeaf& leaf = entry->leaf;
+    const int group = static_cast<int>(entry->address >> 24) - 1;
     low[group] = std::min(low[group], leaf.day);
     high[group] = std::max(high[group], leaf.day);
     EXPECT_EQ(leaf.name, group == 0 ? "u" : group == 1 ? "b" : "");
@@ -169,7 +173,7 @@ TEST_F(HostCacheTest, MissingAndBadDaysAreSpreadOverTheirRanges) {
   EXPECT_EQ(low[1], kTestToday - 179);
   EXPECT_EQ(high[1], kTestToday);
   // The ";" in front of the "=" leaves an empty name and the day text "x=...".
-  EXPECT_EQ(hosts.cache.at(address_of("3.0.0.226")).name, "");
+  EXPECT_EQ(cached(address_of("3.0.0.226")).name, "");
   EXPECT_GE(low[2], kTestToday - 179);
 }
 
@@ -209,6 +213,42 @@ TEST_F(HostCacheTest, SaveWritesNumericOrderAndKeepsTheOldFileAsBackup) {
             "10.0.0.10=(not found);46190\n");
   EXPECT_EQ(read_file("host.dat~"), "previous\n");
   EXPECT_EQ(directory_names(), (std::vector<std::string>{"errlog.txt", "host.dat", "host.dat~"}));
+}
+
+// Enough addresses to make the index grow several times, many of them
+// alike but for one octet, some given again with a new name or day: every
+// address is found with its latest values, absent ones are not, and the file
+// lists them once each in numeric order.
+TEST_F(HostCacheTest, ManyAddressesInAnyOrderAreFoundAndSavedInNumericOrder) {
+  std::mt19937 random(7);
+  std::map<HostAddress, HostLeaf> model;
+  for (int i = 0; i < 20000; ++i) {
+    HostAddress address = static_cast<HostAddress>(random());
+    if (i % 3 == 0) address = 0x0A000000 | (address & 0xFF00FF);  // alike but for octets
+    if (i % 5 == 0 && !model.empty()) address = std::next(model.begin(), i % model.size())->first;
+    if (i == 1) address = 0;
+    if (i == 2) address = 0xFFFFFFFF;
+    const std::string name = i % 7 == 0 ? "" : "h" + std::to_string(i);
+    const int32_t day = i % 11 == 0 ? 0 : 46000 + i % 300;
+    host_insert(format_address(address), name, day);
+    HostLeaf& leaf = model[address];
+    if (!name.empty()) leaf.name = name;
+    if (day != 0) leaf.day = day;
+  }
+  ASSERT_EQ(hosts.cache.entries.size(), model.size());
+  std::string expected;
+  for (const auto& [address, leaf] : model) {
+    EXPECT_EQ(host_lookup(format_address(address)), leaf.name);
+    expected += format_address(address) + "=" + leaf.name + ";" + std::to_string(leaf.day) + "\n";
+  }
+  for (int i = 0; i < 2000; ++i) {
+    const HostAddress absent = static_cast<HostAddress>(random());
+    if (model.count(absent) == 0) {
+      EXPECT_EQ(host_lookup(format_address(absent)), "(Not found!)");
+    }
+  }
+  host_cache_save();
+  EXPECT_EQ(read_file("host.dat"), expected);
 }
 
 TEST_F(HostCacheTest, SavedFileLoadsBackUnchanged) {

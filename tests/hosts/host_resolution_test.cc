@@ -26,11 +26,11 @@ TEST_F(HostResolutionTest, ResolvesOnlyUnnamedAddressesInNumericOrder) {
   std::sort(looked_up.begin(), looked_up.end());
   EXPECT_EQ(looked_up, (std::vector<std::string>{"10.0.0.1", "10.0.0.3", "9.0.0.1"}));
   EXPECT_EQ(host_lookup("9.0.0.1"), "nine.example");
-  EXPECT_EQ(hosts.cache.at(0x09000001).day, kTestToday);
+  EXPECT_EQ(cached(0x09000001).day, kTestToday);
   EXPECT_EQ(host_lookup("10.0.0.1"), "(not found)");
-  EXPECT_EQ(hosts.cache.at(0x0A000001).day, kFailedDay);
+  EXPECT_EQ(cached(0x0A000001).day, kFailedDay);
   EXPECT_EQ(host_lookup("10.0.0.3"), std::string(64, 'h'));
-  EXPECT_EQ(hosts.cache.at(0x0A000002).day, 46000);
+  EXPECT_EQ(cached(0x0A000002).day, 46000);
 }
 
 TEST_F(HostResolutionTest, NothingToResolvePrintsNoCounters) {
@@ -80,7 +80,7 @@ TEST_F(HostResolutionTest, ConcurrentLookupsGiveTheSequentialResult) {
     const std::string address = "10.0." + std::to_string(i) + ".1";
     EXPECT_EQ(host_lookup(address),
               i % 3 == 0 ? "(not found)" : "host" + std::to_string(i) + ".example");
-    EXPECT_EQ(hosts.cache.at(0x0A000001 | (i << 8)).day, i % 3 == 0 ? kFailedDay : kTestToday);
+    EXPECT_EQ(cached(0x0A000001 | (i << 8)).day, i % 3 == 0 ? kFailedDay : kTestToday);
   }
   std::vector<std::string> looked_up = resolver_.lookups();
   EXPECT_EQ(looked_up.size(), 100u);  // each address once
@@ -117,7 +117,7 @@ TEST_F(HostResolutionTest, LaterCallsLookUpOnlyTheNewUnnamedEntries) {
   host_insert("10.0.0.7", "", 0);
   resolve_new_hosts();
   EXPECT_EQ(take_console_output(), "ip2url: - [18]\nIPs: 1[23] 0[24] 1[25]\n");
-  EXPECT_EQ(hosts.cache.size(), 1u);
+  EXPECT_EQ(hosts.cache.entries.size(), 1u);
   EXPECT_EQ(host_lookup("10.0.0.7"), "(not found)");
 }
 
@@ -182,7 +182,7 @@ TEST_F(HostResolutionTest, ClientsInAnyOrderFindTheirCacheEntries) {
       "010.0.0.3=n3.example",    "10.0.0.4=n4.example",     "10.0.0.190=n190.example",
       "9.9.9.9=nine.example",    "10.0.0.199=n199.example"};
   EXPECT_EQ(keys, named);
-  EXPECT_EQ(hosts.cache.size(), 202u);
+  EXPECT_EQ(hosts.cache.entries.size(), 202u);
 }
 
 }  // namespace

@@ -17,6 +17,14 @@ namespace sorvik {
 // The day number of the fixed test date, 7 December 2026.
 inline constexpr int32_t kTestToday = 46363;
 
+// The cache entry of `address`; an absent one fails the test.
+inline const HostLeaf& cached(HostAddress address) {
+  static const HostLeaf kAbsent{"(absent)", -1};
+  const HostLeaf* leaf = host_cache_find(hosts.cache, address);
+  EXPECT_NE(leaf, nullptr) << format_address(address) << " is not cached";
+  return leaf != nullptr ? *leaf : kAbsent;
+}
+
 class HostsTest : public SorvikTest {
  protected:
   void SetUp() override {
