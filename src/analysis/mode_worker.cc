@@ -82,6 +82,9 @@ constexpr uint64_t kStretchesPerFile = 32;
 // Items are sent in blocks of at least this size, so that the pipe is
 // written rarely.
 constexpr std::size_t kSendSize = 1 << 16;
+// What a child's pipe to the analyzer holds (the most an unprivileged
+// process may ask for by default).
+constexpr int kPipeSize = 1 << 20;
 
 // The child's side: builds each item in `item` and sends whole items. An
 // item is its length (8 bytes) and then its bytes.
@@ -1576,6 +1579,10 @@ std::unique_ptr<ModeWorker> fork_worker(int mode, Role role, int number, bool wa
   const pid_t parent = getpid();
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return nullptr;
+  // Room for a stretch or two in the pipe, so that a child goes on counting
+  // while the analyzer's busy threads get round to reading; a failure only
+  // leaves the pipe as it was.
+  fcntl(ends[0], F_SETPIPE_SZ, kPipeSize);
   // A socket pair rather than a pipe, for send's MSG_NOSIGNAL.
   int start[2] = {-1, -1};
   if (waits && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, start) != 0) {
