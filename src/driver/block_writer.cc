@@ -32,6 +32,11 @@ int write_one(const BlockWriter::Block& block, std::string_view& operation) {
   return std::fclose(handle) == 0 ? 0 : (errno != 0 ? errno : EIO);
 }
 
+// Waits until the blocks waiting hold fewer than kWaitingBytesLimit bytes.
+void wait_for_room(BlockWriter& writer, std::unique_lock<std::mutex>& lock) {
+  writer.changed.wait(lock, [&writer] { return writer.waiting_bytes < kWaitingBytesLimit; });
+}
+
 }  // namespace
 
 BlockWriter::BlockWriter() {
@@ -42,6 +47,7 @@ BlockWriter::BlockWriter() {
       if (waiting.empty()) return;
       Block block = std::move(waiting.front());
       waiting.pop_front();
+      waiting_bytes -= block.bytes.size();
       const bool dropped = failed_errno != 0;
       writing = true;
       lock.unlock();
@@ -55,7 +61,7 @@ BlockWriter::BlockWriter() {
         failed_path = block.file != nullptr ? block.file->path : block.path;
       }
       // Only the blocks of open files come back as room for the next ones.
-      if (block.file != nullptr) {
+      if (block.file != nullptr && spare.size() < kSpareBlocks) {
         block.bytes.clear();
         spare.push_back(std::move(block.bytes));
       }
@@ -82,7 +88,9 @@ void write_block(BlockWriter* writer, OutputFile& file, std::string& bytes) {
   if (bytes.empty()) return;
   std::string next;
   {
-    std::lock_guard<std::mutex> lock(writer->mutex);
+    std::unique_lock<std::mutex> lock(writer->mutex);
+    wait_for_room(*writer, lock);
+    writer->waiting_bytes += bytes.size();
     writer->waiting.push_back(BlockWriter::Block{&file, std::move(bytes), {}});
     if (!writer->spare.empty()) {
       next = std::move(writer->spare.back());
@@ -102,7 +110,9 @@ void write_new_file(BlockWriter* writer, const std::string& path, std::string by
     return;
   }
   {
-    std::lock_guard<std::mutex> lock(writer->mutex);
+    std::unique_lock<std::mutex> lock(writer->mutex);
+    wait_for_room(*writer, lock);
+    writer->waiting_bytes += bytes.size();
     writer->waiting.push_back(BlockWriter::Block{nullptr, std::move(bytes), path});
   }
   writer->changed.notify_all();

@@ -20,6 +20,13 @@
 
 namespace sorvik {
 
+// Blocks handed over wait while fewer bytes than this are waiting; a caller
+// that would go past it waits first, so that a disk slower than the making
+// of the reports does not hold the reports in memory. Of the written
+// blocks' memory at most kSpareBlocks are kept for the next ones.
+inline constexpr std::size_t kWaitingBytesLimit = std::size_t{4} << 20;
+inline constexpr std::size_t kSpareBlocks = 4;
+
 struct BlockWriter {
   // Bytes for `file`, or, without one, the whole of a new file `path`.
   struct Block {
@@ -30,6 +37,7 @@ struct BlockWriter {
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<Block> waiting;       // guarded by mutex
+  std::size_t waiting_bytes = 0;   // of the blocks in `waiting`; guarded by mutex
   std::vector<std::string> spare;  // written blocks' memory, guarded by mutex
   bool writing = false;            // a block is being written; guarded by mutex
   bool stopping = false;           // guarded by mutex
@@ -49,7 +57,8 @@ struct BlockWriter {
   BlockWriter& operator=(const BlockWriter&) = delete;
 };
 
-// Writes `bytes` to `file`: by the writer when there is one, or else at once.
+// Writes `bytes` to `file`: by the writer when there is one (after waiting
+// for room, see kWaitingBytesLimit), or else at once.
 // `bytes` is left empty, with memory of an earlier block when there is one.
 // Nothing else may be written to `file` until finish_blocks.
 void write_block(BlockWriter* writer, OutputFile& file, std::string& bytes);

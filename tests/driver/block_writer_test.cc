@@ -2,7 +2,10 @@
 // write that fails ends the run at the next finish_blocks.
 #include "driver/block_writer.h"
 
+#include <algorithm>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "driver/run_stop.h"
 #include "support/test_support.h"
@@ -35,6 +38,31 @@ TEST_F(BlockWriterTest, BlocksArriveInOrderWithOrWithoutTheThread) {
     EXPECT_EQ(read_file("report.txt"), expected + "---\n");
     delete writer;
   }
+}
+
+// Blocks made much faster than they are written: the bytes waiting stay
+// within the limit (the maker waits for room) and the file is still whole.
+TEST_F(BlockWriterTest, AMakerFasterThanTheWriterWaitsForRoom) {
+  constexpr std::size_t kBlock = 1 << 20;
+  std::vector<std::string> blocks;
+  std::string expected;
+  for (int i = 0; i < 64; ++i) {
+    blocks.emplace_back(kBlock, static_cast<char>('a' + i % 26));
+    expected += blocks.back();
+  }
+  BlockWriter writer;
+  OutputFile file = create_output("report.txt");
+  std::size_t most_waiting = 0;
+  for (std::string& block : blocks) {
+    write_block(&writer, file, block);
+    const std::lock_guard<std::mutex> lock(writer.mutex);
+    most_waiting = std::max(most_waiting, writer.waiting_bytes);
+    EXPECT_LE(writer.spare.size(), kSpareBlocks);
+  }
+  finish_blocks(&writer);
+  close_output(file);
+  EXPECT_LT(most_waiting, kWaitingBytesLimit + kBlock);
+  EXPECT_EQ(read_file("report.txt"), expected);
 }
 
 TEST_F(BlockWriterTest, FailedWriteEndsTheRunAtTheNextFinish) {
