@@ -34,7 +34,8 @@
 # resolver that answers every reverse lookup at once (bench/instant_dns_sorvik.cc)
 # so that the name server does not distort the figures; the number of lookups
 # is printed. REPEAT=<n> runs n rounds, in which the cases take turns, and
-# reports the median of each case.
+# reports the median of each case. The records are kept in $BENCH_DIR, the
+# runs in $RUN_DIR (on /dev/shm when there is one; see below).
 set -euo pipefail
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"
@@ -43,6 +44,16 @@ sizes=("$@")
 repeat="${REPEAT:-1}"
 work="${BENCH_DIR:-${TMPDIR:-/tmp}/sorvik-peer-bench}"
 mkdir -p "$work"
+# The run folders, into which both programs write their reports: on the
+# memory file system when the machine has one (RUN_DIR=<folder> chooses
+# another), so that the figures measure the programs and not how the disk's
+# file system makes new files after the round before deleted thousands
+# (see bench/README.md, "Where the reports are written").
+if [[ -z ${RUN_DIR:-} ]]; then
+  RUN_DIR="$work/runs"
+  [[ -d /dev/shm && -w /dev/shm ]] && RUN_DIR=/dev/shm/sorvik-peer-runs
+fi
+mkdir -p "$RUN_DIR"
 
 if [[ ! -x /usr/bin/time ]]; then
   echo "bench/peer_bench.sh needs /usr/bin/time (Debian package \"time\")" >&2
@@ -88,7 +99,7 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 # lookups to lookups-<kind>).
 run_case() {
   local kind="$1" size="$2" years="$3" logs="$4"
-  local run="$work/$size/run-$kind" results="$work/$size/results-$kind"
+  local run="$RUN_DIR/$size/run-$kind" results="$work/$size/results-$kind"
   if [[ $kind == analog ]]; then
     rm -rf "$run"
     mkdir -p "$run"
@@ -227,4 +238,5 @@ for size in "${sizes[@]}"; do
     fi
   done
 done
-echo "Runs, reports and console output are kept in $work" >&2
+echo "Runs, reports and console output of the last round are kept in $RUN_DIR," \
+  "the records and the results of every round in $work" >&2
