@@ -184,6 +184,16 @@ std::string take_memory_output(OutputFile& file) {
 }
 
 std::string write_temporary_file(const std::string& path, std::string_view content) {
+  bool given = false;
+  return write_temporary_file_in_parts(path, [&]() -> std::string_view {
+    if (given) return {};
+    given = true;
+    return content;
+  });
+}
+
+std::string write_temporary_file_in_parts(const std::string& path,
+                                          const std::function<std::string_view()>& next_part) {
   // Failures name the file being replaced: the temporary name means nothing
   // to the operator.
   const std::string temporary = path + ".tmp" + std::to_string(getpid());
@@ -194,14 +204,16 @@ std::string write_temporary_file(const std::string& path, std::string_view conte
     unlink(temporary.c_str());
     stop_on_io_error("write", path, error_number);
   };
-  std::size_t written = 0;
-  while (written < content.size()) {
-    const ssize_t put = write(fd, content.data() + written, content.size() - written);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      fail(errno);
+  for (std::string_view part = next_part(); !part.empty(); part = next_part()) {
+    std::size_t written = 0;
+    while (written < part.size()) {
+      const ssize_t put = write(fd, part.data() + written, part.size() - written);
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        fail(errno);
+      }
+      written += static_cast<std::size_t>(put);
     }
-    written += static_cast<std::size_t>(put);
   }
   if (fsync(fd) != 0) fail(errno);
   if (close(fd) != 0) {

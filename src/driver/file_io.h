@@ -84,6 +84,10 @@ void write_file_atomically(const std::string& path, std::string_view content);
 // `path`, flushed to disk, and returns its name; then renames it over `path`.
 // Failures remove the temporary file and end the run, naming `path`.
 std::string write_temporary_file(const std::string& path, std::string_view content);
+// The same for content made part by part: `next_part` gives each part in
+// turn, and an empty part when there are no more.
+std::string write_temporary_file_in_parts(const std::string& path,
+                                          const std::function<std::string_view()>& next_part);
 void replace_file(const std::string& temporary, const std::string& path);
 
 // Removes the temporary files that write_temporary_file left next to `path`

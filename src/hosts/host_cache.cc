@@ -273,32 +273,37 @@ void host_cache_save() {
     error_log_entry(path, "IP-list is empty, not saved");
     return;
   }
-  std::string content;
-  // An address, a name of a few dozen bytes and a day number per line.
-  content.reserve(hosts.cache.entries.size() * 64);
-  // The entries made in this run lie in the order their clients came, and
-  // their names anywhere: each entry is asked for a few lines ahead, and its
-  // name (reached through it) half as many.
+  // The file is written a part at a time: a busy site's cache makes tens
+  // of megabytes of lines. The entries made in this run lie in the order
+  // their clients came, and their names anywhere: each entry is asked for a
+  // few lines ahead, and its name (reached through it) half as many.
   const std::vector<const HostEntry*> ordered = host_cache_in_order(hosts.cache);
+  constexpr std::size_t kPartBytes = std::size_t{1} << 20;
   constexpr std::size_t kAhead = 8;
-  for (std::size_t i = 0; i < ordered.size(); ++i) {
-    if (i + 2 * kAhead < ordered.size()) __builtin_prefetch(ordered[i + 2 * kAhead]);
-    if (i + kAhead < ordered.size()) __builtin_prefetch(ordered[i + kAhead]->leaf.name.data());
-    const HostEntry& entry = *ordered[i];
-    append_address(content, entry.address);
-    content += '=';
-    content += entry.leaf.name;
-    content += ';';
-    append_number(content, entry.leaf.day);
-    content += '\n';
-  }
+  std::string part;
+  std::size_t i = 0;
+  const auto next_part = [&]() -> std::string_view {
+    part.clear();
+    for (; i < ordered.size() && part.size() < kPartBytes; ++i) {
+      if (i + 2 * kAhead < ordered.size()) __builtin_prefetch(ordered[i + 2 * kAhead]);
+      if (i + kAhead < ordered.size()) __builtin_prefetch(ordered[i + kAhead]->leaf.name.data());
+      const HostEntry& entry = *ordered[i];
+      append_address(part, entry.address);
+      part += '=';
+      part += entry.leaf.name;
+      part += ';';
+      append_number(part, entry.leaf.day);
+      part += '\n';
+    }
+    return part;
+  };
   // The complete new file exists before the previous one is touched, so a
   // failed write costs neither the file nor its backup. The previous file
   // gets the backup name as a second link and the new file then replaces it
   // in one rename, so that `path` names a complete file at every moment, also
   // when the run is killed in between; a file system without hard links has
   // the previous file renamed instead.
-  const std::string temporary = write_temporary_file(path, content);
+  const std::string temporary = write_temporary_file_in_parts(path, next_part);
   const std::string backup = path + "~";
   if (path_exists(backup)) unlink(backup.c_str());
   if (path_exists(path) && link(path.c_str(), backup.c_str()) != 0 &&

@@ -215,10 +215,11 @@ TEST_F(HostCacheTest, SaveWritesNumericOrderAndKeepsTheOldFileAsBackup) {
   EXPECT_EQ(directory_names(), (std::vector<std::string>{"errlog.txt", "host.dat", "host.dat~"}));
 }
 
-// Enough addresses to make the index grow several times, many of them
-// alike but for one octet, some given again with a new name or day: every
-// address is found with its latest values, absent ones are not, and the file
-// lists them once each in numeric order.
+// Enough addresses to make the index grow several times and the file take
+// more than a megabyte (it is written a part at a time), many of them alike
+// but for one octet, some given again with a new name or day: every address
+// is found with its latest values, absent ones are not, and the file lists
+// them once each in numeric order.
 TEST_F(HostCacheTest, ManyAddressesInAnyOrderAreFoundAndSavedInNumericOrder) {
   std::mt19937 random(7);
   std::map<HostAddress, HostLeaf> model;
@@ -228,7 +229,7 @@ TEST_F(HostCacheTest, ManyAddressesInAnyOrderAreFoundAndSavedInNumericOrder) {
     if (i % 5 == 0 && !model.empty()) address = std::next(model.begin(), i % model.size())->first;
     if (i == 1) address = 0;
     if (i == 2) address = 0xFFFFFFFF;
-    const std::string name = i % 7 == 0 ? "" : "h" + std::to_string(i);
+    const std::string name = i % 7 == 0 ? "" : "h" + std::to_string(i) + std::string(56, 'n');
     const int32_t day = i % 11 == 0 ? 0 : 46000 + i % 300;
     host_insert(format_address(address), name, day);
     HostLeaf& leaf = model[address];
@@ -248,6 +249,7 @@ TEST_F(HostCacheTest, ManyAddressesInAnyOrderAreFoundAndSavedInNumericOrder) {
     }
   }
   host_cache_save();
+  EXPECT_GT(expected.size(), std::size_t{1} << 20);
   EXPECT_EQ(read_file("host.dat"), expected);
 }
 
