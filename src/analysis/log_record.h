@@ -136,7 +136,7 @@ struct AnalysisState {
   bool count_ahead = true;
   // The bytes of counted lists that such a run holds in memory for its later
   // modes; the lists beyond go to a temporary file until they are merged.
-  std::size_t stretch_memory = std::size_t{32} << 20;
+  std::size_t stretch_memory = std::size_t{16} << 20;
   // Set only in such a child: the ends of periods and the years run's
   // name-server checks are handed over here instead of being carried out.
   std::function<void(const PeriodEnd&)> held_period_end;
