@@ -230,8 +230,9 @@ TEST_F(LogReaderTest, QuotedTextsAtEveryPlaceOfALineAreCutAlike) {
 }
 
 // Plain lines are cut in one pass, all others byte by byte: random lines of
-// blanks, quotes, backslashes, byte 0s and carriage returns give the same
-// records, marks and error-log entries both ways, and the same again when
+// blanks, quotes, backslashes, byte 0s and carriage returns, some of them
+// about as long as a line cut in one pass can be, give the same records,
+// marks and error-log entries both ways, and the same again when
 // read_record cuts the lines itself instead of a reading thread.
 TEST_F(LogReaderTest, LinesCutInOnePassGiveWhatCuttingByteByByteGives) {
   std::mt19937 random(7);
@@ -249,6 +250,8 @@ TEST_F(LogReaderTest, LinesCutInOnePassGiveWhatCuttingByteByByteGives) {
       content.append(1 + random() % 2, ' ');
     }
     if (random() % 50 == 0) content.append(300, 'z');  // beyond one token's 255 bytes
+    // Around the longest line cut in one pass (4096 bytes).
+    if (random() % 200 == 0) content.append(3950 + random() % 250, 'y');
     content += random() % 10 == 0 ? "\r\n" : "\n";
   }
   const auto read_with = [&](bool plain, bool thread) {
