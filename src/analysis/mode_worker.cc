@@ -563,7 +563,7 @@ namespace {
     if (analysis.path_lists_owed) make_path_lists();
     if (analysis.client_pages_owed) give_client_pages();
     put_stretch(writer, ref, head);
-    clear_period_lists();
+    empty_period_lists();
     analysis.first_requests.clear();
     list_clear(kUnknownBrowsers);
     list_clear(kUnknownOpsys);

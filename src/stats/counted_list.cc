@@ -542,6 +542,24 @@ void clear_period_lists() {
   }
 }
 
+void empty_period_lists() {
+  for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+    CountedList& list = lists.list_slots[slot];
+    if (list.entries.empty()) continue;
+    list.entries.clear();
+    list.first_times.clear();
+    std::fill(list.index.buckets.begin(), list.index.buckets.end(), IndexBucket{});
+    list.index.used = 0;
+    list.index.valid = true;
+    list.index.has_duplicates = false;
+    mark_unsorted(list);
+    list.count = 0;
+    list.total_hits = 0;
+    list.total_kbytes = 0;
+    list.total_visits = 0;
+  }
+}
+
 void clear_run_lists() {
   for (int slot = kPeriodListSlots + 1; slot <= kListSlots; ++slot) list_clear(slot);
 }

@@ -490,7 +490,7 @@ TEST_F(CountedListTest, IndexAgreesWithAListWalkUnderRandomChanges) {
 // Adds that try the entry of the last add first give what adds through the
 // index give, whatever happened to the list in between: sorts (which move
 // that entry), renames (which may leave a key held twice), a dropped index,
-// clears, keys longer than a key is held.
+// clears and emptyings that keep the memory, keys longer than a key is held.
 TEST_F(CountedListTest, RepeatingAddsGiveWhatAddsThroughTheIndexGive) {
   std::mt19937 random(11);
   const std::string long_key(300, 'h');
@@ -529,9 +529,13 @@ TEST_F(CountedListTest, RepeatingAddsGiveWhatAddsThroughTheIndexGive) {
       list_sort(18, sort_key);
     } else if (choice < 99) {
       list_drop_index(18);
-    } else {
+    } else if (random() % 2 == 0) {
       list_clear(17);
       list_clear(18);
+    } else {
+      // Emptied keeping its memory, the list goes on as a cleared one does.
+      list_clear(17);
+      empty_period_lists();
     }
     const CountedList& a = list_snapshot(17);
     const CountedList& b = list_snapshot(18);
