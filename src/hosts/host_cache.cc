@@ -194,8 +194,9 @@ HostLeaf* host_cache_find(HostCache& cache, HostAddress address) {
 }
 
 void host_cache_prefetch(const HostCache& cache, HostAddress address) {
-  if (!cache.index.empty())
+  if (!cache.index.empty()) {
     __builtin_prefetch(&cache.index[bucket_of(address, cache.index.size() - 1)]);
+  }
 }
 
 HostLeaf& host_cache_entry(HostCache& cache, HostAddress address, bool& made) {

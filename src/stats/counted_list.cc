@@ -521,6 +521,19 @@ void list_append_view(CountedList& list, const EntryView& later, PackedTime firs
   count_new_entry(list, was_empty, later);
 }
 
+namespace {
+
+// The counters and sort state of a list without entries.
+void reset_totals(CountedList& list) {
+  mark_unsorted(list);
+  list.count = 0;
+  list.total_hits = 0;
+  list.total_kbytes = 0;
+  list.total_visits = 0;
+}
+
+}  // namespace
+
 void list_clear(int slot) {
   CountedList* list = slot_list(slot);
   if (list == nullptr) return;
@@ -529,11 +542,7 @@ void list_clear(int slot) {
   std::vector<ListEntry>().swap(list->entries);
   std::vector<PackedTime>().swap(list->first_times);
   list->index = KeyIndex{};
-  mark_unsorted(*list);
-  list->count = 0;
-  list->total_hits = 0;
-  list->total_kbytes = 0;
-  list->total_visits = 0;
+  reset_totals(*list);
 }
 
 void clear_period_lists() {
@@ -552,11 +561,7 @@ void empty_period_lists() {
     list.index.used = 0;
     list.index.valid = true;
     list.index.has_duplicates = false;
-    mark_unsorted(list);
-    list.count = 0;
-    list.total_hits = 0;
-    list.total_kbytes = 0;
-    list.total_visits = 0;
+    reset_totals(list);
   }
 }
 
