@@ -173,24 +173,21 @@ std::size_t bucket_of(HostAddress address, std::size_t mask) {
   return static_cast<std::size_t>((uint64_t{address} * 0x9E3779B97F4A7C15ULL) >> 32) & mask;
 }
 
-// Puts the entry at `position` into the index.
-void index_entry(HostCache& cache, std::size_t position) {
+// The bucket that holds `address`, or the empty bucket where the probe for
+// it ends and it would go. The index must not be empty.
+std::size_t probe_address(const HostCache& cache, HostAddress address) {
   const std::size_t mask = cache.index.size() - 1;
-  const HostAddress address = cache.entries[position].address;
   std::size_t i = bucket_of(address, mask);
-  while (cache.index[i].position != 0) i = (i + 1) & mask;
-  cache.index[i] = HostSlot{address, static_cast<uint32_t>(position + 1)};
+  while (cache.index[i].position != 0 && cache.index[i].address != address) i = (i + 1) & mask;
+  return i;
 }
 
 }  // namespace
 
 HostLeaf* host_cache_find(HostCache& cache, HostAddress address) {
   if (cache.index.empty()) return nullptr;
-  const std::size_t mask = cache.index.size() - 1;
-  for (std::size_t i = bucket_of(address, mask); cache.index[i].position != 0; i = (i + 1) & mask) {
-    if (cache.index[i].address == address) return &cache.entries[cache.index[i].position - 1].leaf;
-  }
-  return nullptr;
+  const HostSlot& slot = cache.index[probe_address(cache, address)];
+  return slot.position != 0 ? &cache.entries[slot.position - 1].leaf : nullptr;
 }
 
 void host_cache_prefetch(const HostCache& cache, HostAddress address) {
@@ -201,17 +198,25 @@ void host_cache_prefetch(const HostCache& cache, HostAddress address) {
 
 HostLeaf& host_cache_entry(HostCache& cache, HostAddress address, bool& made) {
   made = false;
-  if (HostLeaf* found = host_cache_find(cache, address)) return *found;
+  std::size_t bucket = 0;
+  if (!cache.index.empty()) {
+    bucket = probe_address(cache, address);
+    if (cache.index[bucket].position != 0) {
+      return cache.entries[cache.index[bucket].position - 1].leaf;
+    }
+  }
   made = true;
   cache.entries.push_back(HostEntry{address, HostLeaf{}});
   if (cache.entries.size() * 2 > cache.index.size()) {
     // Made again twice as long, with every entry in it.
     cache.index.assign(std::max<std::size_t>(1024, cache.index.size() * 2), HostSlot{});
     for (std::size_t position = 0; position < cache.entries.size(); ++position) {
-      index_entry(cache, position);
+      const HostAddress held = cache.entries[position].address;
+      cache.index[probe_address(cache, held)] = HostSlot{held, static_cast<uint32_t>(position + 1)};
     }
   } else {
-    index_entry(cache, cache.entries.size() - 1);
+    // The probe above ended on the bucket the new entry takes.
+    cache.index[bucket] = HostSlot{address, static_cast<uint32_t>(cache.entries.size())};
   }
   return cache.entries.back().leaf;
 }
