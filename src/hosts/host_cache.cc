@@ -99,6 +99,7 @@ void load_host_line(std::string_view line, int64_t line_number) {
 void reset_hosts() {
   host_cache_free();
   hosts.dns_available = false;
+  hosts.pace = LookupPace{};
   hosts.today_fixed = false;
   hosts.today = 0;
   const auto ticks = std::chrono::system_clock::now().time_since_epoch().count();

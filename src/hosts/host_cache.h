@@ -3,6 +3,7 @@
 #ifndef SORVIK_HOSTS_HOST_CACHE_H_
 #define SORVIK_HOSTS_HOST_CACHE_H_
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <random>
@@ -75,6 +76,19 @@ HostLeaf& host_cache_entry(HostCache& cache, HostAddress address, bool& made);
 // Every entry, in ascending numeric address order.
 std::vector<const HostEntry*> host_cache_in_order(const HostCache& cache);
 
+// How fast the resolver answers, as the lookups made one by one showed: a
+// few slow answers close together (not one that a busy machine delayed)
+// make it slow for the rest of the run, and the lookups then run on worker
+// threads (see resolve_new_hosts).
+struct LookupPace {
+  int64_t lookups = 0;  // made one by one so far
+  // The numbers (in `lookups`) of the last slow ones, a ring from `next`.
+  std::array<int64_t, 4> slow_at{};
+  std::size_t next = 0;
+  int64_t slow = 0;  // slow ones so far
+  bool slow_resolver = false;
+};
+
 struct HostState {
   HostCache cache;
   // The addresses of the entries made without a name since the last
@@ -83,6 +97,7 @@ struct HostState {
   // without a name adds its address.
   std::vector<HostAddress> unnamed;
   bool dns_available = false;
+  LookupPace pace;
   // The run's day number, fixed at its first use (see today()).
   bool today_fixed = false;
   int32_t today = 0;
@@ -147,8 +162,9 @@ void host_cache_save();
 // Empties the cache.
 void host_cache_free();
 
-// Looks up every cached address without a name, up to kMaxConcurrentLookups at
-// once, and stores the names (or "(not found)") with their day stamps. The
+// Looks up every cached address without a name, one after the other while
+// the resolver answers at once, else up to kMaxConcurrentLookups at once
+// (hosts.pace), and stores the names (or "(not found)") with their day stamps. The
 // progress characters, the stored results and the counters are those of a walk
 // that looks the addresses up one by one in ascending order.
 void resolve_new_hosts();

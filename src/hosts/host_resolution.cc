@@ -36,32 +36,55 @@ LookupResult look_up(const Resolver& resolver, HostAddress address) {
   return result;
 }
 
-// The lookups start on this many worker threads; the pool grows to
-// kMaxConcurrentLookups when the calling thread waits longer than
-// kGrowAfter for a result. A resolver that answers from a cache at once
-// then costs a period no more than a few threads, and a name server that
-// takes its time gets the full number of lookups at once within a
-// millisecond.
+// A resolver that answers at once (from a cache) is asked on the calling
+// thread: a thread per lookup in flight and a hand-over per result would cost
+// more than the lookups. A lookup that takes longer than kGrowAfter is slow;
+// four of them (LookupPace::slow_at) within kSlowWindow lookups make the
+// resolver slow for the rest of the run (one alone may be a lookup that waited for a busy
+// processor). The lookups then run on worker threads: kFirstLookupThreads at
+// the start of each call, kMaxConcurrentLookups as soon as the calling thread
+// waits longer than kGrowAfter for a result. A name server that takes its
+// time thus gets the full number of lookups at once within a millisecond,
+// after a few lookups one by one once a run.
 constexpr std::size_t kFirstLookupThreads = 2;
 constexpr std::chrono::microseconds kGrowAfter{1000};
+constexpr int64_t kSlowWindow = 64;
 
-// Runs the lookups of `addresses` on up to kMaxConcurrentLookups worker
-// threads and hands the results to `take` on the calling thread, strictly in
-// the order of `addresses`, each as soon as it and all before it are in.
+// Counts a lookup made on the calling thread that took `took`; true when the
+// resolver has become slow.
+bool note_lookup_time(LookupPace& pace, std::chrono::steady_clock::duration took) {
+  pace.lookups += 1;
+  if (took <= kGrowAfter) return pace.slow_resolver;
+  pace.slow += 1;
+  pace.slow_at[pace.next] = pace.lookups;
+  pace.next = (pace.next + 1) % pace.slow_at.size();
+  // The ring's next place holds the earliest of the last slow ones.
+  if (pace.slow >= static_cast<int64_t>(pace.slow_at.size()) &&
+      pace.lookups - pace.slow_at[pace.next] < kSlowWindow) {
+    pace.slow_resolver = true;
+  }
+  return pace.slow_resolver;
+}
+
+// Runs the lookups of `addresses` and hands the results to `take` on the
+// calling thread, strictly in the order of `addresses`, each as soon as it
+// and all before it are in: on the calling thread while the resolver answers
+// at once, else on up to kMaxConcurrentLookups worker threads.
 class LookupPool {
  public:
-  LookupPool(const Resolver& resolver, const std::vector<HostAddress>& addresses)
+  LookupPool(const Resolver& resolver, const std::vector<HostAddress>& addresses, LookupPace& pace)
       : resolver_(resolver),
         addresses_(addresses),
+        pace_(pace),
         results_(addresses.size()),
         done_(addresses.size(), false) {
-    add_workers(kFirstLookupThreads);
+    if (pace_.slow_resolver) add_workers(kFirstLookupThreads);
   }
 
   // The result of lookup `index`; waits until it is in. Results must be
   // taken in ascending order of index.
   LookupResult result(std::size_t index) {
-    if (workers_.empty()) return look_up(resolver_, addresses_[index]);
+    if (workers_.empty()) return look_up_here(index);
     std::unique_lock<std::mutex> lock(mutex_);
     if (!ready_.wait_for(lock, kGrowAfter, [&] { return done_[index]; })) {
       lock.unlock();
@@ -73,6 +96,20 @@ class LookupPool {
   }
 
  private:
+  // Looks `index` up on the calling thread; once the resolver has become
+  // slow, the lookups after it go to worker threads (none started: they go
+  // on here).
+  LookupResult look_up_here(std::size_t index) {
+    const auto start = std::chrono::steady_clock::now();
+    LookupResult result = look_up(resolver_, addresses_[index]);
+    const bool was_slow = pace_.slow_resolver;
+    if (note_lookup_time(pace_, std::chrono::steady_clock::now() - start) && !was_slow) {
+      next_.store(index + 1);
+      add_workers(kMaxConcurrentLookups);
+    }
+    return result;
+  }
+
   // Starts workers until there are `count` (at most one per address).
   void add_workers(std::size_t count) {
     const std::size_t wanted = std::min(addresses_.size(), count);
@@ -101,6 +138,7 @@ class LookupPool {
 
   const Resolver& resolver_;
   const std::vector<HostAddress>& addresses_;
+  LookupPace& pace_;
   std::vector<LookupResult> results_;
   std::vector<bool> done_;  // guarded by mutex_, like results_
   std::atomic<std::size_t> next_{0};
@@ -117,7 +155,10 @@ void dns_check(bool quiet) {
   if (!quiet) console_write(std::string("DNS-check (") + kDnsCheckAddress + ") ... ");
   HostAddress address = 0;
   parse_address(kDnsCheckAddress, address);
+  const auto start = std::chrono::steady_clock::now();
   hosts.dns_available = look_up(hosts.resolver, address).found;
+  // The check's lookup counts as the first to tell the resolver's pace.
+  note_lookup_time(hosts.pace, std::chrono::steady_clock::now() - start);
   if (!quiet) console_line(hosts.dns_available ? std::string("ok.") : messages_line(25));
 }
 
@@ -142,7 +183,7 @@ void resolve_new_hosts() {
   {
     // Only the lookups run in parallel; the cache and the console are updated
     // here, in ascending address order, as the one-by-one walk would.
-    LookupPool pool(hosts.resolver, addresses);
+    LookupPool pool(hosts.resolver, addresses, hosts.pace);
     for (std::size_t i = 0; i < addresses.size(); ++i) {
       LookupResult result = pool.result(i);
       HostLeaf& leaf = *leaves[i];

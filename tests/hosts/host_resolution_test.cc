@@ -91,6 +91,57 @@ TEST_F(HostResolutionTest, ConcurrentLookupsGiveTheSequentialResult) {
   EXPECT_LE(resolver_.peak_in_flight(), 32);
 }
 
+// Lookups answered at once are made one by one on the calling thread, and
+// so is a slow one now and then (a lookup that waited for a busy processor);
+// four slow ones close together hand the rest to worker threads, for this
+// call and every later one, and the result is still the one-by-one walk's.
+TEST_F(HostResolutionTest, SlowLookupsCloseTogetherMoveTheLookupsToWorkerThreads) {
+  const auto address = [](int i) {
+    return "10.1." + std::to_string(i / 256) + "." + std::to_string(i % 256);
+  };
+  const auto insert_unnamed = [&](int first, int count) {
+    for (int i = first; i < first + count; ++i) host_insert(address(i), "", 0);
+  };
+  insert_unnamed(0, 300);
+  resolver_.answer_all(milliseconds(0));
+  for (int i = 10; i < 300; i += 70) resolver_.answer(address(i), "lone.example", milliseconds(3));
+  resolve_new_hosts();
+  EXPECT_EQ(take_console_output(),
+            "ip2url: " + std::string(300, '.') + " [18]\nIPs: 300[23] 300[24] 0[25]\n");
+  // A busy machine may stretch more lookups past the limit now and then.
+  if (hosts.pace.slow <= 5) EXPECT_FALSE(hosts.pace.slow_resolver);
+  if (!hosts.pace.slow_resolver) {
+    EXPECT_EQ(resolver_.peak_in_flight(), 1);
+    std::vector<std::string> in_order;
+    for (int i = 0; i < 300; ++i) in_order.push_back(address(i));
+    EXPECT_EQ(resolver_.lookups(), in_order);
+  }
+
+  insert_unnamed(300, 60);
+  resolver_.answer(address(310), "slow.example", milliseconds(20));
+  for (int i = 311; i < 360; ++i) resolver_.fail(address(i), milliseconds(5));
+  resolve_new_hosts();
+  EXPECT_EQ(take_console_output(), "ip2url: " + std::string(11, '.') + std::string(49, '-') +
+                                       " [18]\nIPs: 60[23] 11[24] 49[25]\n");
+  EXPECT_TRUE(hosts.pace.slow_resolver);
+  EXPECT_GT(resolver_.peak_in_flight(), 1);
+  EXPECT_EQ(host_lookup(address(310)), "slow.example");
+  EXPECT_EQ(host_lookup(address(359)), "(not found)");
+  EXPECT_EQ(resolver_.lookups().size(), 360u);  // each address once
+
+  // The check's lookup counts among the first.
+  reset_hosts();
+  resolver_.install();
+  resolver_.answer("8.8.8.8", "dns.example", milliseconds(5));
+  dns_check(true);
+  EXPECT_FALSE(hosts.pace.slow_resolver);
+  EXPECT_EQ(hosts.pace.slow, 1);
+  insert_unnamed(400, 3);
+  for (int i = 400; i < 403; ++i) resolver_.fail(address(i), milliseconds(3));
+  resolve_new_hosts();
+  EXPECT_TRUE(hosts.pace.slow_resolver);
+}
+
 // Each call looks up only what has no name yet: entries made since the last
 // call, not one named in between, and nothing of a cache emptied meanwhile.
 TEST_F(HostResolutionTest, LaterCallsLookUpOnlyTheNewUnnamedEntries) {
