@@ -9,6 +9,7 @@
 #include "analysis/log_reader.h"
 #include "driver/console.h"
 #include "driver/error_log.h"
+#include "driver/heap_growth.h"
 #include "driver/message_table.h"
 #include "driver/text.h"
 #include "hosts/host_cache.h"
@@ -315,6 +316,10 @@ void give_client_pages() {
 
 void flush_period(const std::string& page_name, const std::string& number_text,
                   const std::string& year_text, int mode) {
+  // The heap has grown with the period's lists: its new pages are made
+  // resident at once before the naming, the tables and the next period use
+  // them.
+  make_heap_growth_resident();
   name_period_hosts();
   console_write(messages_line(17) + " ");
   open_period_report(page_name, period_title(number_text, year_text, mode));

@@ -18,6 +18,7 @@
 #include "driver/console.h"
 #include "driver/error_log.h"
 #include "driver/file_io.h"
+#include "driver/heap_growth.h"
 #include "driver/message_table.h"
 #include "driver/result_file.h"
 #include "driver/run_lock.h"
@@ -158,6 +159,7 @@ void reset_all_state() {
 }
 
 int run_program(const std::vector<std::string>& arguments) {
+  set_heap_growth();
   try {
     const LocalTime start = clock_now();
     // The day number is fixed now, so that a run that passes midnight stamps
