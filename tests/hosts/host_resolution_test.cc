@@ -109,7 +109,9 @@ TEST_F(HostResolutionTest, SlowLookupsCloseTogetherMoveTheLookupsToWorkerThreads
   EXPECT_EQ(take_console_output(),
             "ip2url: " + std::string(300, '.') + " [18]\nIPs: 300[23] 300[24] 0[25]\n");
   // A busy machine may stretch more lookups past the limit now and then.
-  if (hosts.pace.slow <= 5) EXPECT_FALSE(hosts.pace.slow_resolver);
+  if (hosts.pace.slow <= 5) {
+    EXPECT_FALSE(hosts.pace.slow_resolver);
+  }
   if (!hosts.pace.slow_resolver) {
     EXPECT_EQ(resolver_.peak_in_flight(), 1);
     std::vector<std::string> in_order;
