@@ -1,6 +1,7 @@
 #include "hosts/host_cache.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -207,6 +208,7 @@ HostLeaf& host_cache_entry(HostCache& cache, HostAddress address, bool& made) {
     }
   }
   made = true;
+  cache.changes += 1;
   cache.entries.push_back(HostEntry{address, HostLeaf{}});
   if (cache.entries.size() * 2 > cache.index.size()) {
     // Made again twice as long, with every entry in it.
@@ -240,6 +242,7 @@ void host_insert(std::string_view address_text, std::string_view name, int32_t d
   if (!parse_address(address_text, address)) return;
   bool made = false;
   HostLeaf& leaf = host_cache_entry(hosts.cache, address, made);
+  hosts.cache.changes += 1;
   if (!name.empty()) leaf.name = std::string(name.substr(0, kHostNameLimit));
   // Every entry without a name is in `unnamed`: an entry that had one keeps it.
   if (made && leaf.name.empty()) hosts.unnamed.push_back(address);
@@ -272,12 +275,58 @@ void host_cache_load() {
   console_line(std::to_string(line_number) + messages_line(12));
 }
 
+namespace {
+
+// Whether `info` is the file that the run's last save wrote to `path`.
+bool is_saved_file(const std::string& path, const struct stat& info) {
+  const SavedHostFile& saved = hosts.saved;
+  return saved.valid && saved.path == path && saved.device == info.st_dev &&
+         saved.inode == info.st_ino && saved.size == info.st_size &&
+         saved.modified_ns == info.st_mtim.tv_sec * int64_t{1000000000} + info.st_mtim.tv_nsec;
+}
+
+// Keeps the file at `path` when it holds the cache as it is (see
+// host_cache_save): true when it did, with the backup made a second name of
+// it.
+bool keep_unchanged_file(const std::string& path, const std::string& backup) {
+  struct stat info {};
+  if (hosts.saved.changes != hosts.cache.changes || stat(path.c_str(), &info) != 0 ||
+      !is_saved_file(path, info)) {
+    return false;
+  }
+  if (path_exists(backup)) unlink(backup.c_str());
+  return link(path.c_str(), backup.c_str()) == 0;
+}
+
+// Notes the file just written to `path` as holding the cache as it is.
+void remember_saved_file(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    hosts.saved = SavedHostFile{};
+    return;
+  }
+  hosts.saved = SavedHostFile{true,
+                              hosts.cache.changes,
+                              path,
+                              info.st_dev,
+                              info.st_ino,
+                              info.st_size,
+                              info.st_mtim.tv_sec * int64_t{1000000000} + info.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
 void host_cache_save() {
   const std::string& path = settings.host_file;
   console_write(messages_line(29) + " ");
   if (hosts.cache.entries.empty()) {
     console_line(messages_line(27));
     error_log_entry(path, "IP-list is empty, not saved");
+    return;
+  }
+  const std::string backup = path + "~";
+  if (keep_unchanged_file(path, backup)) {
+    console_line(std::to_string(hosts.cache.entries.size()) + " " + messages_line(12));
     return;
   }
   // The file is written a part at a time: a busy site's cache makes tens
@@ -311,7 +360,6 @@ void host_cache_save() {
   // when the run is killed in between; a file system without hard links has
   // the previous file renamed instead.
   const std::string temporary = write_temporary_file_in_parts(path, next_part);
-  const std::string backup = path + "~";
   if (path_exists(backup)) unlink(backup.c_str());
   if (path_exists(path) && link(path.c_str(), backup.c_str()) != 0 &&
       std::rename(path.c_str(), backup.c_str()) != 0) {
@@ -319,11 +367,13 @@ void host_cache_save() {
     error_log_entry(path, "Failed renaming to " + backup);
   }
   replace_file(temporary, path);
+  remember_saved_file(path);
   console_line(std::to_string(hosts.cache.entries.size()) + " " + messages_line(12));
 }
 
 void host_cache_free() {
   hosts.cache = HostCache{};
+  hosts.saved = SavedHostFile{};
   hosts.unnamed.clear();
 }
 

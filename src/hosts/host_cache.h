@@ -60,6 +60,21 @@ struct HostSlot {
 struct HostCache {
   std::deque<HostEntry> entries;
   std::vector<HostSlot> index;
+  // Counts the changes of the entries (made, named, stamped anew), so that a
+  // save can tell whether the file it wrote last still holds the cache.
+  uint64_t changes = 0;
+};
+
+// The file that the run's last save wrote, and the cache's change count
+// then (valid: there was such a save since the cache was last emptied).
+struct SavedHostFile {
+  bool valid = false;
+  uint64_t changes = 0;
+  std::string path;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t size = 0;
+  int64_t modified_ns = 0;
 };
 
 // The entry of `address`, or null when it is not cached.
@@ -91,6 +106,7 @@ struct LookupPace {
 
 struct HostState {
   HostCache cache;
+  SavedHostFile saved;
   // The addresses of the entries made without a name since the last
   // resolve_new_hosts (some may have been named since), so that it need not
   // walk the whole cache for the few without one. Whatever makes an entry
@@ -155,8 +171,11 @@ void host_cache_load();
 // Writes the cache to settings.host_file, one "address=name;day" line per
 // entry in address order. The new content goes to a temporary file first; the
 // previous file then becomes the backup host_file + "~" and the new file takes
-// its name. An empty cache is never written. A failed write leaves the previous
-// file intact and ends the run with the I/O report.
+// its name. When the file is still the one this run's last save wrote and
+// the cache has not changed since, it stays as it is and the backup becomes
+// a second name of it: the same contents in both names as writing it again
+// would give, without making the lines again. An empty cache is never written. A failed write
+// leaves the previous file intact and ends the run with the I/O report.
 void host_cache_save();
 
 // Empties the cache.

@@ -187,6 +187,7 @@ void resolve_new_hosts() {
     for (std::size_t i = 0; i < addresses.size(); ++i) {
       LookupResult result = pool.result(i);
       HostLeaf& leaf = *leaves[i];
+      hosts.cache.changes += 1;
       if (result.found && usable_host_name(result.name)) {
         resolved += 1;
         result.name.resize(std::min(result.name.size(), kHostNameLimit));

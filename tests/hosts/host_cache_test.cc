@@ -215,6 +215,49 @@ TEST_F(HostCacheTest, SaveWritesNumericOrderAndKeepsTheOldFileAsBackup) {
   EXPECT_EQ(directory_names(), (std::vector<std::string>{"errlog.txt", "host.dat", "host.dat~"}));
 }
 
+// A save of a cache unchanged since the run's last save leaves that file as
+// it is and gives the backup name to it as well: the same contents in both
+// names as writing it again gives. A change of the cache, a file replaced
+// meanwhile or an emptied cache makes the save write the file again.
+TEST_F(HostCacheTest, ASaveOfTheUnchangedCacheKeepsItsFileAndNamesItAsBackupToo) {
+  const auto inode = [](const char* path) {
+    struct stat info {};
+    EXPECT_EQ(stat(path, &info), 0);
+    return info.st_ino;
+  };
+  write_file("host.dat", "previous\n");
+  host_insert("10.0.0.1", "ten.example", 46360);
+  host_cache_save();
+  const std::string first = "10.0.0.1=ten.example;46360\n";
+  const ino_t written = inode("host.dat");
+  take_console_output();
+  host_cache_save();
+  EXPECT_EQ(take_console_output(), "[29] 1 [12]\n");
+  EXPECT_EQ(read_file("host.dat"), first);
+  EXPECT_EQ(read_file("host.dat~"), first);
+  EXPECT_EQ(inode("host.dat"), written);
+  EXPECT_EQ(directory_names(), (std::vector<std::string>{"errlog.txt", "host.dat", "host.dat~"}));
+
+  resolver_.answer("10.0.0.2", "two.example");
+  host_insert("10.0.0.2", "", 0);  // made without a name, then named
+  resolve_new_hosts();
+  host_cache_save();
+  const std::string second = first + "10.0.0.2=two.example;46363\n";
+  EXPECT_EQ(read_file("host.dat"), second);
+  EXPECT_EQ(read_file("host.dat~"), first);
+
+  write_file("host.dat", "edited\n");  // by hand, meanwhile
+  host_cache_save();
+  EXPECT_EQ(read_file("host.dat"), second);
+  EXPECT_EQ(read_file("host.dat~"), "edited\n");
+
+  host_cache_free();
+  host_insert("10.0.0.1", "ten.example", 46360);
+  host_cache_save();
+  EXPECT_EQ(read_file("host.dat"), first);
+  EXPECT_EQ(read_file("host.dat~"), second);
+}
+
 // Enough addresses to make the index grow several times and the file take
 // more than a megabyte (it is written a part at a time), many of them alike
 // but for one octet, some given again with a new name or day: every address
