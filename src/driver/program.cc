@@ -29,7 +29,6 @@
 #include "report/page_frame.h"
 #include "stats/agent_classes.h"
 #include "stats/counted_list.h"
-#include "stats/list_release.h"
 
 namespace sorvik {
 
@@ -74,8 +73,8 @@ void check_dns_and_save_cache() {
 }
 
 // The run's threads hand memory to one another: the pipe's blocks become
-// stored stretches, lists merged ahead go into the slots, cleared lists go
-// to the release thread. With one heap for all of them, what one frees the
+// stored stretches, lists merged ahead go into the slots, the made blocks of
+// the reports go to the writing thread. With one heap for all of them, what one frees the
 // others reuse, instead of each thread's heap keeping its own high-water mark.
 void share_one_heap() {
 #if defined(M_ARENA_MAX)
@@ -112,7 +111,6 @@ void analyse_and_report() {
   }
   const ModeWorkers workers = start_mode_workers(modes);
   // Only now, when every child has been forked, may a thread start.
-  const ListRelease release;
   const ReportWriter report_writer;
   const auto run_in_turn = [&](int mode, std::size_t index) {
     const bool played = index < workers.list.size() && workers.list[index] &&

@@ -537,7 +537,6 @@ void reset_totals(CountedList& list) {
 void list_clear(int slot) {
   CountedList* list = slot_list(slot);
   if (list == nullptr) return;
-  if (lists.release && !list->entries.empty()) lists.release(std::move(list->entries));
   // Swapping with empty containers gives the memory back, not just the size.
   std::vector<ListEntry>().swap(list->entries);
   std::vector<PackedTime>().swap(list->first_times);

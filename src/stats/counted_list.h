@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,9 +98,6 @@ struct CountedList {
 struct ListState {
   std::array<CountedList, kListSlots + 1> list_slots;  // slot 0 unused
   EntryValues current_entry;
-  // Takes the entries list_clear drops, to free them elsewhere (see
-  // list_release.h); unset, they are freed at once.
-  std::function<void(std::vector<ListEntry>&&)> release;
 };
 
 extern ListState lists;

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "driver/message_table.h"
-#include "stats/list_release.h"
 #include "support/test_support.h"
 
 namespace sorvik {
@@ -167,26 +166,6 @@ TEST_F(CountedListTest, SlotsOutsideTheTableAreIgnored) {
     list_clear(slot);
     EXPECT_TRUE(list_snapshot(slot).title.empty());
   }
-}
-
-// While a ListRelease lives its thread frees what list_clear drops, and the
-// lists are empty at once; many periods' worth of lists pass through it.
-TEST_F(CountedListTest, ClearedListsAreFreedBehindTheAnalyzer) {
-  {
-    const ListRelease release;
-    for (int period = 0; period < 50; ++period) {
-      for (int i = 0; i < 200; ++i) {
-        add(5, "/a/path/held/apart/from/its/entry/" + std::to_string(i));
-      }
-      clear_period_lists();
-      EXPECT_TRUE(list_snapshot(5).entries.empty());
-      EXPECT_EQ(list_snapshot(5).count, 0);
-      EXPECT_TRUE(add(5, "/again"));
-      list_clear(5);
-    }
-    EXPECT_TRUE(static_cast<bool>(lists.release));
-  }
-  EXPECT_FALSE(static_cast<bool>(lists.release));
 }
 
 TEST_F(CountedListTest, AnyAddPutsTheListBackToUnsorted) {
