@@ -15,7 +15,7 @@
 namespace sorvik {
 
 // How far the heap grows beyond each request that does not fit.
-inline constexpr std::size_t kHeapStep = std::size_t{8} << 20;
+inline constexpr std::size_t kHeapStep = std::size_t{2} << 20;
 // Blocks up to this size come from the heap; larger ones (the largest lists
 // of a year) get a mapping of their own, which goes back to the system as a
 // whole when they are freed instead of leaving a hole in the heap.
