@@ -3,8 +3,9 @@
 // A period's text report holds a line for every entry of every list, many
 // megabytes, and the system's copying of those bytes into the file takes as
 // long as making them. While a BlockWriter lives, the blocks handed to it
-// are written on its thread in the order given, and the analyzer goes on
-// making the next ones; finish_blocks waits until they are all written, and
+// are written on its thread in the order given (once a few hundred
+// kilobytes wait), and the analyzer goes on making the next ones;
+// finish_blocks has the rest written and waits until they all are, and
 // a write that failed ends the run there, as writing them at once would.
 #ifndef SORVIK_DRIVER_BLOCK_WRITER_H_
 #define SORVIK_DRIVER_BLOCK_WRITER_H_
