@@ -30,6 +30,7 @@
 #include "analysis/run_modes.h"
 #include "driver/console.h"
 #include "driver/error_log.h"
+#include "driver/heap_growth.h"
 #include "driver/result_file.h"
 #include "driver/run_stop.h"
 #include "driver/settings.h"
@@ -1178,6 +1179,9 @@ bool take_counted_piece(StretchStore& store, std::size_t i, uint64_t records_bef
       } else {
         keep_stretch(store, ref, stretch_in_file(reader, ref, records_before));
       }
+      // Receiving the stretch may have grown the heap: the rest of the step
+      // is made resident before the next stretches and the merges use it.
+      make_heap_growth_resident();
     } else if (step == Step::kFileFacts) {
       store.files[ref] = std::move(reader.bytes);
       if (ref == place) return true;

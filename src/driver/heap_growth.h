@@ -19,7 +19,7 @@ inline constexpr std::size_t kHeapStep = std::size_t{2} << 20;
 // Blocks up to this size come from the heap; larger ones (the largest lists
 // of a year) get a mapping of their own, which goes back to the system as a
 // whole when they are freed instead of leaving a hole in the heap.
-inline constexpr std::size_t kHeapLargestBlock = std::size_t{4} << 20;
+inline constexpr std::size_t kHeapLargestBlock = std::size_t{8} << 20;
 // Free memory at the heap's end goes back to the system beyond this much.
 inline constexpr std::size_t kHeapKeep = std::size_t{16} << 20;
 
