@@ -65,6 +65,20 @@ TEST_F(BlockWriterTest, AMakerFasterThanTheWriterWaitsForRoom) {
   EXPECT_EQ(read_file("report.txt"), expected);
 }
 
+// Files too small to wake the writer's thread are still all created: by
+// finish_blocks, or else when the writer ends.
+TEST_F(BlockWriterTest, SmallNewFilesAreCreatedByTheFinishOrTheEnd) {
+  auto* writer = new BlockWriter;
+  write_new_file(writer, "a.html", "first\n");
+  write_new_file(writer, "b.html", "second\n");
+  finish_blocks(writer);
+  EXPECT_EQ(read_file("a.html"), "first\n");
+  EXPECT_EQ(read_file("b.html"), "second\n");
+  write_new_file(writer, "c.html", "third\n");
+  delete writer;
+  EXPECT_EQ(read_file("c.html"), "third\n");
+}
+
 TEST_F(BlockWriterTest, FailedWriteEndsTheRunAtTheNextFinish) {
   BlockWriter writer;
   OutputFile file = create_output("report.txt");
