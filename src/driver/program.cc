@@ -73,9 +73,10 @@ void check_dns_and_save_cache() {
 }
 
 // The run's threads hand memory to one another: the pipe's blocks become
-// stored stretches, lists merged ahead go into the slots, the made blocks of
-// the reports go to the writing thread. With one heap for all of them, what one frees the
-// others reuse, instead of each thread's heap keeping its own high-water mark.
+// stored stretches, lists merged ahead go into the slots, the reports'
+// blocks go to the writing thread. With one heap for all of them, what one
+// frees the others reuse, instead of each thread's heap keeping its own
+// high-water mark.
 void share_one_heap() {
 #if defined(M_ARENA_MAX)
   mallopt(M_ARENA_MAX, 1);

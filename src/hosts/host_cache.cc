@@ -277,12 +277,17 @@ void host_cache_load() {
 
 namespace {
 
+// The modification time of a file, in nanoseconds.
+int64_t modified_ns(const struct stat& info) {
+  return info.st_mtim.tv_sec * int64_t{1000000000} + info.st_mtim.tv_nsec;
+}
+
 // Whether `info` is the file that the run's last save wrote to `path`.
 bool is_saved_file(const std::string& path, const struct stat& info) {
   const SavedHostFile& saved = hosts.saved;
   return saved.valid && saved.path == path && saved.device == info.st_dev &&
          saved.inode == info.st_ino && saved.size == info.st_size &&
-         saved.modified_ns == info.st_mtim.tv_sec * int64_t{1000000000} + info.st_mtim.tv_nsec;
+         saved.modified_ns == modified_ns(info);
 }
 
 // Keeps the file at `path` when it holds the cache as it is (see
@@ -305,13 +310,13 @@ void remember_saved_file(const std::string& path) {
     hosts.saved = SavedHostFile{};
     return;
   }
-  hosts.saved = SavedHostFile{true,
-                              hosts.cache.changes,
-                              path,
-                              info.st_dev,
-                              info.st_ino,
-                              info.st_size,
-                              info.st_mtim.tv_sec * int64_t{1000000000} + info.st_mtim.tv_nsec};
+  hosts.saved = SavedHostFile{.valid = true,
+                              .changes = hosts.cache.changes,
+                              .path = path,
+                              .device = info.st_dev,
+                              .inode = info.st_ino,
+                              .size = info.st_size,
+                              .modified_ns = modified_ns(info)};
 }
 
 }  // namespace

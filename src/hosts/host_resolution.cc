@@ -40,12 +40,12 @@ LookupResult look_up(const Resolver& resolver, HostAddress address) {
 // thread: a thread per lookup in flight and a hand-over per result would cost
 // more than the lookups. A lookup that takes longer than kGrowAfter is slow;
 // four of them (LookupPace::slow_at) within kSlowWindow lookups make the
-// resolver slow for the rest of the run (one alone may be a lookup that waited for a busy
-// processor). The lookups then run on worker threads: kFirstLookupThreads at
-// the start of each call, kMaxConcurrentLookups as soon as the calling thread
-// waits longer than kGrowAfter for a result. A name server that takes its
-// time thus gets the full number of lookups at once within a millisecond,
-// after a few lookups one by one once a run.
+// resolver slow for the rest of the run (one alone may be a lookup that
+// waited for a busy processor). The lookups then run on worker threads:
+// kFirstLookupThreads at the start of each call, kMaxConcurrentLookups as
+// soon as the calling thread waits longer than kGrowAfter for a result. A
+// name server that takes its time thus gets the full number of lookups at
+// once within a millisecond, after a few lookups one by one once a run.
 constexpr std::size_t kFirstLookupThreads = 2;
 constexpr std::chrono::microseconds kGrowAfter{1000};
 constexpr int64_t kSlowWindow = 64;
@@ -157,7 +157,7 @@ void dns_check(bool quiet) {
   parse_address(kDnsCheckAddress, address);
   const auto start = std::chrono::steady_clock::now();
   hosts.dns_available = look_up(hosts.resolver, address).found;
-  // The check's lookup counts as the first to tell the resolver's pace.
+  // The check's lookup counts among those that tell the resolver's pace.
   note_lookup_time(hosts.pace, std::chrono::steady_clock::now() - start);
   if (!quiet) console_line(hosts.dns_available ? std::string("ok.") : messages_line(25));
 }
