@@ -1,8 +1,9 @@
 // The analyzer with a resolver that answers every reverse lookup at once, so
 // that a benchmark measures the analysis and not the name server. It runs
 // exactly like sorvik and prints to stderr, when the run ends, the number of
-// lookups made and the peak memory of the analyzer's own process and of the
-// largest of the child processes that counted the run modes.
+// lookups made (and how many of them were slow), and the peak memory of the
+// analyzer's own process and of the largest of the child processes that
+// counted the run modes.
 #include <sys/resource.h>
 
 #include <atomic>
@@ -37,6 +38,11 @@ int main(int argc, char** argv) {
   const int status = run_program(arguments);
   std::fflush(stdout);
   std::fprintf(stderr, "Reverse lookups made: %ld\n", lookups.load());
+  // A busy machine can make a few answers slow; enough of them close
+  // together would move the lookups to threads, which this tells.
+  std::fprintf(stderr, "Lookups slower than a millisecond: %lld of %lld%s\n",
+               static_cast<long long>(hosts.pace.slow), static_cast<long long>(hosts.pace.lookups),
+               hosts.pace.slow_resolver ? ", then on worker threads" : "");
   rusage own{};
   rusage children{};
   getrusage(RUSAGE_SELF, &own);
