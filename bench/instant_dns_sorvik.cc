@@ -12,11 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "driver/heap_growth.h"
 #include "driver/program.h"
 #include "hosts/host_cache.h"
 
 int main(int argc, char** argv) {
   using namespace sorvik;
+  restart_with_heap_tunables(argv);
   static std::atomic<long> lookups{0};
   reset_all_state();
   hosts.resolver.lookup = [](HostAddress address, std::string& name) {

@@ -3,9 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "driver/heap_growth.h"
 #include "driver/program.h"
 
 int main(int argc, char** argv) {
+  sorvik::restart_with_heap_tunables(argv);
   sorvik::reset_all_state();
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const int status = sorvik::run_program(arguments);

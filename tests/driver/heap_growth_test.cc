@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace sorvik {
@@ -41,6 +43,28 @@ TEST(HeapGrowthTest, TheHeapsGrowthIsMadeResidentInOneCall) {
   heap_growth.resident_end = end + (std::size_t{1} << 30);
   make_heap_growth_resident();
   EXPECT_EQ(heap_growth.resident_end, reinterpret_cast<uintptr_t>(sbrk(0)));
+}
+
+// The restart adds only the settings whose names the environment does not
+// set, keeps what it sets (an operator's own choice among them), and the
+// restarted program, finding them all, runs as it is instead of starting
+// again without end.
+TEST(HeapGrowthTest, HeapTunablesAreAddedToWhatTheEnvironmentSets) {
+  const std::string ours = "glibc.malloc.hugetlb=1:glibc.malloc.tcache_count=16000";
+  EXPECT_EQ(heap_tunables_for(""), ours);
+  EXPECT_EQ(heap_tunables_for("glibc.malloc.check=3"), "glibc.malloc.check=3:" + ours);
+  EXPECT_EQ(heap_tunables_for("glibc.malloc.hugetlb=0"),
+            "glibc.malloc.hugetlb=0:glibc.malloc.tcache_count=16000");
+  EXPECT_EQ(heap_tunables_for("glibc.malloc.tcache_count=7:glibc.malloc.check=3"),
+            "glibc.malloc.tcache_count=7:glibc.malloc.check=3:glibc.malloc.hugetlb=1");
+  // A name that merely begins like one of them sets nothing of theirs.
+  EXPECT_EQ(heap_tunables_for("glibc.malloc.hugetlbx=1"), "glibc.malloc.hugetlbx=1:" + ours);
+
+  for (const char* present : {"", "glibc.malloc.check=3", "glibc.malloc.hugetlb=0"}) {
+    const std::optional<std::string> restarted = heap_tunables_for(present);
+    ASSERT_TRUE(restarted.has_value());
+    EXPECT_EQ(heap_tunables_for(*restarted), std::nullopt) << present;
+  }
 }
 
 }  // namespace
