@@ -33,15 +33,16 @@
 # to Analog's. sorvik is built with a
 # resolver that answers every reverse lookup at once (bench/instant_dns_sorvik.cc)
 # so that the name server does not distort the figures; the number of lookups
-# is printed. REPEAT=<n> runs n rounds, in which the cases take turns, and
-# reports the median of each case. The records are kept in $BENCH_DIR, the
+# is printed. REPEAT=<n> runs n rounds (3 when not given), in which the
+# cases take turns, and reports the median of each case: a single round
+# moves with the machine's spells, by a quarter on a shared machine. The records are kept in $BENCH_DIR, the
 # runs in $RUN_DIR (on /dev/shm when there is one; see below).
 set -euo pipefail
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 sizes=("$@")
 [[ ${#sizes[@]} -gt 0 ]] || sizes=(1000000 5000000)
-repeat="${REPEAT:-1}"
+repeat="${REPEAT:-3}"
 work="${BENCH_DIR:-${TMPDIR:-/tmp}/sorvik-peer-bench}"
 mkdir -p "$work"
 # The run folders, into which both programs write their reports: on the
