@@ -5,7 +5,10 @@
 // system at every free, no mapping of its own for a block of a few
 // megabytes), and the analyzer's thread makes the pages of each step
 // resident in one call (make_heap_growth_resident) before it uses them,
-// instead of one fault per page.
+// instead of one fault per page. Pages of 2 MB where the system allows them,
+// and a larger cache of freed blocks in each thread, can only be asked for
+// before the program starts: it starts itself again with them
+// (restart_with_heap_tunables).
 #ifndef SORVIK_DRIVER_HEAP_GROWTH_H_
 #define SORVIK_DRIVER_HEAP_GROWTH_H_
 
