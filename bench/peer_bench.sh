@@ -101,6 +101,11 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 run_case() {
   local kind="$1" size="$2" years="$3" logs="$4"
   local run="$RUN_DIR/$size/run-$kind" results="$work/$size/results-$kind"
+  # The case's logs are read once first, so that neither program is timed
+  # reading the disk: the cases' copies of the records are several
+  # gigabytes together, and the system may have dropped some of them from
+  # its cache since their case last ran.
+  cat "$logs"/access.* >/dev/null
   if [[ $kind == analog ]]; then
     rm -rf "$run"
     mkdir -p "$run"
