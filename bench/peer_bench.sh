@@ -35,8 +35,10 @@
 # so that the name server does not distort the figures; the number of lookups
 # is printed. REPEAT=<n> runs n rounds (3 when not given), in which the
 # cases take turns, and reports the median of each case: a single round
-# moves with the machine's spells, by a quarter on a shared machine. The records are kept in $BENCH_DIR, the
-# runs in $RUN_DIR (on /dev/shm when there is one; see below).
+# moves with the machine's spells, by a quarter on a shared machine. Each
+# case's logs are read once, untimed, before it runs. The records are kept
+# in $BENCH_DIR, the runs in $RUN_DIR (on /dev/shm when there is one; see
+# below).
 set -euo pipefail
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"

@@ -1,4 +1,5 @@
-// The heap's growth in steps, made resident a step at a time.
+// The heap's growth in steps, made resident a step at a time, and the
+// restart that gives the heap the settings only the environment can give.
 #include "driver/heap_growth.h"
 
 #include <malloc.h>
