@@ -137,6 +137,10 @@ struct AnalysisState {
   // The bytes of counted lists that such a run holds in memory for its later
   // modes; the lists beyond go to a temporary file until they are merged.
   std::size_t stretch_memory = std::size_t{16} << 20;
+  // A period of the later modes whose stretches took more bytes than this
+  // as they were sent is merged ahead only while the analyzer writes no
+  // period's reports (see MergeAhead).
+  std::size_t merge_beside_writing = std::size_t{4} << 20;
   // Set only in such a child: the ends of periods and the years run's
   // name-server checks are handed over here instead of being carried out.
   std::function<void(const PeriodEnd&)> held_period_end;

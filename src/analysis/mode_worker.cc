@@ -852,13 +852,23 @@ std::unique_ptr<PeriodLists> merged_lists(const StretchStore& store,
   return made;
 }
 
+// The bytes of the stretches `refs` as they were sent.
+std::size_t stretch_bytes(const StretchStore& store, const std::vector<StretchRef>& refs) {
+  std::size_t bytes = 0;
+  for (const StretchRef& ref : refs) bytes += store.stretches.at(ref).size;
+  return bytes;
+}
+
 // Merges the planned periods one after the other, each once the one before
 // it has been taken.
 void merge_periods_ahead(const StretchStore& store, MergeAhead& ahead) {
   std::unique_lock<std::mutex> lock(ahead.mutex);
   for (;;) {
     ahead.changed.wait(lock, [&] {
-      return ahead.stopping || (!ahead.planned.empty() && ahead.merged_refs.empty());
+      return ahead.stopping ||
+             (!ahead.planned.empty() && ahead.merged_refs.empty() &&
+              !(ahead.writing_reports &&
+                stretch_bytes(store, ahead.planned.front()) > ahead.beside_writing));
     });
     if (ahead.stopping) return;
     std::vector<StretchRef> refs = std::move(ahead.planned.front());
@@ -919,6 +929,27 @@ void merge_stretches(const StretchStore& store, const std::vector<StretchRef>& r
     install_list(slot, std::move((*merged)[slot]));
   }
 }
+
+// Tells the merging thread, while it lives, that the analyzer writes a
+// period's reports (see MergeAhead).
+struct WritingReports {
+  MergeAhead* ahead;
+  explicit WritingReports(const StretchStore& store) : ahead(store.merge_ahead.get()) {
+    if (ahead == nullptr) return;
+    const std::lock_guard<std::mutex> lock(ahead->mutex);
+    ahead->writing_reports = true;
+  }
+  ~WritingReports() {
+    if (ahead == nullptr) return;
+    {
+      const std::lock_guard<std::mutex> lock(ahead->mutex);
+      ahead->writing_reports = false;
+    }
+    ahead->changed.notify_all();
+  }
+  WritingReports(const WritingReports&) = delete;
+  WritingReports& operator=(const WritingReports&) = delete;
+};
 
 // A period end as the script holds it, up to its lists, which follow.
 struct PeriodEndItem {
@@ -1229,6 +1260,7 @@ constexpr std::size_t kMergeAheadStretchBytes = std::size_t{8} << 20;
 // which a file's first record decides anew.
 void plan_merges_ahead(StretchStore& store) {
   auto ahead = std::make_unique<MergeAhead>();
+  ahead->beside_writing = analysis.merge_beside_writing;
   bool planning = true;
   for (const int mode : store.later_modes) {
     const uint64_t first_file = first_file_index(mode);
@@ -1285,6 +1317,7 @@ struct HeldEnds {
     analysis.held_period_end = [this, &store](const PeriodEnd& end) {
       merge_stretches(store, refs, end.mode != kModeWeeks);
       refs.clear();
+      const WritingReports writing(store);
       record_result(end.mode, end.period, end.complete, end.log);
       flush_period(end.period, end.number, end.year, end.mode);
     };

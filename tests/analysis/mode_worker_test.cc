@@ -285,6 +285,16 @@ TEST_F(ModeWorkerTest, DailyLogsShowTheSameWithTheirListsSpilledOrHeld) {
   }
 }
 
+// Every period of the later modes counts as large: none is begun while the
+// analyzer writes a period's reports, each waits for the writing to end.
+TEST_F(ModeWorkerTest, PeriodsMergedAheadOnlyBetweenReportsShowTheSame) {
+  expect_same_either_way([&] {
+    analysis.merge_beside_writing = 0;
+    write_daily_logs(0, 12);
+    run();
+  });
+}
+
 TEST_F(SorvikTest, StretchesBeyondTheMemoryGivenKeepTheirListsInTheSpillFile) {
   fs::create_directories("logs");
   write_daily_logs(0, 12);
