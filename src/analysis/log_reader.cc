@@ -1010,7 +1010,9 @@ void classify_path(std::string_view path, std::string& extension, bool& is_page)
   // Made on the stack: most requests' extension is the one before.
   const std::string_view from = path.substr(dot, 4);
   std::array<char, 4> upper{};
-  for (std::size_t i = 0; i < from.size(); ++i) upper[i] = upper_ascii(from[i]);
+  for (std::size_t i = 0; i < upper.size(); ++i) {
+    upper[i] = i < from.size() ? upper_ascii(from[i]) : '\0';
+  }
   const std::string_view made(upper.data(), from.size());
   assign_if_changed(extension, made);
   is_page = same_text(made, ".HTM");

@@ -41,18 +41,16 @@ void append_entry_time(std::string& out, const LocalTime& t) {
   append_two_digits(out, t.second);
 }
 
-// The entry time: hhnnss.
-std::string entry_time(const LocalTime& t) {
-  std::string time;
-  append_entry_time(time, t);
-  return time;
-}
-
 // The session stamp: "yyyymmdd - hhnnss", or "yyyymmdd -" at exactly midnight.
 std::string session_stamp(const LocalTime& t) {
-  std::string stamp =
-      zero_padded(t.year, 4) + zero_padded(t.month, 2) + zero_padded(t.day, 2) + " -";
-  if (t.hour != 0 || t.minute != 0 || t.second != 0) stamp += " " + entry_time(t);
+  std::string stamp = zero_padded(t.year, 4);
+  stamp += zero_padded(t.month, 2);
+  stamp += zero_padded(t.day, 2);
+  stamp += " -";
+  if (t.hour != 0 || t.minute != 0 || t.second != 0) {
+    stamp += ' ';
+    append_entry_time(stamp, t);
+  }
   return stamp;
 }
 
