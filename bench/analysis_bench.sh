@@ -3,7 +3,7 @@
 #
 # Usage: bench/analysis_bench.sh [RECORDS]
 #
-# Builds sorvik (RelWithDebInfo) in build-bench/, generates the weekly logs
+# Builds sorvik for use (scripts/build_optimized.sh) in build-bench/, generates the weekly logs
 # and a host-name cache that names every client (bench/generate_bench_log.py),
 # runs the program with a configuration that writes every report into a
 # temporary folder, and prints records per second and the peak resident memory.
@@ -13,9 +13,7 @@ set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 records="${1:-1050000}"
 
-cmake -S "$repo" -B "$repo/build-bench" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DSORVIK_TESTS=OFF >/dev/null
-cmake --build "$repo/build-bench" --target sorvik -j2 >/dev/null
+bash "$repo/scripts/build_optimized.sh" "$repo/build-bench" >/dev/null
 binary="$repo/build-bench/sorvik"
 
 work="${BENCH_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/sorvik-bench.XXXXXX")}"

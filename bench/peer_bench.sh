@@ -62,9 +62,8 @@ if [[ ! -x /usr/bin/time ]]; then
   echo "bench/peer_bench.sh needs /usr/bin/time (Debian package \"time\")" >&2
   exit 1
 fi
-cmake -S "$repo" -B "$repo/build-bench" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DSORVIK_TESTS=OFF >/dev/null
-cmake --build "$repo/build-bench" --target instant_dns_sorvik -j2 >/dev/null
+# Built as scripts/run_example.sh builds the program for use.
+bash "$repo/scripts/build_optimized.sh" "$repo/build-bench" >/dev/null
 binary="$repo/build-bench/instant_dns_sorvik"
 analog="$(command -v analog || true)"
 

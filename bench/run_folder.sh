@@ -38,14 +38,13 @@ CONF
 }
 
 # Prints the path of the analyzer with the resolver that answers at once,
-# built (RelWithDebInfo, in build-bench/) unless BINARY names one. Needs $repo.
+# built for use (scripts/build_optimized.sh, in build-bench/) unless BINARY
+# names one. Needs $repo.
 bench_binary() {
   if [[ -n "${BINARY:-}" ]]; then
     echo "$BINARY"
     return
   fi
-  cmake -S "$repo" -B "$repo/build-bench" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DSORVIK_TESTS=OFF >/dev/null
-  cmake --build "$repo/build-bench" --target instant_dns_sorvik -j2 >/dev/null
+  bash "$repo/scripts/build_optimized.sh" "$repo/build-bench" >/dev/null
   echo "$repo/build-bench/instant_dns_sorvik"
 }

@@ -18,9 +18,7 @@ factors=("$@")
 work="${BENCH_DIR:-${TMPDIR:-/tmp}/sorvik-scaling-bench}"
 mkdir -p "$work"
 
-cmake -S "$repo" -B "$repo/build-bench" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DSORVIK_TESTS=OFF >/dev/null
-cmake --build "$repo/build-bench" --target instant_dns_sorvik -j2 >/dev/null
+bash "$repo/scripts/build_optimized.sh" "$repo/build-bench" >/dev/null
 binary="$repo/build-bench/instant_dns_sorvik"
 # shellcheck source=run_folder.sh
 source "$repo/bench/run_folder.sh"
