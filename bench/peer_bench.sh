@@ -30,13 +30,14 @@
 # (/usr/bin/time -v, "peak MB") and the peak of the summed memory of all the
 # program's processes (bench/tree_peak_rss.py, "all MB": sorvik counts its
 # run modes in child processes), and the ratio of sorvik's lines per second
-# to Analog's. sorvik is built with a
-# resolver that answers every reverse lookup at once (bench/instant_dns_sorvik.cc)
-# so that the name server does not distort the figures; the number of lookups
-# is printed. REPEAT=<n> runs n rounds (3 when not given), in which the
-# cases take turns, and reports the median of each case: a single round
-# moves with the machine's spells, by a quarter on a shared machine. Each
-# case's logs are read once, untimed, before it runs. The records are kept
+# to Analog's. sorvik is built for use (scripts/build_optimized.sh) with a
+# resolver that answers every reverse lookup at once
+# (bench/instant_dns_sorvik.cc) so that the name server does not distort
+# the figures; the number of lookups is printed. BINARY=<program> measures
+# a build of it made elsewhere. REPEAT=<n> runs n rounds (3 when not
+# given), in which the cases take turns, and reports the median of each
+# case: a single round moves with the machine's spells, by a quarter on a
+# shared machine. Each case's logs are read once, untimed, before it runs. The records are kept
 # in $BENCH_DIR, the runs in $RUN_DIR (on /dev/shm when there is one; see
 # below).
 set -euo pipefail
@@ -62,13 +63,11 @@ if [[ ! -x /usr/bin/time ]]; then
   echo "bench/peer_bench.sh needs /usr/bin/time (Debian package \"time\")" >&2
   exit 1
 fi
-# Built as scripts/run_example.sh builds the program for use.
-bash "$repo/scripts/build_optimized.sh" "$repo/build-bench" >/dev/null
-binary="$repo/build-bench/instant_dns_sorvik"
-analog="$(command -v analog || true)"
-
 # shellcheck source=run_folder.sh
 source "$repo/bench/run_folder.sh"
+# Built as scripts/run_example.sh builds the program for use.
+binary="$(bench_binary)"
+analog="$(command -v analog || true)"
 
 # Runs a command under /usr/bin/time -v in the current folder; sets
 # run_seconds (the wall time /usr/bin/time measured), run_peak_kb (its

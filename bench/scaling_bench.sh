@@ -18,10 +18,9 @@ factors=("$@")
 work="${BENCH_DIR:-${TMPDIR:-/tmp}/sorvik-scaling-bench}"
 mkdir -p "$work"
 
-bash "$repo/scripts/build_optimized.sh" "$repo/build-bench" >/dev/null
-binary="$repo/build-bench/instant_dns_sorvik"
 # shellcheck source=run_folder.sh
 source "$repo/bench/run_folder.sh"
+binary="$(bench_binary)"
 
 printf '%-7s %-9s %-9s %-10s %9s %10s %14s %12s\n' factor paths clients records seconds "peak MB" \
   "time growth" "n log n"
