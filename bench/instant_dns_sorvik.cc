@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
     name.assign(1, 'h');
     for (int shift = 24; shift >= 0; shift -= 8) {
       char digits[3];
-      name.append(digits, std::to_chars(digits, digits + sizeof digits, (address >> shift) & 255).ptr);
+      name.append(digits,
+                  std::to_chars(digits, digits + sizeof digits, (address >> shift) & 255).ptr);
       name += shift > 0 ? '-' : '.';
     }
     name += "bench.example";
