@@ -92,14 +92,13 @@ void count_referrer(const LogRecord& record) {
 // The top-level domain of a named client key, in lower case, into `domain`;
 // clients without a host name (their key ends in ")") count under one common
 // text.
-void domain_of(const std::string& key, std::string& domain) {
+void domain_of(std::string_view key, std::string& domain) {
   if (!key.empty() && key.back() == ')') {
     domain.assign(messages_line(9));
   } else {
     // The search starts before the last character, so a trailing "." is kept.
     const std::size_t dot = key.size() < 2 ? std::string::npos : key.rfind('.', key.size() - 2);
-    domain.assign(dot == std::string::npos ? std::string_view(key)
-                                           : std::string_view(key).substr(dot + 1));
+    domain.assign(dot == std::string::npos ? key : key.substr(dot + 1));
   }
   for (char& c : domain) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

@@ -124,7 +124,7 @@ struct ScriptWriter {
     const std::size_t start = item.size();
     item.resize(start + entry.key.size() + entry.extra.size() + 6 * kMostGroups);
     char* out = item.data() + start;
-    for (const std::string* text : {&entry.key, &entry.extra}) {
+    for (const ListText* text : {&entry.key, &entry.extra}) {
       out = write_u64(out, text->size());
       std::memcpy(out, text->data(), text->size());
       out += text->size();
@@ -326,9 +326,9 @@ void get_list(ItemReader& reader, CountedList& list) {
   list.sort_key = reader.get_u8();
   list.sort_letter = static_cast<char>(reader.get_u8());
   const uint64_t size = reader.get_u64();
-  std::vector<ListEntry> entries(size);
-  for (ListEntry& entry : entries) get_entry(reader, entry);
-  list.entries = std::move(entries);
+  list.entries.clear();
+  list.entries.reserve(size);
+  for (uint64_t i = 0; i < size; ++i) get_entry(reader, list_new_entry(list));
   // The index is made again from the entries when it is first needed.
   list.index = KeyIndex{};
   list.index.valid = list.entries.empty();
@@ -786,7 +786,7 @@ bool next_item(ModeWorker& worker, ItemReader& reader) {
 void add_unknown_agents(int slot, const CountedList& counted) {
   const EntryValues staged = lists.current_entry;
   for (const ListEntry& entry : counted.entries) {
-    lists.current_entry = entry;
+    assign_entry(lists.current_entry, entry);
     list_add(slot);
   }
   lists.current_entry = staged;
@@ -796,6 +796,8 @@ void add_unknown_agents(int slot, const CountedList& counted) {
 void install_list(int slot, CountedList&& counted) {
   CountedList& list = lists.list_slots[slot];
   list.entries = std::move(counted.entries);
+  // The entries' texts lie in the merged list's arena, which goes with them.
+  list.texts = std::move(counted.texts);
   list.count = counted.count;
   list.total_hits = counted.total_hits;
   list.total_kbytes = counted.total_kbytes;
@@ -819,7 +821,7 @@ std::unique_ptr<PeriodLists> merged_lists(const StretchStore& store,
   std::vector<PackedTime> first_times;
   std::vector<EntryView> read;  // entries of one list, read in place
   std::vector<uint32_t> hashes;  // their hashes
-  ListEntry entry;  // each first request read, its texts' memory reused
+  EntryValues entry;             // each first request read, its texts' memory reused
   std::string spilled;  // lists read back from the spill file
   for (const StretchRef& ref : refs) {
     const auto found = store.stretches.find(ref);

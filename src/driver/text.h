@@ -26,7 +26,8 @@ inline std::string_view cut_view(std::string_view text) { return text.substr(0, 
 
 // Sets `out` to the first 255 bytes of `text`, reusing the memory `out`
 // already holds: for values replaced on every request.
-inline void assign_cut(std::string& out, std::string_view text) {
+template <typename String>
+void assign_cut(String& out, std::string_view text) {
   out.assign(text.substr(0, kTextLimit));
 }
 

@@ -29,14 +29,14 @@ std::string html_path(std::string_view name) { return report_path(settings.html_
 
 // The 1-based position of character `position` of `name` in `letters`; 0 when
 // the name is too short or the letter is not there.
-std::size_t letter_position(const std::string& name, std::size_t position,
+std::size_t letter_position(std::string_view name, std::size_t position,
                             const std::string& letters) {
   if (position > name.size()) return 0;
   const std::size_t found = letters.find(name[position - 1]);
   return found == std::string::npos ? 0 : found + 1;
 }
 
-bool has_mode_letter(const std::string& name, char letter) {
+bool has_mode_letter(std::string_view name, char letter) {
   return name.size() >= 5 && name[4] == letter;
 }
 
@@ -46,7 +46,7 @@ void write_top_anchor(OutputFile& page) { write_line(page, "<A NAME=\"ptop\"></A
 // The cell of one listed page: a link named after its list and sort order when
 // both of its letters are known, otherwise the plain name with the two letter
 // positions (period pages take this form).
-void write_page_cell(OutputFile& page, const std::string& name, std::size_t list_letter_at,
+void write_page_cell(OutputFile& page, std::string_view name, std::size_t list_letter_at,
                      std::size_t sort_letter_at) {
   const std::size_t li = letter_position(name, list_letter_at, message_table.list_letters);
   const std::size_t si = letter_position(name, sort_letter_at, message_table.sort_letters);

@@ -134,21 +134,21 @@ int64_t find_entry(CountedList& list, std::string_view key) {
 
 // Gives the entry at `pos` (from 0) the key `new_key` and keeps the index
 // pointing at the first entry of each key.
-void change_key(CountedList& list, std::size_t pos, std::string new_key) {
-  std::string old_key = std::move(list.entries[pos].key);
-  list.entries[pos].key = std::move(new_key);
+void change_key(CountedList& list, std::size_t pos, std::string_view new_key) {
+  ListText& key = list.entries[pos].key;
   KeyIndex& index = list.index;
   if (!index.valid || index.buckets.empty()) {
+    key.assign(new_key);
     index.valid = false;
     return;
   }
-  const std::string& key = list.entries[pos].key;
-  if (key == old_key) return;
+  if (std::string_view(key) == new_key) return;
+  const uint32_t old_hash = list_key_hash(key);
+  key.assign(new_key);
   const uint32_t position = static_cast<uint32_t>(pos + 1);
 
   // The old key's bucket is found by hash and position, since no entry may
   // hold the old key any more.
-  const uint32_t old_hash = list_key_hash(old_key);
   const std::size_t mask = index.buckets.size() - 1;
   for (std::size_t i = old_hash & mask; index.buckets[i].position != 0; i = (i + 1) & mask) {
     if (index.buckets[i].position == position) {
@@ -368,15 +368,14 @@ namespace {
     return false;
   }
 
-  ListEntry entry;
-  entry.key = std::string(key);
-  entry.extra = cut_text(current.extra);
+  const bool was_empty = list->entries.empty();
+  ListEntry& entry = list_new_entry(*list);
+  entry.key.assign(key);
+  entry.extra.assign(cut_view(current.extra));
   entry.hits = current.hits;
   entry.time = current.time;
   entry.visits = current.visits;
   entry.kbytes = current.kbytes;
-  const bool was_empty = list->entries.empty();
-  list->entries.push_back(std::move(entry));
   position = list->entries.size() - 1;
   list->index.buckets[p.bucket] = IndexBucket{static_cast<uint32_t>(list->entries.size()), hash};
   list->index.used += 1;
@@ -434,7 +433,7 @@ const ListEntry* list_entry_at(int slot, int64_t n) {
 bool list_fetch(int slot, int64_t n) {
   const ListEntry* entry = list_entry_at(slot, n);
   if (entry == nullptr) return false;
-  lists.current_entry = *entry;
+  assign_entry(lists.current_entry, *entry);
   return true;
 }
 
@@ -458,7 +457,7 @@ bool list_rename(int slot, const std::string& key, const std::string& new_key) {
   if (list == nullptr) return false;
   const int64_t pos = find_entry(*list, cut_view(key));
   if (pos < 0) return false;
-  change_key(*list, static_cast<std::size_t>(pos), cut_text(new_key));
+  change_key(*list, static_cast<std::size_t>(pos), cut_view(new_key));
   return true;
 }
 
@@ -470,12 +469,7 @@ void list_drop_index(int slot) {
 void list_set_key_at(int slot, int64_t n, const std::string& new_key) {
   CountedList* list = slot_list(slot);
   if (list == nullptr || n < 1 || n > static_cast<int64_t>(list->entries.size())) return;
-  change_key(*list, static_cast<std::size_t>(n - 1), cut_text(new_key));
-}
-
-bool list_merge_entry(CountedList& list, const ListEntry& later, PackedTime first_time) {
-  const EntryView view{later.key, later.extra, later.hits, later.time, later.visits, later.kbytes};
-  return list_merge_view(list, view, first_time, list_key_hash(later.key));
+  change_key(*list, static_cast<std::size_t>(n - 1), cut_view(new_key));
 }
 
 bool list_merge_view(CountedList& list, const EntryView& later, PackedTime first_time,
@@ -504,7 +498,7 @@ bool list_merge_view(CountedList& list, const EntryView& later, PackedTime first
   }
 
   const bool was_empty = list.entries.empty();
-  assign_entry(list.entries.emplace_back(), later);
+  assign_entry(list_new_entry(list), later);
   list.index.buckets[p.bucket] = IndexBucket{static_cast<uint32_t>(list.entries.size()), hash};
   list.index.used += 1;
   if (list.keep_first_times) list.first_times.push_back(first_time);
@@ -516,7 +510,7 @@ void list_append_view(CountedList& list, const EntryView& later, PackedTime firs
   list.index.valid = false;
   mark_unsorted(list);
   const bool was_empty = list.entries.empty();
-  assign_entry(list.entries.emplace_back(), later);
+  assign_entry(list_new_entry(list), later);
   if (list.keep_first_times) list.first_times.push_back(first_time);
   count_new_entry(list, was_empty, later);
 }
@@ -534,11 +528,17 @@ void reset_totals(CountedList& list) {
 
 }  // namespace
 
+ListEntry& list_new_entry(CountedList& list) {
+  const ArenaAllocator<char> texts(list.texts.arena.get());
+  return list.entries.emplace_back(ListEntry{ListText(texts), ListText(texts)});
+}
+
 void list_clear(int slot) {
   CountedList* list = slot_list(slot);
   if (list == nullptr) return;
   // Swapping with empty containers gives the memory back, not just the size.
   std::vector<ListEntry>().swap(list->entries);
+  arena_release(list->texts);
   std::vector<PackedTime>().swap(list->first_times);
   list->index = KeyIndex{};
   reset_totals(*list);
@@ -555,6 +555,7 @@ void empty_period_lists() {
     CountedList& list = lists.list_slots[slot];
     if (list.entries.empty()) continue;
     list.entries.clear();
+    arena_release(list.texts);
     list.first_times.clear();
     std::fill(list.index.buckets.begin(), list.index.buckets.end(), IndexBucket{});
     list.index.used = 0;

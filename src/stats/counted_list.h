@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/text.h"
+#include "stats/text_arena.h"
 #include "stats/text_hash.h"
 
 namespace sorvik {
@@ -38,15 +39,18 @@ struct BasicEntry {
 
 // The staging record of list_add and the result of list_fetch.
 using EntryValues = BasicEntry<std::string>;
-using ListEntry = EntryValues;
+// An entry as a list holds it: its texts take their bytes from the list's
+// arena (or from the heap, for an entry made outside a list).
+using ListEntry = BasicEntry<ListText>;
 
 // An entry read in place, from a list sent by a counting process: its texts
 // point into the bytes it was read from.
 using EntryView = BasicEntry<std::string_view>;
 
-// Sets a held entry to the values of one read in place, reusing the memory
-// of its texts.
-inline void assign_entry(ListEntry& entry, const EntryView& view) {
+// Sets an entry to the values of another (one read in place, or one a list
+// holds), its texts taking their bytes where the entry's own take theirs.
+template <typename Text, typename From>
+void assign_entry(BasicEntry<Text>& entry, const BasicEntry<From>& view) {
   entry.key.assign(view.key);
   entry.extra.assign(view.extra);
   entry.hits = view.hits;
@@ -86,6 +90,9 @@ struct CountedList {
   int64_t total_kbytes = 0;
   uint64_t total_visits = 0;
   std::vector<ListEntry> entries;  // in list order; count == entries.size()
+  // Where the entries' texts take their bytes; held apart so that its
+  // address, which every text keeps, stays when the list is moved.
+  ArenaHandle texts;
   KeyIndex index;
   // While set, each new entry's time of first add goes to `first_times`, in
   // list order (merging needs them); a sort does not keep them in step.
@@ -185,7 +192,8 @@ void list_drop_index(int slot);
 // of the entry's first request), extra and totals. Merging a later list's
 // entries in their order merges the whole list (a list holds at most one
 // entry per key). True when the entry was new in `list`.
-bool list_merge_entry(CountedList& list, const ListEntry& later, PackedTime first_time);
+template <typename Text>
+bool list_merge_entry(CountedList& list, const BasicEntry<Text>& later, PackedTime first_time);
 // list_merge_entry for an entry read in place, whose key has the index hash
 // `hash` (list_key_hash): nothing is copied but what a new entry keeps.
 bool list_merge_view(CountedList& list, const EntryView& later, PackedTime first_time,
@@ -196,6 +204,10 @@ bool list_merge_view(CountedList& list, const EntryView& later, PackedTime first
 // without a lookup. The index is let go and made again from the entries
 // when a lookup needs it.
 void list_append_view(CountedList& list, const EntryView& later, PackedTime first_time);
+
+// Appends to the list an entry with empty texts that take their bytes from
+// the list's arena, and nothing else: counters, totals and index stay.
+ListEntry& list_new_entry(CountedList& list);
 
 // Frees every entry and resets the counters and sort state; title and letter stay.
 void list_clear(int slot);
@@ -214,6 +226,12 @@ void clear_run_lists();
 // and its sort letter: character key + 1 of the sort letters, or the
 // character with code 0 when the sort letters are shorter than that.
 void list_sort(int slot, int key);
+
+template <typename Text>
+bool list_merge_entry(CountedList& list, const BasicEntry<Text>& later, PackedTime first_time) {
+  const EntryView view{later.key, later.extra, later.hits, later.time, later.visits, later.kbytes};
+  return list_merge_view(list, view, first_time, list_key_hash(later.key));
+}
 
 }  // namespace sorvik
 

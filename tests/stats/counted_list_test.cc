@@ -334,7 +334,8 @@ TEST_F(CountedListTest, AddAfterSortFindsTheMovedEntries) {
   for (int i = 0; i < 100; ++i) EXPECT_FALSE(add(6, "/p" + std::to_string(i), 1));
   EXPECT_EQ(list_snapshot(6).count, 100);
   for (const ListEntry& e : list_snapshot(6).entries) {
-    EXPECT_EQ(e.hits, static_cast<uint64_t>(std::stoi(e.key.substr(2)) % 7 + 1)) << e.key;
+    EXPECT_EQ(e.hits, static_cast<uint64_t>(std::stoi(std::string(e.key.substr(2))) % 7 + 1))
+        << e.key;
   }
 }
 

@@ -29,7 +29,7 @@ class SearchKeywordTest : public SorvikTest {
     list_clear(15);
     list_clear(16);
     if (!extract_search_keyword(referrer)) return "<none>";
-    return list_snapshot(16).entries.at(0).key;
+    return std::string(list_snapshot(16).entries.at(0).key);
   }
 };
 

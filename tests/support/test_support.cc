@@ -47,7 +47,7 @@ void set_group_lines(Group g, const std::vector<std::string>& lines) {
 
 std::vector<std::string> list_keys(int slot) {
   std::vector<std::string> keys;
-  for (const ListEntry& entry : list_snapshot(slot).entries) keys.push_back(entry.key);
+  for (const ListEntry& entry : list_snapshot(slot).entries) keys.emplace_back(entry.key);
   return keys;
 }
 
