@@ -21,8 +21,8 @@ void check_keyword(std::string_view referrer) {
     return;
   }
   fuzz::check(engines.count == 1 && phrases.count == 1, "a keyword not counted once");
-  const std::string& engine = engines.entries.front().key;
-  const std::string& phrase = phrases.entries.front().key;
+  const std::string_view engine = engines.entries.front().key;
+  const std::string_view phrase = phrases.entries.front().key;
   fuzz::check(engine.size() <= kTextLimit && phrase.size() <= kTextLimit,
               "key longer than 255 bytes");
   fuzz::check(engine.starts_with("http://") && referrer.starts_with(engine),
