@@ -214,9 +214,9 @@ void list_clear(int slot);
 // list_clear for each of slots 1..20 that holds an entry.
 void clear_period_lists();
 // The same, but each list keeps the memory of its entries and index for
-// those to come: for a process that counts one stretch of a log after the
-// other into the same lists, which would otherwise give the memory back and
-// grow it again for each.
+// those to come (its texts' arena goes back): for a process that counts one
+// stretch of a log after the other into the same lists, which would
+// otherwise give the memory back and grow it again for each.
 void empty_period_lists();
 // list_clear for slots 21..26.
 void clear_run_lists();
