@@ -109,13 +109,11 @@ using PeriodLists = std::array<CountedList, kPeriodListSlots + 1>;
 //
 // A period whose stretches took more than `beside_writing` bytes as they
 // were sent is not begun while the analyzer writes a period's reports, but
-// once it has written them. Both threads make and free entries by the ten
-// thousand in the one heap they share; with periods that large the freed
-// blocks overflow the threads' caches and both take the heap's lock for
-// nearly every block: a month of 50,000 clients was written in 125 ms
-// instead of 57 while the next was merged beside it in 150 ms instead of
-// 56, so one after the other they were done sooner. The many small periods
-// of long logs (a month of a few MB) still overlap.
+// once it has written them. Merged beside the writing, a month of 50,000
+// clients and the one written then slowed each other so much that one
+// after the other they were done as soon, and the two periods' lists were
+// held at once (16 MB more at the peak). The many small periods of long
+// logs (a month of a few MB) still overlap, where that pays.
 struct MergeAhead {
   std::mutex mutex;
   std::condition_variable changed;
