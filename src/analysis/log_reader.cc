@@ -1032,7 +1032,7 @@ void parse_request_into(RequestInfo& info) {
   info.time = pack_time(stamp);
 
   const std::string_view request = record.field[6];
-  assign_if_changed(info.method, request.substr(0, request.find(' ')));
+  assign_if_changed(info.method, request.substr(0, method_end(request)));
   info.is_page = true;
   if (same_text(info.method, "GET") || same_text(info.method, "HEAD")) {
     info.path.assign(requested_path(request));

@@ -27,9 +27,19 @@ struct LogRecord {
   std::array<std::string_view, kRecordFields + 1> field;
 };
 
+// Where a request line's method ends: its first blank, or npos. Methods are
+// a few letters, so the bytes are looked at one by one, which for so short
+// a distance costs less than the library's search.
+inline std::size_t method_end(std::string_view request) {
+  for (std::size_t i = 0; i < request.size(); ++i) {
+    if (request[i] == ' ') return i;
+  }
+  return std::string_view::npos;
+}
+
 // The path a request line ("GET /docs/ HTTP/1.0") names: its second word.
 inline std::string_view requested_path(std::string_view request) {
-  const std::size_t blank = request.find(' ');
+  const std::size_t blank = method_end(request);
   if (blank == std::string_view::npos) return {};
   const std::string_view rest = request.substr(blank + 1);
   return rest.substr(0, rest.find(' '));
