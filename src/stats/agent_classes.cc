@@ -67,18 +67,12 @@ struct PatternShape {
   std::string last;
 };
 
-// One bucket of the remembered agents' index: the agent (nullptr for an
-// empty bucket) and its hash, so that a search compares hashes without
-// touching the agents it passes.
-struct AgentBucket {
-  KnownAgent* agent = nullptr;
-  uint64_t hash = 0;
-};
-
 struct ClassCache {
   std::vector<std::unique_ptr<KnownAgent>> agents;
-  // Open addressing over `agents`, a power of two long, at most half full.
-  std::vector<AgentBucket> index;
+  // Open addressing over `agents`: the position of an agent (from 1) in the
+  // bucket its hash leads to, 0 for an empty bucket; a power of two long,
+  // at most half full.
+  std::vector<uint32_t> index;
   PatternShape shapes[2];
   KnownAgent* last = nullptr;  // the agent looked up last
 };
@@ -118,18 +112,18 @@ void forget_agents() {
 // Puts the last remembered agent into the index, which is made again twice
 // as long first when it would be more than half full.
 void index_last_agent(ClassCache& cache) {
-  const auto place = [&](KnownAgent* known) {
+  const auto place = [&](uint32_t position) {
     const std::size_t mask = cache.index.size() - 1;
-    std::size_t i = known->hash & mask;
-    while (cache.index[i].agent != nullptr) i = (i + 1) & mask;
-    cache.index[i] = AgentBucket{known, known->hash};
+    std::size_t i = cache.agents[position - 1]->hash & mask;
+    while (cache.index[i] != 0) i = (i + 1) & mask;
+    cache.index[i] = position;
   };
-  const std::size_t count = cache.agents.size();
-  if (count * 2 > cache.index.size()) {
-    cache.index.assign(std::max<std::size_t>(64, cache.index.size() * 2), AgentBucket{});
-    for (std::size_t k = 0; k + 1 < count; ++k) place(cache.agents[k].get());
+  const auto count = static_cast<uint32_t>(cache.agents.size());
+  if (count * std::size_t{2} > cache.index.size()) {
+    cache.index.assign(std::max<std::size_t>(64, cache.index.size() * 2), 0);
+    for (uint32_t position = 1; position < count; ++position) place(position);
   }
-  place(cache.agents.back().get());
+  place(count);
 }
 
 // Forgets every remembered class and notes the list's present shape.
@@ -154,10 +148,9 @@ AgentClasses& classes_of(std::string_view agent) {
   const uint64_t hash = hash_text(agent);
   if (!cache.index.empty()) {
     const std::size_t mask = cache.index.size() - 1;
-    for (std::size_t i = hash & mask; cache.index[i].agent != nullptr; i = (i + 1) & mask) {
-      if (cache.index[i].hash != hash) continue;
-      KnownAgent& known = *cache.index[i].agent;
-      if (same_text(known.agent, agent)) {
+    for (std::size_t i = hash & mask; cache.index[i] != 0; i = (i + 1) & mask) {
+      KnownAgent& known = *cache.agents[cache.index[i] - 1];
+      if (known.hash == hash && same_text(known.agent, agent)) {
         cache.last = &known;
         return known.classes;
       }

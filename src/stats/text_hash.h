@@ -12,30 +12,13 @@
 namespace sorvik {
 
 // A 64-bit multiply-and-mix hash over the bytes, eight at a time; the bytes
-// after the last whole eight are taken with at most two loads. A text of 32
-// bytes or more (agents, referrers, long paths) is first taken 32 bytes at a
-// time in four independent lanes, so that their multiplications overlap
-// instead of each waiting for the one before.
+// after the last whole eight are taken with at most two loads.
 inline uint64_t hash_text(std::string_view text) {
   constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
   const char* data = text.data();
   const std::size_t size = text.size();
   uint64_t h = size * kMultiplier;
   std::size_t i = 0;
-  if (size >= 32) {
-    uint64_t lane[4] = {h, h ^ 0x243F6A8885A308D3ULL, h ^ 0x13198A2E03707344ULL,
-                        h ^ 0xA4093822299F31D0ULL};
-    for (; i + 32 <= size; i += 32) {
-      for (std::size_t k = 0; k < 4; ++k) {
-        uint64_t chunk;
-        std::memcpy(&chunk, data + i + 8 * k, 8);
-        lane[k] = (lane[k] ^ chunk) * kMultiplier;
-        lane[k] ^= lane[k] >> 29;
-      }
-    }
-    h = lane[0];
-    for (std::size_t k = 1; k < 4; ++k) h = (h ^ lane[k]) * kMultiplier;
-  }
   for (; i + 8 <= size; i += 8) {
     uint64_t chunk;
     std::memcpy(&chunk, data + i, 8);

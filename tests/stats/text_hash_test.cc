@@ -32,10 +32,10 @@ TEST(TextHashTest, SameTextLooksAtEveryByteAndNoMore) {
   }
 }
 
-// The hash takes long texts 32 bytes at a time in lanes, then eight at a
-// time, then an overlapping last word: for every length across those steps,
-// a change of any one byte changes the hash (no byte is skipped), and the
-// hash reads no byte beyond the text (each lies in a block of its own size).
+// The hash takes a text eight bytes at a time, then its last bytes with at
+// most two loads: for every length across those steps, a change of any one
+// byte changes the hash (no byte is skipped), and the hash reads no byte
+// beyond the text (each lies in a block of its own size).
 TEST(TextHashTest, HashLooksAtEveryByteOfTextsOfEveryLength) {
   for (std::size_t size = 0; size <= 140; ++size) {
     std::vector<char> a(size);
