@@ -161,17 +161,12 @@ void open_log_bytes(LogBytes& source, int fd) {
   source.ended = false;
   source.ending = ByteRead{};
   source.left = UINT64_MAX;
-  source.split = nullptr;
-  source.at = 0;
 }
 
-void open_log_piece_bytes(LogBytes& source, int fd, uint64_t begin, uint64_t length,
-                          PieceSplit* split) {
+void open_log_piece_bytes(LogBytes& source, int fd, uint64_t length) {
   open_log_bytes(source, fd);
   source.inspected = true;
   source.left = length;
-  source.split = split;
-  source.at = begin;
 }
 
 ByteRead read_log_bytes(LogBytes& source, char* to, std::size_t room) {
@@ -181,24 +176,17 @@ ByteRead read_log_bytes(LogBytes& source, char* to, std::size_t room) {
     result = inspect_bytes(source, to, room);
   } else if (source.inflater) {
     result = inflate_bytes(source, to, room);
-  } else {
-    if (source.split != nullptr) {
-      source.left = bytes_left_in_piece(*source.split, source.at, source.left);
-    }
-    if (source.left > 0) {
-      const ssize_t got =
-          read_some(source.fd, to, static_cast<std::size_t>(std::min<uint64_t>(room, source.left)));
-      if (got < 0) {
-        result = failed_read(errno);
-      } else if (got > 0) {
-        result = data_read(static_cast<std::size_t>(got));
-        if (source.left != UINT64_MAX) source.left -= static_cast<uint64_t>(got);
-        source.at += static_cast<uint64_t>(got);
-      }
+  } else if (source.left > 0) {
+    const ssize_t got =
+        read_some(source.fd, to, static_cast<std::size_t>(std::min<uint64_t>(room, source.left)));
+    if (got < 0) {
+      result = failed_read(errno);
+    } else if (got > 0) {
+      result = data_read(static_cast<std::size_t>(got));
+      if (source.left != UINT64_MAX) source.left -= static_cast<uint64_t>(got);
     }
   }
   if (result.status != ByteStatus::kData) {
-    if (source.split != nullptr) close_piece(*source.split);
     source.ended = true;
     source.ending = result;
   }

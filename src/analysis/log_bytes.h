@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "analysis/piece_split.h"
-
 namespace sorvik {
 
 // The decompression state of a compressed file (defined with its code).
@@ -45,22 +43,15 @@ struct LogBytes {
   bool ended = false;                                   // `ending` is all that is left to deliver
   ByteRead ending;
   uint64_t left = UINT64_MAX;  // bytes a piece of a plain file may still deliver
-  // For a piece whose later part another process may take over: where the
-  // two agree on its end, and the place in the file the next read begins.
-  PieceSplit* split = nullptr;
-  uint64_t at = 0;
 };
 
 // Starts reading the file open as `fd` from its beginning.
 void open_log_bytes(LogBytes& source, int fd);
 
 // Starts reading a piece of a plain file: `fd` is placed at its first byte,
-// `begin`, and at most `length` bytes are delivered (UINT64_MAX: up to the
-// end), fewer when the reader takes an offer of an earlier end from `split`
-// (if not nullptr), which is closed when the piece ends. The bytes are
-// delivered as they are, whatever the first two of them are.
-void open_log_piece_bytes(LogBytes& source, int fd, uint64_t begin, uint64_t length,
-                          PieceSplit* split = nullptr);
+// and at most `length` bytes are delivered (UINT64_MAX: up to the end). The
+// bytes are delivered as they are, whatever the first two of them are.
+void open_log_piece_bytes(LogBytes& source, int fd, uint64_t length);
 
 // Delivers the next bytes of the content into [to, to + room), room > 0.
 // Returns kData with at least one byte, or what ended the content; once it

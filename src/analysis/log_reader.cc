@@ -628,12 +628,11 @@ struct ReadAhead {
   // Without `threaded` no thread starts: take() cuts each batch itself.
   ReadAhead(int fd, const LogPiece& piece, std::string server_host, bool plain_lines,
             bool threaded) {
-    if (piece.whole() && piece.split == nullptr) {
+    if (piece.whole()) {
       open_log_bytes(cutter.source, fd);
     } else {
-      open_log_piece_bytes(cutter.source, fd, piece.begin,
-                           piece.end == LogPiece::kToEnd ? UINT64_MAX : piece.end - piece.begin,
-                           piece.split);
+      open_log_piece_bytes(cutter.source, fd,
+                           piece.end == LogPiece::kToEnd ? UINT64_MAX : piece.end - piece.begin);
     }
     cutter.server_host = std::move(server_host);
     cutter.plain_lines = plain_lines;

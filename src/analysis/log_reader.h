@@ -21,19 +21,13 @@ namespace sorvik {
 // Closes an open log file and forgets all reader state (start-up state).
 void reset_log_reader();
 
-struct PieceSplit;
-
 // Where a counting child reads in a file: its bytes [begin, end), which
 // begin at the start of a line and end after a line feed (end kToEnd: up to
-// the file's end). Only a plain (uncompressed) file is read in pieces. With
-// a `split`, the piece may end earlier, where another process takes over
-// the rest (see PieceSplit); the file is then known to be plain, even when
-// the piece is all of it.
+// the file's end). Only a plain (uncompressed) file is read in pieces.
 struct LogPiece {
   static constexpr uint64_t kToEnd = UINT64_MAX;
   uint64_t begin = 0;
   uint64_t end = kToEnd;
-  PieceSplit* split = nullptr;
   bool whole() const { return begin == 0 && end == kToEnd; }
 };
 

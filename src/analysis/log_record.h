@@ -151,12 +151,6 @@ struct AnalysisState {
   // as they were sent is merged ahead only while the analyzer writes no
   // period's reports (see MergeAhead).
   std::size_t merge_beside_writing = std::size_t{4} << 20;
-  // A counting child with no file left takes over the later half of what
-  // another still has to read of a plain file when that is at least this
-  // many bytes: taken over, the half is counted in a stretch of its own,
-  // which costs the analyzer about as much to merge as reading a few
-  // megabytes.
-  uint64_t take_over_bytes = uint64_t{64} << 20;
   // Set only in such a child: the ends of periods and the years run's
   // name-server checks are handed over here instead of being carried out.
   std::function<void(const PeriodEnd&)> held_period_end;

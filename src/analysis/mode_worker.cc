@@ -81,8 +81,7 @@ using Role = WorkerRole;
 
 // A counting child gives up on a piece of a file with more stretches than
 // this; a weekly file has one or two (three at a year's end). The stretches
-// of the piece that begins at byte p of a file are numbered from p times
-// this, so that their numbers follow their order in the file.
+// of piece p of a file are numbered from p times this.
 constexpr uint64_t kStretchesPerFile = 32;
 
 // Items are sent in blocks of at least this size, so that the pipe is
@@ -504,7 +503,7 @@ void release(ModeWorker& worker) {
 }  // namespace
 
 bool piece_still_cut(const CountedPiece& piece) {
-  if (piece.bytes.whole() && !piece.splittable) return true;
+  if (piece.bytes.whole()) return true;
   const std::string path = cut_text(settings.log_dir + analysis.log_files[piece.file]);
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
@@ -512,109 +511,13 @@ bool piece_still_cut(const CountedPiece& piece) {
     char byte = 0;
     return pread(fd, &byte, 1, static_cast<off_t>(at - 1)) == 1 && byte == '\n';
   };
-  // A whole file that may be split is read as its bytes stand: it must
-  // still not be compressed.
-  unsigned char magic[2] = {0, 0};
-  const bool compressed = piece.bytes.whole() && pread(fd, magic, sizeof magic, 0) == 2 &&
-                          magic[0] == 0x1F && magic[1] == 0x8B;
-  const bool cut = !compressed && (piece.bytes.begin == 0 || line_feed_before(piece.bytes.begin)) &&
+  const bool cut = (piece.bytes.begin == 0 || line_feed_before(piece.bytes.begin)) &&
                    (piece.bytes.end == LogPiece::kToEnd || line_feed_before(piece.bytes.end));
   close(fd);
   return cut;
 }
 
 namespace {
-
-// The line of a cut file runs on for at most this many bytes after the
-// file's middle; a file whose line there is longer is not cut.
-constexpr uint64_t kCutSearchBytes = uint64_t{1} << 20;
-
-// Where the line that holds byte `from` of the file ends: the place after
-// its line feed, or 0 when it has none (soon enough, or before the end).
-uint64_t line_end_after(int fd, uint64_t from, uint64_t size) {
-  std::array<char, 1 << 16> block;
-  for (uint64_t at = from; at < size && at - from < kCutSearchBytes;) {
-    const ssize_t got = pread(fd, block.data(), block.size(), static_cast<off_t>(at));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return 0;
-    const auto length = static_cast<std::size_t>(got);
-    if (const void* feed = std::memchr(block.data(), '\n', length)) {
-      const uint64_t end =
-          at + static_cast<uint64_t>(static_cast<const char*>(feed) - block.data()) + 1;
-      return end < size ? end : 0;
-    }
-    at += length;
-  }
-  return 0;
-}
-
-// How long a child taking over the rest of a piece waits for its reader's
-// answer, which comes with the reader's next block unless it has stopped.
-constexpr auto kTakeOverPatience = std::chrono::milliseconds(200);
-
-// A piece's place in the order the analyzer takes the pieces in: by file,
-// then by first byte.
-using PieceOrder = std::pair<uint32_t, uint64_t>;
-
-// Child `number`, with no planned piece left, takes over the later half of
-// what another child still has to read of its piece, when that is at least
-// analysis.take_over_bytes: it offers that piece's reader an end after the
-// line that holds the middle byte of the rest, and when the reader takes
-// it, the bytes from there to the piece's end become a piece of their own,
-// added to the claims with this child as its taker. Its slot, or -1.
-//
-// Only a piece after `last`, the last this child read, is taken from: the
-// analyzer takes the pieces in their order, each child's from its pipe, so
-// a child's pieces must come in that order too.
-int64_t take_over_piece(FileClaims& claims, int number, const PieceOrder& last) {
-  int64_t from = -1;
-  uint64_t from_end = 0;
-  uint64_t from_reached = 0;
-  for (std::size_t child = 0; child < claims.reading.size(); ++child) {
-    const int32_t i = claims.reading[child].load();
-    if (static_cast<int>(child) == number || i < 0) continue;
-    const CountedPiece& piece = claims.piece[static_cast<std::size_t>(i)];
-    const PieceSplit& split = claims.split[static_cast<std::size_t>(i)];
-    if (!piece.splittable || !piece_open(split) || PieceOrder{piece.file, piece.number} <= last) {
-      continue;
-    }
-    uint64_t end = piece.bytes.end;
-    if (end == LogPiece::kToEnd) {
-      struct stat status {};
-      const std::string path = cut_text(settings.log_dir + analysis.log_files[piece.file]);
-      if (stat(path.c_str(), &status) != 0) continue;
-      end = static_cast<uint64_t>(status.st_size);
-    }
-    const uint64_t reached = split.reached.load();
-    if (end <= reached || end - reached < analysis.take_over_bytes) continue;
-    if (from < 0 || end - reached > from_end - from_reached) {
-      from = i;
-      from_end = end;
-      from_reached = reached;
-    }
-  }
-  if (from < 0) return -1;
-  const CountedPiece& piece = claims.piece[static_cast<std::size_t>(from)];
-  const std::string path = cut_text(settings.log_dir + analysis.log_files[piece.file]);
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return -1;
-  const uint64_t place = line_end_after(fd, from_reached + (from_end - from_reached) / 2, from_end);
-  close(fd);
-  if (place == 0) return -1;
-  const std::size_t slot = claims.pieces + claims.added.fetch_add(1);
-  if (slot >= claims.piece.size() ||
-      !offer_piece_end(claims.split[static_cast<std::size_t>(from)], place, kTakeOverPatience)) {
-    return -1;
-  }
-  CountedPiece& taken = claims.piece[slot];
-  taken.file = piece.file;
-  taken.number = place;
-  taken.bytes = LogPiece{place, piece.bytes.end};
-  taken.splittable = true;
-  claims.split[slot].reached.store(place);
-  claims.taker[slot].store(number);
-  return static_cast<int64_t>(slot);
-}
 
 // Counting child number `number`: takes the pieces of the files one after
 // the other as FileClaims has it, reads each as the weeks run reads a file
@@ -701,17 +604,13 @@ int64_t take_over_piece(FileClaims& claims, int number, const PieceOrder& last) 
     counting_stretch = true;
     return true;
   };
-  FileClaims& claims = *store.claims;
-  std::size_t current = 0;  // the slot of the piece being read
-  // A week is one file: the facts of a piece are complete at its end, and
-  // so is the piece's end, moved or not.
+  // A week is one file: the facts of a piece are complete at its end.
   analysis.held_period_end = [&writer, &send_stretch, &facts, &fact_count, &file_records,
-                              &piece_number, &claims, &current](const PeriodEnd&) {
+                              &piece_number](const PeriodEnd&) {
     send_stretch();
     writer.begin(Step::kFileFacts);
     writer.put_u64(analysis.file_index);
     writer.put_u64(piece_number);
-    writer.put_u64(piece_end(claims.split[current], claims.piece[current].bytes.end));
     writer.put_u64(file_records);
     writer.put_u64(static_cast<uint64_t>(log_lines_read()));
     writer.put_u64(fact_count);
@@ -735,38 +634,21 @@ int64_t take_over_piece(FileClaims& claims, int number, const PieceOrder& last) 
   analysis.client_pages.clear();
   analysis.current_log_path.clear();
 
-  end_child(writer, [&writer, &claims, number, &piece_number, &current] {
-    PieceOrder last{0, 0};
-    const auto count_piece = [&](std::size_t i) {
+  end_child(writer, [&writer, &store, number, &piece_number] {
+    FileClaims& claims = *store.claims;
+    for (;;) {
+      const uint32_t i = claims.next.fetch_add(1);
+      if (i >= claims.pieces) break;
+      claims.taker[i].store(number);
       const CountedPiece& piece = claims.piece[i];
-      // Shown at once: another child with nothing left must not take this
-      // one for idle and end.
-      claims.reading[static_cast<std::size_t>(number)].store(static_cast<int32_t>(i));
       // A file changed since it was cut is left to the weeks run, which
       // reads it whole, as it does the files after it.
       if (!piece_still_cut(piece)) {
         writer.send();
         _exit(0);
       }
-      current = i;
-      last = {piece.file, piece.number};
       piece_number = piece.number;
-      LogPiece bytes = piece.bytes;
-      if (piece.splittable) bytes.split = &claims.split[i];
-      read_week_file(piece.file, bytes);
-      claims.reading[static_cast<std::size_t>(number)].store(-1);
-    };
-    for (;;) {
-      const uint32_t i = claims.next.fetch_add(1);
-      if (i >= claims.pieces) break;
-      claims.taker[i].store(number);
-      count_piece(i);
-    }
-    // The pieces planned are all taken: this child takes over the rest of
-    // another's while that is long enough to pay.
-    for (int64_t i = take_over_piece(claims, number, last); i >= 0;
-         i = take_over_piece(claims, number, last)) {
-      count_piece(static_cast<std::size_t>(i));
+      read_week_file(piece.file, piece.bytes);
     }
     writer.begin(Step::kEnd);
     writer.finish();
@@ -1153,11 +1035,10 @@ struct FileFacts {
 };
 
 // Starts reading the facts of a piece at its record count, past the item's
-// step, the file's index, the piece's number and its end.
+// step, the file's index and the piece's number, which are known already.
 void start_piece_facts(ItemReader& reader, const std::string& item) {
   reader.start(item);
   reader.get_u8();
-  reader.get_u64();
   reader.get_u64();
   reader.get_u64();
 }
@@ -1350,57 +1231,28 @@ bool take_counted_piece(StretchStore& store, std::size_t i, uint64_t records_bef
   return false;
 }
 
-// The slot of the piece of file `k` that begins at byte `at`: a planned
-// one, or one taken over from another piece, waited for until its taker has
-// added it (the other piece's facts may come first); -1 when there is none.
-int64_t piece_beginning_at(const StretchStore& store, uint64_t k, uint64_t at) {
-  const FileClaims& claims = *store.claims;
-  for (std::size_t i = 0; i < claims.pieces; ++i) {
-    if (claims.piece[i].file == k && claims.piece[i].number == at) return static_cast<int64_t>(i);
-  }
-  // A piece taken over never begins a file.
-  if (at == 0) return -1;
-  constexpr auto kPoll = std::chrono::milliseconds(1);
-  for (;;) {
-    // A child adds the piece before it sends anything of it, so once the
-    // children have ended, what is not there never will be.
-    const bool ended = counters_ended(store);
-    const std::size_t slots =
-        std::min<std::size_t>(claims.pieces + claims.added.load(), claims.piece.size());
-    for (std::size_t i = claims.pieces; i < slots; ++i) {
-      if (claims.taker[i].load() >= 0 && claims.piece[i].file == k &&
-          claims.piece[i].number == at) {
-        return static_cast<int64_t>(i);
-      }
-    }
-    if (ended) return -1;
-    std::this_thread::sleep_for(kPoll);
-  }
+// The records of piece `number` of file `k`, whose facts are in the store.
+uint64_t piece_records(const StretchStore& store, uint64_t k, uint64_t number) {
+  ItemReader reader;
+  start_piece_facts(reader, store.files.at({k, number}));
+  return reader.get_u64();
 }
 
 // Takes the items of every piece of file `k` into the store, in the order
-// of the pieces, each beginning where the one before ended; false when a
-// piece's child did not send it whole, or no child counts the file.
+// of the pieces; false when a piece's child did not send it whole, or no
+// child counts the file.
 bool take_counted_file(StretchStore& store, uint64_t k) {
   if (!store.claims) return false;
+  const FileClaims& claims = *store.claims;
+  bool planned = false;
   uint64_t records_before = 0;
-  for (uint64_t at = 0;;) {
-    const int64_t i = piece_beginning_at(store, k, at);
-    if (i < 0 || !take_counted_piece(store, static_cast<std::size_t>(i), records_before)) {
-      return false;
-    }
-    ItemReader reader;
-    reader.start(store.files.at({k, at}));
-    reader.get_u8();
-    reader.get_u64();
-    reader.get_u64();
-    const uint64_t end = reader.get_u64();
-    records_before += reader.get_u64();
-    if (end == LogPiece::kToEnd) return true;
-    // A piece ends after it begins; anything else is not a piece's end.
-    if (end <= at) return false;
-    at = end;
+  for (std::size_t i = 0; i < claims.pieces; ++i) {
+    if (claims.piece[i].file != k) continue;
+    planned = true;
+    if (!take_counted_piece(store, i, records_before)) return false;
+    records_before += piece_records(store, k, claims.piece[i].number);
   }
+  return planned;
 }
 
 // A period merged ahead holds its lists beside those of the period whose
@@ -1638,6 +1490,29 @@ struct FileShape {
   uint64_t cut = 0;
 };
 
+// The line of a cut file runs on for at most this many bytes after the
+// file's middle; a file whose line there is longer is not cut.
+constexpr uint64_t kCutSearchBytes = uint64_t{1} << 20;
+
+// Where the line that holds byte `from` of the file ends: the place after
+// its line feed, or 0 when it has none (soon enough, or before the end).
+uint64_t line_end_after(int fd, uint64_t from, uint64_t size) {
+  std::array<char, 1 << 16> block;
+  for (uint64_t at = from; at < size && at - from < kCutSearchBytes;) {
+    const ssize_t got = pread(fd, block.data(), block.size(), static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return 0;
+    const auto length = static_cast<std::size_t>(got);
+    if (const void* feed = std::memchr(block.data(), '\n', length)) {
+      const uint64_t end =
+          at + static_cast<uint64_t>(static_cast<const char*>(feed) - block.data()) + 1;
+      return end < size ? end : 0;
+    }
+    at += length;
+  }
+  return 0;
+}
+
 // The shape of the log file at `path`. Only a regular file of at least
 // kPieceMinBytes that does not begin with the gzip magic bytes (a
 // compressed file is read from its start) can be cut.
@@ -1729,20 +1604,15 @@ void plan_file_pieces(FileClaims& claims, std::size_t first) {
   }
   uint32_t count = 0;
   for (std::size_t i = 0; i < shapes.size(); ++i) {
-    // A file that can be cut can also be split while it is read.
-    const bool splittable = shapes[i].cut > 0;
     CountedPiece& piece = claims.piece[count++];
     piece.file = static_cast<uint32_t>(first + i);
     piece.number = 0;
     piece.bytes = LogPiece{0, best[i] ? shapes[i].cut : LogPiece::kToEnd};
-    piece.splittable = splittable;
     if (!best[i]) continue;
-    claims.split[count].reached.store(shapes[i].cut);
     CountedPiece& second = claims.piece[count++];
     second.file = static_cast<uint32_t>(first + i);
-    second.number = shapes[i].cut;
+    second.number = 1;
     second.bytes = LogPiece{shapes[i].cut, LogPiece::kToEnd};
-    second.splittable = splittable;
   }
   claims.pieces = count;
 }

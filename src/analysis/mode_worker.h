@@ -35,7 +35,6 @@
 #include <vector>
 
 #include "analysis/log_reader.h"
-#include "analysis/piece_split.h"
 #include "analysis/spill_file.h"
 #include "stats/counted_list.h"
 
@@ -157,19 +156,11 @@ inline constexpr std::size_t kCountingAtOnce = 2;
 inline constexpr uint64_t kPieceMinBytes = uint64_t{1} << 20;
 inline constexpr std::size_t kPieceLimit = 2 * kStretchFileLimit;
 
-// A child that has no piece left takes over the later half of what another
-// child still has to read of its piece when that is at least
-// analysis.take_over_bytes (see take_over_piece), at most this many times
-// in a run.
-inline constexpr std::size_t kTakenPieceLimit = 256;
-
 // A file, or a piece of one, as the counting children take them.
 struct CountedPiece {
   uint32_t file = 0;    // its index among the selected files
-  uint64_t number = 0;  // its first byte in the file: the pieces' order
+  uint32_t number = 0;  // its number within the file, from 0
   LogPiece bytes;
-  // A plain file's piece, which may be split while it is read.
-  bool splittable = false;
 };
 
 // Whether a piece still begins and ends at the borders of lines, as it did
@@ -182,27 +173,16 @@ bool piece_still_cut(const CountedPiece& piece);
 // child takes the next piece not taken yet whenever it has sent the one
 // before, so a child held up by a long file leaves the following ones to
 // the other, and the files arrive in about the order the weeks run shows
-// them. Once none is left, a child may take over the rest of another's
-// piece: its end moves, and the rest becomes a piece of its own, added after
-// the planned ones. It lives in memory shared with the children.
+// them. It lives in memory shared with the children.
 struct FileClaims {
-  static constexpr std::size_t kSlots = kPieceLimit + kTakenPieceLimit;
   std::atomic<uint32_t> next{0};
-  uint32_t pieces = 0;  // planned
-  // Slots given to pieces taken over (one may stay unused when its offer
-  // was refused); a piece is there once its taker is set.
-  std::atomic<uint32_t> added{0};
-  std::array<CountedPiece, kSlots> piece{};
+  uint32_t pieces = 0;
+  std::array<CountedPiece, kPieceLimit> piece{};
   // The number of the child that took each piece, -1 while none has.
-  std::array<std::atomic<int32_t>, kSlots> taker{};
-  // Where each piece's reader and a child taking over agree on its end.
-  std::array<PieceSplit, kSlots> split{};
-  // The piece each child reads, -1 while it reads none.
-  std::array<std::atomic<int32_t>, kCountingAtOnce> reading{};
+  std::array<std::atomic<int32_t>, kPieceLimit> taker{};
 
   FileClaims() {
     for (std::atomic<int32_t>& child : taker) child.store(-1);
-    for (std::atomic<int32_t>& piece_read : reading) piece_read.store(-1);
   }
 };
 

@@ -115,7 +115,6 @@ class ModeWorkerTest : public SorvikTest {
   // One run; its exit status and console join the record.
   void run() {
     analysis.count_ahead = count_ahead_;
-    analysis.take_over_bytes = take_over_bytes_;
     set_keys("x");
     const int status = run_program({"sorvik.conf"});
     record_ += "=== exit " + std::to_string(status) + "\n" + take_console_output();
@@ -131,7 +130,6 @@ class ModeWorkerTest : public SorvikTest {
 
   FakeResolver resolver_;
   bool count_ahead_ = true;
-  uint64_t take_over_bytes_ = AnalysisState{}.take_over_bytes;
   std::string record_;
 };
 
@@ -433,24 +431,6 @@ TEST_F(ModeWorkerTest, ALongFileCountedInTwoPiecesShowsTheSameAsReadWhole) {
   EXPECT_NE(shown.find("Malformed line 7720: 4 fields"), std::string::npos);
 }
 
-// The children take over the rest of each other's pieces down to a few
-// kilobytes, so a file arrives in pieces whose ends moved while they were
-// read: the lines are still numbered from the file's first. The file's
-// first piece is mostly blank lines, read in no time, so that its child
-// takes over much of the other's.
-TEST_F(ModeWorkerTest, PiecesTakenOverWhileReadShowTheSameAsReadWhole) {
-  take_over_bytes_ = 4096;
-  std::string blank_lines;
-  for (int i = 0; i < 1536; ++i) blank_lines += std::string(1023, ' ') + "\n";
-  const std::string shown = expect_same_either_way([&] {
-    write_file("logs/access.48", blank_lines + long_log(kPieceMinBytes * 2));
-    write_file("logs/access.49", week_49() + long_log(kPieceMinBytes * 2));
-    run();
-  });
-  // The last malformed line of the first file, numbered from its first.
-  EXPECT_NE(shown.find("Malformed line 15491: 4 fields"), std::string::npos);
-}
-
 // A record in the second piece that stops the run: the child of that piece
 // sends no facts, and the weeks run reads the whole file itself.
 TEST_F(ModeWorkerTest, AStopInTheSecondPieceOfAFileEndsTheRunWhereReadingItDoes) {
@@ -496,16 +476,15 @@ TEST_F(SorvikTest, FilesAreCutWhereThatLetsTheCountingChildrenEndSooner) {
     write_file(name, log);
   }
   write_file("logs/access.5", long_log(kPieceMinBytes / 2));
-  // For each choice of files, the pieces planned: file and piece, counted
-  // from 0 in each file.
+  // For each choice of files, the pieces planned: file and piece number.
   const auto planned = [](const std::vector<std::string>& files) {
     analysis.log_files = files;
     ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
     const FileClaims& claims = *workers.store->claims;
     std::string pieces;
     for (std::size_t i = 0; i < claims.pieces; ++i) {
-      const bool first = claims.piece[i].number == 0;
-      pieces += std::to_string(claims.piece[i].file) + (first ? ".0 " : ".1 ");
+      pieces += std::to_string(claims.piece[i].file) + "." +
+                std::to_string(claims.piece[i].number) + " ";
     }
     return pieces;
   };
@@ -665,39 +644,6 @@ TEST_F(SorvikTest, AChildHeldUpByAFileLeavesTheFollowingOnesToTheOther) {
   EXPECT_NE(last, std::string::npos) << shown;
   EXPECT_LT(first, last);
   EXPECT_TRUE(workers.store->complete);
-}
-
-// A child held up by its file (a named pipe) while the other reads the
-// pieces of a long file: once free, it takes over the later half of what
-// the other has still to read, and the weeks run shows the file whole.
-TEST_F(SorvikTest, AChildWithNoPieceLeftTakesOverTheRestOfAnothers) {
-  fs::create_directories("logs");
-  ASSERT_EQ(mkfifo("logs/access.1", 0600), 0);
-  write_file("logs/access.2", long_log(kPieceMinBytes * 8));
-  settings.log_dir = "logs/";
-  settings.target_dir = "./";
-  settings.html_out = false;
-  analysis.log_files = {"access.1", "access.2"};
-  analysis.take_over_bytes = 64 * 1024;
-  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
-  ASSERT_EQ(workers.store->counters.size(), 2u);
-  const FileClaims& claims = *workers.store->claims;
-  ASSERT_EQ(claims.pieces, 3u);  // the pipe, and the long file in two pieces
-  ModeWorker* const held = taker_of(*workers.store, 0);
-  const std::size_t other = workers.store->counter_number[0] == held ? 1 : 0;
-  // The other child has begun the long file's second piece.
-  while (claims.reading[other].load() != 2)
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
-  play_weeks_feeding(workers, "logs/access.1");
-  ASSERT_GE(claims.added.load(), 1u);
-  EXPECT_EQ(claims.taker[claims.pieces].load(), 1 - static_cast<int32_t>(other));
-  EXPECT_EQ(claims.piece[claims.pieces].file, 1u);
-  EXPECT_GT(claims.piece[claims.pieces].number, claims.piece[2].number);
-  EXPECT_TRUE(workers.store->complete);
-  EXPECT_GE(workers.store->files.size(), 4u);
-  const std::string shown = take_console_output();
-  EXPECT_NE(shown.find("access.1 ... 1"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("access.2 ... "), std::string::npos) << shown;
 }
 
 // Once the counting children have ended, the months are planned and merged
