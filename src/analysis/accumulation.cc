@@ -192,24 +192,25 @@ int path_list_of(bool is_page, std::string_view extension) {
 }
 
 void prefetch_ahead() {
-  // A page list made from the file list later is not touched now.
+  // A page or directory list made from the file list later is not touched now.
   const bool pages = !analysis.path_lists_owed;
   RecordHints hints;
+  const bool directories = !analysis.directories_owed;
   if (peek_record_hints(kBucketsAhead, hints)) {
     list_prefetch_bucket(kClients, hints.client);
     list_prefetch_bucket(kFiles, hints.path);
     if (pages) list_prefetch_bucket(kPages, hints.path);
-    list_prefetch_bucket(kDirectories, hints.directory);
+    if (directories) list_prefetch_bucket(kDirectories, hints.directory);
   }
   if (peek_record_hints(kEntriesAhead, hints)) {
     list_prefetch_entry(kClients, hints.client);
     list_prefetch_entry(kFiles, hints.path);
     if (pages) list_prefetch_entry(kPages, hints.path);
-    list_prefetch_entry(kDirectories, hints.directory);
+    if (directories) list_prefetch_entry(kDirectories, hints.directory);
   }
   if (peek_record_hints(kKeysAhead, hints)) {
     list_prefetch_key(kFiles, hints.path);
-    list_prefetch_key(kDirectories, hints.directory);
+    if (directories) list_prefetch_key(kDirectories, hints.directory);
   }
 }
 
@@ -224,7 +225,6 @@ void count_request(const RequestInfo& info) {
   // The lists not asked for ahead (images, pages not found) are asked for
   // their buckets and then their entries before any add, so that the loads
   // overlap.
-  const std::string_view directory = directory_of(info.path);
   const bool not_found = same_text(record.field[7], "404");
   const int path_list = path_list_of(info.is_page, info.extension);
   // The keys were hashed as the line was cut, unless the request's path is
@@ -232,13 +232,10 @@ void count_request(const RequestInfo& info) {
   RecordHints hints;
   const bool hinted = current_record_hints(hints);
   if (!hinted) hints.client = list_key_hash(record.field[1]);
-  if (!hinted || hints.path_size != info.path.size()) {
-    hints.path = list_key_hash(info.path);
-    hints.directory = list_key_hash(directory);
-  }
+  const bool path_hinted = hinted && hints.path_size == info.path.size();
+  if (!path_hinted) hints.path = list_key_hash(info.path);
   const uint32_t client_hash = hints.client;
   const uint32_t path_hash = hints.path;
-  const uint32_t directory_hash = hints.directory;
   if (path_list != kPages && path_list != 0) list_prefetch_bucket(path_list, path_hash);
   if (not_found) list_prefetch_bucket(kNotFound, path_hash);
   if (path_list != kPages && path_list != 0) list_prefetch_entry(path_list, path_hash);
@@ -255,7 +252,10 @@ void count_request(const RequestInfo& info) {
         FirstRequest{info.is_page, info.is_page ? info.path : std::string(), info.kbytes, info.time});
   }
 
-  if (analysis.path_lists_owed && info.path.size() > kTextLimit) make_path_lists();
+  if (info.path.size() > kTextLimit) {
+    if (analysis.path_lists_owed) make_path_lists();
+    if (analysis.directories_owed) make_directory_list();
+  }
   std::size_t file_at = 0;
   list_add_key(kFiles, info.path, path_hash, file_at);
   // The file entry's key is the path cut as the client's extra would be;
@@ -267,7 +267,12 @@ void count_request(const RequestInfo& info) {
   }
   if (path_list != 0 && !analysis.path_lists_owed) list_add_key(path_list, info.path, path_hash);
 
-  list_add_key(kDirectories, directory, directory_hash);
+  if (!analysis.directories_owed) {
+    const std::string_view directory = directory_of(info.path);
+    const bool directory_hinted = path_hinted && record_hints_have_directory();
+    list_add_key(kDirectories, directory,
+                 directory_hinted ? hints.directory : list_key_hash(directory));
+  }
 
   // Referrers of requests that are not pages are not counted anywhere.
   if (info.is_page) count_referrer(record);
@@ -298,6 +303,23 @@ void make_path_lists() {
         lists.list_slots[slot],
         EntryView{file.key, file.extra, file.hits, file.time, file.visits, file.kbytes},
         first_time);
+  }
+}
+
+void make_directory_list() {
+  analysis.directories_owed = false;
+  const CountedList& files = list_snapshot(kFiles);
+  CountedList& directories = lists.list_slots[kDirectories];
+  for (std::size_t i = 0; i < files.entries.size(); ++i) {
+    const ListEntry& file = files.entries[i];
+    // Every key so far is a whole path, so it tells the path's directory.
+    const std::string_view directory = directory_of(file.key);
+    const PackedTime first_time = i < files.first_times.size() ? files.first_times[i] : file.time;
+    // The file's requests merge into its directory as a later stretch's
+    // entry merges into a period's.
+    list_merge_view(directories,
+                    EntryView{directory, {}, file.hits, file.time, file.visits, file.kbytes},
+                    first_time, list_key_hash(directory));
   }
 }
 

@@ -21,6 +21,12 @@ void count_request(const RequestInfo& info);
 // request had been added to them as it came; clears the flag.
 void make_path_lists();
 
+// Gives the directory list, empty while analysis.directories_owed is set,
+// an entry for the directory of each entry of the file list, in the order
+// of their first files, with their files' hits and kilobytes summed;
+// clears the flag.
+void make_directory_list();
+
 // Gives each client noted in analysis.client_pages the key of its file
 // entry as its latest page (the client's extra), as if each page request
 // had copied its path; clears the notes. The flag stays.

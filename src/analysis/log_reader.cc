@@ -113,6 +113,8 @@ struct Cutter {
   // Field 9 of the lines that do not name the server host.
   std::string server_host;
   bool plain_lines = true;  // plain lines are cut in one pass (cut_plain_line)
+  // The record events' hints hold their directories' hashes.
+  bool directory_hints = true;
   Batch* batch = nullptr;  // where finished lines go
 };
 
@@ -275,14 +277,14 @@ void clear_line(LineTokens& line) {
 // The prefetch hints of a record event: hashed here, where the bytes are
 // still in the cache, so that the counting can ask for its lists' buckets
 // and entries some records ahead.
-void add_hints(LineEvent& event, const std::string& bytes) {
+void add_hints(LineEvent& event, const std::string& bytes, bool directory) {
   const auto field = [&](int i) {
     return std::string_view(bytes).substr(event.start[i], event.length[i]);
   };
   const std::string_view path = requested_path(field(6));
   event.hints.client = list_key_hash(field(1));
   event.hints.path = list_key_hash(path);
-  event.hints.directory = list_key_hash(directory_of(path));
+  if (directory) event.hints.directory = list_key_hash(directory_of(path));
   event.hints.path_size = static_cast<uint32_t>(path.size());
 }
 
@@ -322,7 +324,7 @@ void add_record(Cutter& c, int64_t tokens, const TokenBegins& begin, const Token
     added_field(11, "-");
   }
   if (tokens != kRecordFields) added_field(9, c.server_host);
-  add_hints(event, bytes);
+  add_hints(event, bytes, c.directory_hints);
 }
 
 // Ends the current line: a line of eleven tokens or of a standard format
@@ -627,7 +629,7 @@ struct ReadAhead {
   ReadAhead& operator=(const ReadAhead&) = delete;
   // Without `threaded` no thread starts: take() cuts each batch itself.
   ReadAhead(int fd, const LogPiece& piece, std::string server_host, bool plain_lines,
-            bool threaded) {
+            bool directory_hints, bool threaded) {
     if (piece.whole()) {
       open_log_bytes(cutter.source, fd);
     } else {
@@ -636,6 +638,7 @@ struct ReadAhead {
     }
     cutter.server_host = std::move(server_host);
     cutter.plain_lines = plain_lines;
+    cutter.directory_hints = directory_hints;
     cutter.buffer.resize(kReadSize);
     if (threaded) thread = std::thread([this] { produce(); });
   }
@@ -713,6 +716,7 @@ struct LogReader {
   bool done = false;             // the end of the file was met
   int64_t lines = 0;             // the file's lines, once its end was met
   bool plain_lines = true;       // see set_plain_line_cutting
+  bool directory_hints = true;   // see set_directory_hints
   bool reading_thread = true;    // see set_reading_thread
 };
 
@@ -817,7 +821,7 @@ void open_log(const std::string& path, const LogPiece& piece) {
   // referrer of those lines counts as internal.
   r.read_ahead = std::make_unique<ReadAhead>(
       fd, piece, settings.host_url.empty() ? std::string(1, '\0') : settings.host_url,
-      r.plain_lines, r.reading_thread);
+      r.plain_lines, r.directory_hints, r.reading_thread);
 }
 
 void close_log() {
@@ -837,6 +841,12 @@ std::string malformed_line_text(int64_t line, int64_t fields) {
 void set_plain_line_cutting(bool on) { log_reader.plain_lines = on; }
 
 void set_reading_thread(bool on) { log_reader.reading_thread = on; }
+
+void set_directory_hints(bool on) { log_reader.directory_hints = on; }
+
+bool record_hints_have_directory() {
+  return log_reader.read_ahead != nullptr && log_reader.read_ahead->cutter.directory_hints;
+}
 
 namespace {
 

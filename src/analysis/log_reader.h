@@ -84,8 +84,18 @@ void set_plain_line_cutting(bool on);
 // Both give the same records, console text and error-log entries.
 void set_reading_thread(bool on);
 
+// Whether the files opened from now on hash each record's directory as its
+// line is cut, as after reset_log_reader. A process that makes its
+// directory list from its file list does without.
+void set_directory_hints(bool on);
+
+// Whether the hints of the open file's records hold their directories'
+// hashes (set_directory_hints).
+bool record_hints_have_directory();
+
 // Hashes (list_key_hash) of a record's client, of the path its request line
-// names and of that path's directory, made as the line is cut.
+// names and of that path's directory (when record_hints_have_directory),
+// made as the line is cut.
 struct RecordHints {
   uint32_t client = 0;
   uint32_t path = 0;

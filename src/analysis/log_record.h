@@ -120,6 +120,16 @@ struct AnalysisState {
   // may share a file entry with a path of another kind.
   bool path_lists_owed = false;
   // Set only in a child that counts stretches, like `path_lists_owed`: the
+  // directory list is owed its entries. A path decides its directory, so
+  // the list is made from the file list when the stretch is sent
+  // (make_directory_list) instead of being looked up and added to for every
+  // request. Of a directory entry only the key, the hits, the kilobytes and
+  // the place in the list are ever shown, and the file list gives each of
+  // them exactly; its visits and latest time are then only estimated from
+  // its files'. A path longer than a held key has it made at once, as the
+  // page lists are.
+  bool directories_owed = false;
+  // Set only in a child that counts stretches, like `path_lists_owed`: the
   // client entries are owed their latest pages (the extra of a client). A
   // page request notes where its path is in the file list under its
   // client's position in `client_pages` (that position + 1; 0 for no page

@@ -569,6 +569,7 @@ namespace {
   const auto send_stretch = [&writer, &ref, &head, &counting_stretch] {
     if (!counting_stretch) return;
     if (analysis.path_lists_owed) make_path_lists();
+    if (analysis.directories_owed) make_directory_list();
     if (analysis.client_pages_owed) give_client_pages();
     put_stretch(writer, ref, head);
     empty_period_lists();
@@ -576,6 +577,7 @@ namespace {
     list_clear(kUnknownBrowsers);
     list_clear(kUnknownOpsys);
     analysis.path_lists_owed = true;
+    analysis.directories_owed = true;
     counting_stretch = false;
   };
   analysis.before_count = [&writer, &ref, &head, &file_records, &piece_number,
@@ -630,6 +632,8 @@ namespace {
   }
   analysis.keep_first_requests = true;
   analysis.path_lists_owed = true;
+  analysis.directories_owed = true;
+  set_directory_hints(false);
   analysis.client_pages_owed = true;
   analysis.client_pages.clear();
   analysis.current_log_path.clear();

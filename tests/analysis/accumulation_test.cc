@@ -272,6 +272,83 @@ TEST_F(AccumulationTest, PageAndImageListsMadeFromTheFileListEqualThoseCountedOn
   EXPECT_EQ(list_snapshot(6).entries[3].hits, 2u);  // the long ".html" and ".htm"
 }
 
+// The directory list made from the file list at the end shows what counting
+// request by request shows: keys in order, hits, kilobytes, first times and
+// totals (its visits and latest times are not shown). A path longer than a
+// key, whose cut may share a file entry with a path of another directory,
+// makes it at once from the requests before; it is counted one by one from
+// there.
+TEST_F(AccumulationTest, DirectoriesMadeFromTheFileListShowWhatCountingOneByOneShows) {
+  const std::string long_dir = "/" + std::string(250, 'd');
+  std::vector<Request> requests;
+  int minute = 0;
+  const auto add = [&](const std::string& path) {
+    Request r;
+    r.path = path;
+    classify_path(path, r.extension, r.is_page);
+    r.minute = minute % 60;
+    r.hour = 10 + minute / 60;
+    r.kbytes = minute % 7 - 2;  // a negative size too
+    minute += 41;
+    requests.push_back(r);
+  };
+  for (const char* path : {"/a/x.html", "/b/y.gif", "/a/z.gif", "", "/", "/a/x.html", "noslash",
+                           "/b/", "/a/b/c.htm", "/b/y.gif"}) {
+    add(path);
+  }
+  const std::size_t short_ones = requests.size();
+  // Both cut to the same file key; their directories differ.
+  add(long_dir + "/" + std::string(20, 'f'));
+  add(long_dir + std::string(20, 'f') + "/g");
+  for (const char* path : {"/a/x.html", "/c/w.html"}) add(path);
+
+  struct Shown {
+    Keys keys;
+    std::vector<uint64_t> hits;
+    std::vector<int64_t> kbytes;
+    std::vector<PackedTime> first_times;
+    int32_t count = 0;
+    uint64_t total_hits = 0;
+    int64_t total_kbytes = 0;
+    bool operator==(const Shown&) const = default;
+  };
+  const auto counted = [&](std::size_t n, bool owed) {
+    clear_period_lists();
+    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+      lists.list_slots[slot].keep_first_times = true;
+    }
+    analysis.directories_owed = owed;
+    for (std::size_t i = 0; i < n; ++i) {
+      count(requests[i]);
+      if (owed && i + 1 < short_ones) {
+        EXPECT_EQ(list_snapshot(4).count, 0);
+      }
+    }
+    if (analysis.directories_owed) make_directory_list();
+    EXPECT_FALSE(analysis.directories_owed);
+    const CountedList& list = list_snapshot(4);
+    Shown shown;
+    shown.keys = list_keys(4);
+    shown.first_times = list.first_times;
+    shown.count = list.count;
+    shown.total_hits = list.total_hits;
+    shown.total_kbytes = list.total_kbytes;
+    for (const ListEntry& entry : list.entries) {
+      shown.hits.push_back(entry.hits);
+      shown.kbytes.push_back(entry.kbytes);
+    }
+    return shown;
+  };
+  for (const std::size_t n : {short_ones, requests.size()}) {
+    EXPECT_EQ(counted(n, true), counted(n, false)) << n;
+  }
+  const Keys keys = list_keys(4);
+  ASSERT_EQ(keys.size(), 8u);
+  EXPECT_EQ(Keys(keys.begin(), keys.begin() + 5), (Keys{"/a/", "/b/", "", "/", "/a/b/"}));
+  EXPECT_EQ(keys[7], "/c/");
+  EXPECT_EQ(list_snapshot(4).entries[0].hits, 4u);
+}
+
 // Clients given their latest pages from the file list at the end hold what
 // copying each page request's path gives: a client's first request no page,
 // pages with an empty path (which leave the latest page as it is), a path
@@ -374,6 +451,39 @@ TEST_F(AccumulationTest, KeysHashedAsTheLinesWereCutCountAsKeysHashedAgain) {
   EXPECT_EQ(list_keys(kClientList), (Keys{"192.0.2.0", "192.0.2.1", "192.0.2.2"}));
   // Files: "/docs/index.html", "/a.gif", "", the long one cut, "/index.html".
   EXPECT_EQ(list_snapshot(5).count, 5);
+  reset_log_reader();
+}
+
+// A reader told not to hash the directories leaves the counting to hash
+// them, where it counts them: the lists come out as with the reader's hashes.
+TEST_F(AccumulationTest, DirectoriesNotHashedByTheReaderAreHashedByTheCounting) {
+  std::string log;
+  for (const char* path : {"/a/x.html", "/b/", "/a/y.gif", "/", "/c/d/e", "/a/x.html", "/b/"}) {
+    log += std::string("192.0.2.1 - - [30/Apr/2002:13:05:33 +0100] \"GET ") + path +
+           " HTTP/1.0\" 200 2326 \"-\" \"M\"\n";
+  }
+  write_file("a.log", log);
+  const auto counted = [&](bool hints) {
+    clear_period_lists();
+    set_directory_hints(hints);
+    open_log("a.log");
+    EXPECT_EQ(record_hints_have_directory(), hints);
+    while (read_record() == kRecordFields) {
+      RequestInfo info;
+      parse_request_into(info);
+      count_request(info);
+    }
+    close_log();
+    std::vector<std::vector<ListEntry>> shown;
+    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+      shown.push_back(list_snapshot(slot).entries);
+    }
+    return shown;
+  };
+  const auto with_hashes = counted(true);
+  EXPECT_EQ(counted(false), with_hashes);
+  EXPECT_EQ(list_keys(4), (Keys{"/a/", "/b/", "/", "/c/d/"}));
+  EXPECT_EQ(list_snapshot(4).entries[0].hits, 3u);
   reset_log_reader();
 }
 
