@@ -282,7 +282,13 @@ void count_request(const RequestInfo& info) {
 
   // An unknown agent is also counted in list 25 or 26 with values of its
   // own; the request's staged values are handed back afterwards.
-  count_agent(record.field[11], kAgentNames, kBrowsers, kOperatingSystems);
+  const std::string_view agent = record.field[11];
+  if (analysis.agents_owed && agent.size() > kTextLimit) make_agent_lists();
+  if (analysis.agents_owed) {
+    list_add_repeating(analysis.stretch_agents, agent);
+  } else {
+    count_agent(agent, kAgentNames, kBrowsers, kOperatingSystems);
+  }
 
   list_add_repeating(kHours, chars_at(record.field[4], 14, 15));
 }
@@ -321,6 +327,12 @@ void make_directory_list() {
                     EntryView{directory, {}, file.hits, file.time, file.visits, file.kbytes},
                     first_time, list_key_hash(directory));
   }
+}
+
+void make_agent_lists() {
+  analysis.agents_owed = false;
+  count_agent_list(analysis.stretch_agents, kAgentNames, kBrowsers, kOperatingSystems);
+  empty_list(analysis.stretch_agents);
 }
 
 void give_client_pages() {

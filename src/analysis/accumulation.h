@@ -27,6 +27,11 @@ void make_path_lists();
 // clears the flag.
 void make_directory_list();
 
+// Counts the agents of analysis.stretch_agents into the agent name, browser,
+// operating-system and unknown-agent lists (count_agent_list) and empties
+// it; clears analysis.agents_owed.
+void make_agent_lists();
+
 // Gives each client noted in analysis.client_pages the key of its file
 // entry as its latest page (the client's extra), as if each page request
 // had copied its path; clears the notes. The flag stays.

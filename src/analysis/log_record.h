@@ -130,6 +130,17 @@ struct AnalysisState {
   // page lists are.
   bool directories_owed = false;
   // Set only in a child that counts stretches, like `path_lists_owed`: the
+  // lists of the agents' names, browsers and operating systems, and of the
+  // unknown agents, are owed their entries. Each request's agent is counted
+  // in `stretch_agents` alone, keyed by the agent, and those lists are made
+  // from it when the stretch is sent (make_agent_lists): an agent decides
+  // its keys in them. The unknown agents' entries come out as counted one by
+  // one; of a name or a class only the key, the hits, the kilobytes and the
+  // place in its list are shown, which it gives exactly. An agent longer
+  // than a held key has them made at once.
+  bool agents_owed = false;
+  CountedList stretch_agents;
+  // Set only in a child that counts stretches, like `path_lists_owed`: the
   // client entries are owed their latest pages (the extra of a client). A
   // page request notes where its path is in the file list under its
   // client's position in `client_pages` (that position + 1; 0 for no page

@@ -570,6 +570,7 @@ namespace {
     if (!counting_stretch) return;
     if (analysis.path_lists_owed) make_path_lists();
     if (analysis.directories_owed) make_directory_list();
+    if (analysis.agents_owed) make_agent_lists();
     if (analysis.client_pages_owed) give_client_pages();
     put_stretch(writer, ref, head);
     empty_period_lists();
@@ -578,6 +579,7 @@ namespace {
     list_clear(kUnknownOpsys);
     analysis.path_lists_owed = true;
     analysis.directories_owed = true;
+    analysis.agents_owed = true;
     counting_stretch = false;
   };
   analysis.before_count = [&writer, &ref, &head, &file_records, &piece_number,
@@ -634,6 +636,8 @@ namespace {
   analysis.path_lists_owed = true;
   analysis.directories_owed = true;
   set_directory_hints(false);
+  analysis.agents_owed = true;
+  analysis.stretch_agents.keep_first_times = true;
   analysis.client_pages_owed = true;
   analysis.client_pages.clear();
   analysis.current_log_path.clear();

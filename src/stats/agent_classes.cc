@@ -309,6 +309,36 @@ void count_agent(std::string_view agent, int name_slot, int browser_slot, int op
   }
 }
 
+void count_agent_list(const CountedList& agents, int name_slot, int browser_slot, int opsys_slot) {
+  const std::string& unknown = hosts_line(7);
+  const uint32_t unknown_hash = list_key_hash(unknown);
+  const int class_slots[2] = {browser_slot, opsys_slot};
+  for (std::size_t i = 0; i < agents.entries.size(); ++i) {
+    const ListEntry& agent = agents.entries[i];
+    const PackedTime first_time =
+        i < agents.first_times.size() ? agents.first_times[i] : agent.time;
+    // The agent's requests merge into each of its keys as a later stretch's
+    // entry merges into a period's.
+    const auto merge = [&](int slot, std::string_view key, uint32_t hash, int64_t kbytes) {
+      list_merge_view(lists.list_slots[slot],
+                      EntryView{key, {}, agent.hits, agent.time, agent.visits, kbytes}, first_time,
+                      hash);
+    };
+    const AgentKeys& keys = agent_keys(agent.key);
+    merge(name_slot, keys.name, keys.name_hash, agent.kbytes);
+    for (const int side : {0, 1}) {
+      if (!keys.unknown[side]) {
+        merge(class_slots[side], keys.class_text[side], keys.class_hash[side], agent.kbytes);
+        continue;
+      }
+      // A kilobyte for each request, as count_unknown_agent counts one.
+      merge(side == 0 ? kUnknownBrowsers : kUnknownOpsys, agent.key, list_key_hash(agent.key),
+            static_cast<int64_t>(agent.hits));
+      merge(class_slots[side], unknown, unknown_hash, agent.kbytes);
+    }
+  }
+}
+
 std::string classify_agent(int slot, std::string_view agent) {
   std::string out;
   classify_agent_into(slot, agent, out);

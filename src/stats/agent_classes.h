@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "stats/counted_list.h"
+
 namespace sorvik {
 
 inline constexpr int kBrowserPatterns = 23;
@@ -32,6 +34,14 @@ void classify_agent_into(int slot, std::string_view agent, std::string& out);
 // class also in list 25 or 26. The other values of the adds are those staged
 // in lists.current_entry.
 void count_agent(std::string_view agent, int name_slot, int browser_slot, int opsys_slot);
+
+// Counts the requests of a list keyed by agent (each entry one agent's
+// requests, counted as count_agent's request values would be there), agent
+// by agent in list order, into the lists count_agent counts them in: the
+// names and classes with each agent's hits and kilobytes summed (their
+// visits and latest times are then only estimated), an unknown class's
+// agent also in list 25 or 26 with the values count_agent gives it there.
+void count_agent_list(const CountedList& agents, int name_slot, int browser_slot, int opsys_slot);
 
 // The agent's name: the whole agent when shorter than 20 bytes without "(",
 // else the text before its first blank or "(".

@@ -349,9 +349,8 @@ namespace {
 
 // The add of both forms of list_add_key, made part of each: most adds of a
 // request take the form without the position.
-[[gnu::always_inline]] inline bool add_to_list(int slot, std::string_view whole_key, uint32_t hash,
-                                               std::size_t& position) {
-  CountedList* list = slot_list(slot);
+[[gnu::always_inline]] inline bool add_to_list(CountedList* list, std::string_view whole_key,
+                                               uint32_t hash, std::size_t& position) {
   if (list == nullptr) return false;
   const EntryValues& current = lists.current_entry;
   // Held keys are at most 255 bytes; a longer key stands for its cut.
@@ -388,28 +387,41 @@ namespace {
 
 bool list_add_key(int slot, std::string_view key, uint32_t hash) {
   std::size_t position = 0;
-  return add_to_list(slot, key, hash, position);
+  return add_to_list(slot_list(slot), key, hash, position);
 }
 
 bool list_add_key(int slot, std::string_view key, uint32_t hash, std::size_t& position) {
-  return add_to_list(slot, key, hash, position);
+  return add_to_list(slot_list(slot), key, hash, position);
 }
+
+namespace {
+
+// Both forms of list_add_repeating, made part of each.
+[[gnu::always_inline]] inline bool add_repeating(CountedList& list, std::string_view key) {
+  // With a valid index that knows no key held twice, an entry with the key
+  // is the first (the only) one: the one the index would find.
+  const KeyIndex& index = list.index;
+  if (index.valid && !index.has_duplicates && list.last_added < list.entries.size()) {
+    ListEntry& entry = list.entries[list.last_added];
+    if (same_text(entry.key, cut_view(key))) {
+      mark_unsorted(list);
+      merge_current(list, entry);
+      return false;
+    }
+  }
+  return add_to_list(&list, key, list_key_hash(key), list.last_added);
+}
+
+}  // namespace
 
 bool list_add_repeating(int slot, std::string_view key) {
   CountedList* list = slot_list(slot);
   if (list == nullptr) return false;
-  // With a valid index that knows no key held twice, an entry with the key
-  // is the first (the only) one: the one the index would find.
-  const KeyIndex& index = list->index;
-  if (index.valid && !index.has_duplicates && list->last_added < list->entries.size()) {
-    ListEntry& entry = list->entries[list->last_added];
-    if (same_text(entry.key, cut_view(key))) {
-      mark_unsorted(*list);
-      merge_current(*list, entry);
-      return false;
-    }
-  }
-  return add_to_list(slot, key, list_key_hash(key), list->last_added);
+  return add_repeating(*list, key);
+}
+
+bool list_add_repeating(CountedList& list, std::string_view key) {
+  return add_repeating(list, key);
 }
 
 void list_reserve(int slot, std::size_t more) {
@@ -551,18 +563,19 @@ void clear_period_lists() {
 }
 
 void empty_period_lists() {
-  for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
-    CountedList& list = lists.list_slots[slot];
-    if (list.entries.empty()) continue;
-    list.entries.clear();
-    arena_release(list.texts);
-    list.first_times.clear();
-    std::fill(list.index.buckets.begin(), list.index.buckets.end(), IndexBucket{});
-    list.index.used = 0;
-    list.index.valid = true;
-    list.index.has_duplicates = false;
-    reset_totals(list);
-  }
+  for (int slot = 1; slot <= kPeriodListSlots; ++slot) empty_list(lists.list_slots[slot]);
+}
+
+void empty_list(CountedList& list) {
+  if (list.entries.empty()) return;
+  list.entries.clear();
+  arena_release(list.texts);
+  list.first_times.clear();
+  std::fill(list.index.buckets.begin(), list.index.buckets.end(), IndexBucket{});
+  list.index.used = 0;
+  list.index.valid = true;
+  list.index.has_duplicates = false;
+  reset_totals(list);
 }
 
 void clear_run_lists() {

@@ -140,6 +140,8 @@ bool list_add_key(int slot, std::string_view key, uint32_t hash, std::size_t& po
 // tried first, and the key is hashed and looked up only when that entry has
 // another key. Gives what list_add_key gives.
 bool list_add_repeating(int slot, std::string_view key);
+// list_add_repeating into a list of the caller's own, not one of the slots.
+bool list_add_repeating(CountedList& list, std::string_view key);
 
 // Hints for a coming add of a key with this hash. The large lists outgrow
 // the processor caches, and each add waits first for its index bucket, then
@@ -218,6 +220,9 @@ void clear_period_lists();
 // stretch of a log after the other into the same lists, which would
 // otherwise give the memory back and grow it again for each.
 void empty_period_lists();
+// Empties a list as empty_period_lists empties each: its entries' and its
+// index's memory stay for the entries to come.
+void empty_list(CountedList& list);
 // list_clear for slots 21..26.
 void clear_run_lists();
 

@@ -32,6 +32,8 @@ struct Request {
   int64_t kbytes = 4;
 };
 
+using Keys = std::vector<std::string>;
+
 class AccumulationTest : public SorvikTest {
  protected:
   void SetUp() override {
@@ -119,10 +121,35 @@ class AccumulationTest : public SorvikTest {
     return result;
   }
 
+  // What the reports show of a list whose visits and latest times are not
+  // shown (a list made from another at the end of a stretch).
+  struct ShownList {
+    Keys keys;
+    std::vector<uint64_t> hits;
+    std::vector<int64_t> kbytes;
+    std::vector<PackedTime> first_times;
+    int32_t count = 0;
+    uint64_t total_hits = 0;
+    int64_t total_kbytes = 0;
+    bool operator==(const ShownList&) const = default;
+  };
+  static ShownList shown_list(int slot) {
+    const CountedList& list = list_snapshot(slot);
+    ShownList shown;
+    for (const ListEntry& entry : list.entries) {
+      shown.keys.emplace_back(entry.key);
+      shown.hits.push_back(entry.hits);
+      shown.kbytes.push_back(entry.kbytes);
+    }
+    shown.first_times = list.first_times;
+    shown.count = list.count;
+    shown.total_hits = list.total_hits;
+    shown.total_kbytes = list.total_kbytes;
+    return shown;
+  }
+
   FakeResolver resolver_;
 };
-
-using Keys = std::vector<std::string>;
 
 TEST_F(AccumulationTest, PageRequestFillsItsLists) {
   Request r;
@@ -302,16 +329,6 @@ TEST_F(AccumulationTest, DirectoriesMadeFromTheFileListShowWhatCountingOneByOneS
   add(long_dir + std::string(20, 'f') + "/g");
   for (const char* path : {"/a/x.html", "/c/w.html"}) add(path);
 
-  struct Shown {
-    Keys keys;
-    std::vector<uint64_t> hits;
-    std::vector<int64_t> kbytes;
-    std::vector<PackedTime> first_times;
-    int32_t count = 0;
-    uint64_t total_hits = 0;
-    int64_t total_kbytes = 0;
-    bool operator==(const Shown&) const = default;
-  };
   const auto counted = [&](std::size_t n, bool owed) {
     clear_period_lists();
     for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
@@ -326,18 +343,7 @@ TEST_F(AccumulationTest, DirectoriesMadeFromTheFileListShowWhatCountingOneByOneS
     }
     if (analysis.directories_owed) make_directory_list();
     EXPECT_FALSE(analysis.directories_owed);
-    const CountedList& list = list_snapshot(4);
-    Shown shown;
-    shown.keys = list_keys(4);
-    shown.first_times = list.first_times;
-    shown.count = list.count;
-    shown.total_hits = list.total_hits;
-    shown.total_kbytes = list.total_kbytes;
-    for (const ListEntry& entry : list.entries) {
-      shown.hits.push_back(entry.hits);
-      shown.kbytes.push_back(entry.kbytes);
-    }
-    return shown;
+    return shown_list(4);
   };
   for (const std::size_t n : {short_ones, requests.size()}) {
     EXPECT_EQ(counted(n, true), counted(n, false)) << n;
@@ -452,6 +458,98 @@ TEST_F(AccumulationTest, KeysHashedAsTheLinesWereCutCountAsKeysHashedAgain) {
   // Files: "/docs/index.html", "/a.gif", "", the long one cut, "/index.html".
   EXPECT_EQ(list_snapshot(5).count, 5);
   reset_log_reader();
+}
+
+// The agent lists made from the requests' agents at the end show what
+// counting request by request shows: the names, browsers and operating
+// systems as the reports show them, the unknown agents' lists in full (with
+// visits and latest times). Agents longer than a key, which may share a cut
+// and not a class, have them made at once from the requests before.
+TEST_F(AccumulationTest, AgentListsMadeFromTheRequestsAgentsShowWhatCountingOneByOneShows) {
+  settings.browser_file = "browsers.lst";
+  settings.opsys_file = "opsys.lst";
+  write_file("browsers.lst", "Firefox\nMSIE\n");
+  write_file("opsys.lst", "Linux\nWindows\n");
+  load_agent_list(kBrowserPatterns);
+  load_agent_list(kOpsysPatterns);
+  take_console_output();
+  std::vector<Request> requests;
+  int minute = 0;
+  const auto add = [&](const std::string& agent, int gap) {
+    minute += gap;
+    Request r;
+    r.agent = agent;
+    r.minute = minute % 60;
+    r.hour = 10 + minute / 60;
+    r.kbytes = minute % 5 - 1;
+    requests.push_back(r);
+  };
+  const std::string firefox = "Mozilla/5.0 (X11; Linux x86_64) Firefox/99";
+  add(firefox, 0);
+  add("Zq7Fetch/0.4", 5);
+  add("Mozilla/4.0 (compatible; MSIE 6.0; Windows 98)", 1);
+  add("Zq7Fetch/0.4", 40);  // a new visit
+  add(firefox, 2);
+  add("Mozilla/4.0 (compatible; MSIE 5.5; Windows 98)", 3);
+  add("Opera (Linux)", 1);  // no browser class, a system class
+  add("Zq7Fetch/0.5", 50);
+  add("Zq7Fetch/0.4", 10);
+  add(firefox, 0);
+  const std::size_t short_ones = requests.size();
+  const std::string long_agent = "Firefox/" + std::string(260, 'v');
+  add(long_agent + " (Linux)", 3);
+  add(long_agent + " (Windows)", 3);
+  add("Zq7Fetch/0.4", 3);
+
+  const int unknown_lists[] = {kUnknownBrowsers, kUnknownOpsys};
+  struct Counted {
+    std::vector<ShownList> shown;
+    std::vector<std::vector<ListEntry>> unknown;
+    std::vector<std::vector<PackedTime>> unknown_first_times;
+    std::vector<uint64_t> unknown_visits;
+    bool operator==(const Counted&) const = default;
+  };
+  const auto counted = [&](std::size_t n, bool owed) {
+    clear_period_lists();
+    for (const int slot : unknown_lists) {
+      list_clear(slot);
+      lists.list_slots[slot].keep_first_times = true;
+    }
+    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+      lists.list_slots[slot].keep_first_times = true;
+    }
+    analysis.stretch_agents.keep_first_times = true;
+    analysis.agents_owed = owed;
+    for (std::size_t i = 0; i < n; ++i) {
+      count(requests[i]);
+      if (owed && i + 1 < short_ones) {
+        EXPECT_EQ(list_snapshot(kUnknownOpsys).count + list_snapshot(17).count, 0);
+      }
+    }
+    if (analysis.agents_owed) make_agent_lists();
+    EXPECT_FALSE(analysis.agents_owed);
+    EXPECT_TRUE(analysis.stretch_agents.entries.empty());
+    Counted result;
+    for (const int slot : {17, 18, 19}) result.shown.push_back(shown_list(slot));
+    for (const int slot : unknown_lists) {
+      const CountedList& list = list_snapshot(slot);
+      result.unknown.push_back(list.entries);
+      result.unknown_first_times.push_back(list.first_times);
+      result.unknown_visits.push_back(list.total_visits);
+      result.shown.push_back(shown_list(slot));
+    }
+    return result;
+  };
+  for (const std::size_t n : {short_ones, requests.size()}) {
+    EXPECT_EQ(counted(n, true), counted(n, false)) << n;
+  }
+  EXPECT_EQ(list_keys(17), (Keys{"Mozilla/5.0", "Zq7Fetch/0.4", "Mozilla/4.0", "Opera",
+                                 "Zq7Fetch/0.5", "Firefox/" + std::string(247, 'v')}));
+  EXPECT_EQ(list_keys(18).size(), 5u);  // Firefox, other agent, MSIE 6.0, MSIE 5.5, long Firefox
+  EXPECT_EQ(list_keys(19), (Keys{"Linux x86_64", "other agent", "Windows 98", "Linux", "Windows"}));
+  EXPECT_EQ(list_keys(kUnknownOpsys), (Keys{"Zq7Fetch/0.4", "Zq7Fetch/0.5"}));
+  EXPECT_EQ(list_snapshot(kUnknownOpsys).entries[0].visits, 3u);
+  EXPECT_EQ(list_snapshot(kUnknownBrowsers).count, 3);  // with "Opera (Linux)"
 }
 
 // A reader told not to hash the directories leaves the counting to hash
