@@ -337,12 +337,13 @@ void make_agent_lists() {
 
 void give_client_pages() {
   std::vector<ListEntry>& clients = lists.list_slots[kClients].entries;
+  TextArena* client_texts = lists.list_slots[kClients].texts.arena.get();
   const std::vector<ListEntry>& files = list_snapshot(kFiles).entries;
   std::vector<uint32_t>& pages = analysis.client_pages;
   const std::size_t noted = std::min(pages.size(), clients.size());
   for (std::size_t i = 0; i < noted; ++i) {
     if (pages[i] == 0 || pages[i] > files.size()) continue;
-    clients[i].extra.assign(files[pages[i] - 1].key);
+    clients[i].extra.assign(files[pages[i] - 1].key, client_texts);
   }
   pages.clear();
 }

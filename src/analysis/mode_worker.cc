@@ -303,11 +303,12 @@ void get_entry_view(ItemReader& reader, EntryView& entry) {
   entry.kbytes = reader.get_i64();
 }
 
-// The same into `entry`, whose texts' memory is reused.
-void get_entry(ItemReader& reader, ListEntry& entry) {
+// The same into `entry` of a list, whose long texts take their bytes from
+// the list's arena `texts`.
+void get_entry(ItemReader& reader, ListEntry& entry, TextArena* texts) {
   EntryView view;
   get_entry_view(reader, view);
-  assign_entry(entry, view);
+  assign_entry(entry, view, texts);
 }
 
 // The first-request times that put_counted_list sends before its list.
@@ -328,7 +329,9 @@ void get_list(ItemReader& reader, CountedList& list) {
   const uint64_t size = reader.get_u64();
   list.entries.clear();
   list.entries.reserve(size);
-  for (uint64_t i = 0; i < size; ++i) get_entry(reader, list_new_entry(list));
+  for (uint64_t i = 0; i < size; ++i) {
+    get_entry(reader, list_new_entry(list), list.texts.arena.get());
+  }
   // The index is made again from the entries when it is first needed.
   list.index = KeyIndex{};
   list.index.valid = list.entries.empty();

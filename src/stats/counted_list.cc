@@ -136,15 +136,16 @@ int64_t find_entry(CountedList& list, std::string_view key) {
 // pointing at the first entry of each key.
 void change_key(CountedList& list, std::size_t pos, std::string_view new_key) {
   ListText& key = list.entries[pos].key;
+  TextArena* texts = list.texts.arena.get();
   KeyIndex& index = list.index;
   if (!index.valid || index.buckets.empty()) {
-    key.assign(new_key);
+    key.assign(new_key, texts);
     index.valid = false;
     return;
   }
   if (std::string_view(key) == new_key) return;
   const uint32_t old_hash = list_key_hash(key);
-  key.assign(new_key);
+  key.assign(new_key, texts);
   const uint32_t position = static_cast<uint32_t>(pos + 1);
 
   // The old key's bucket is found by hash and position, since no entry may
@@ -340,7 +341,7 @@ namespace {
   list.total_hits += current.hits;
   list.total_kbytes = add_wrapping(list.total_kbytes, current.kbytes);
   if (new_visit) list.total_visits += 1;
-  if (!current.extra.empty()) assign_cut(entry.extra, current.extra);
+  if (!current.extra.empty()) entry.extra.assign(cut_view(current.extra), list.texts.arena.get());
   entry.hits += current.hits;
   entry.kbytes = add_wrapping(entry.kbytes, current.kbytes);
   if (new_visit) entry.visits += 1;
@@ -369,8 +370,9 @@ namespace {
 
   const bool was_empty = list->entries.empty();
   ListEntry& entry = list_new_entry(*list);
-  entry.key.assign(key);
-  entry.extra.assign(cut_view(current.extra));
+  TextArena* texts = list->texts.arena.get();
+  entry.key.assign(key, texts);
+  entry.extra.assign(cut_view(current.extra), texts);
   entry.hits = current.hits;
   entry.time = current.time;
   entry.visits = current.visits;
@@ -501,7 +503,7 @@ bool list_merge_view(CountedList& list, const EntryView& later, PackedTime first
     list.total_hits += later.hits;
     list.total_kbytes = add_wrapping(list.total_kbytes, later.kbytes);
     list.total_visits += visits;
-    if (!later.extra.empty()) entry.extra.assign(later.extra);
+    if (!later.extra.empty()) entry.extra.assign(later.extra, list.texts.arena.get());
     entry.hits += later.hits;
     entry.kbytes = add_wrapping(entry.kbytes, later.kbytes);
     entry.visits += visits;
@@ -510,7 +512,7 @@ bool list_merge_view(CountedList& list, const EntryView& later, PackedTime first
   }
 
   const bool was_empty = list.entries.empty();
-  assign_entry(list_new_entry(list), later);
+  assign_entry(list_new_entry(list), later, list.texts.arena.get());
   list.index.buckets[p.bucket] = IndexBucket{static_cast<uint32_t>(list.entries.size()), hash};
   list.index.used += 1;
   if (list.keep_first_times) list.first_times.push_back(first_time);
@@ -522,7 +524,7 @@ void list_append_view(CountedList& list, const EntryView& later, PackedTime firs
   list.index.valid = false;
   mark_unsorted(list);
   const bool was_empty = list.entries.empty();
-  assign_entry(list_new_entry(list), later);
+  assign_entry(list_new_entry(list), later, list.texts.arena.get());
   if (list.keep_first_times) list.first_times.push_back(first_time);
   count_new_entry(list, was_empty, later);
 }
@@ -540,10 +542,7 @@ void reset_totals(CountedList& list) {
 
 }  // namespace
 
-ListEntry& list_new_entry(CountedList& list) {
-  const ArenaAllocator<char> texts(list.texts.arena.get());
-  return list.entries.emplace_back(ListEntry{ListText(texts), ListText(texts)});
-}
+ListEntry& list_new_entry(CountedList& list) { return list.entries.emplace_back(); }
 
 void list_clear(int slot) {
   CountedList* list = slot_list(slot);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "driver/text.h"
@@ -24,9 +25,10 @@ inline constexpr int kListSlots = 26;
 // Slots 1..20 are filled per period and emptied at each period's end.
 inline constexpr int kPeriodListSlots = 20;
 
-// The values of one list entry, its texts held as `Text`.
+// The values of one list entry, its texts held as `Text`. An entry of a
+// list is 64 bytes, and begins a cache line: looking at it costs one line.
 template <typename Text>
-struct BasicEntry {
+struct alignas(std::is_same_v<Text, ListText> ? 64 : alignof(uint64_t)) BasicEntry {
   Text key;
   Text extra;
   uint64_t hits = 0;
@@ -39,20 +41,33 @@ struct BasicEntry {
 
 // The staging record of list_add and the result of list_fetch.
 using EntryValues = BasicEntry<std::string>;
-// An entry as a list holds it: its texts take their bytes from the list's
-// arena (or from the heap, for an entry made outside a list).
+// An entry as a list holds it: its long texts take their bytes from the
+// list's arena (or from the heap, for an entry made outside a list).
 using ListEntry = BasicEntry<ListText>;
+static_assert(sizeof(ListEntry) == 64);
 
 // An entry read in place, from a list sent by a counting process: its texts
 // point into the bytes it was read from.
 using EntryView = BasicEntry<std::string_view>;
 
 // Sets an entry to the values of another (one read in place, or one a list
-// holds), its texts taking their bytes where the entry's own take theirs.
-template <typename Text, typename From>
-void assign_entry(BasicEntry<Text>& entry, const BasicEntry<From>& view) {
+// holds), reusing the memory of its texts.
+template <typename From>
+void assign_entry(EntryValues& entry, const BasicEntry<From>& view) {
   entry.key.assign(view.key);
   entry.extra.assign(view.extra);
+  entry.hits = view.hits;
+  entry.time = view.time;
+  entry.visits = view.visits;
+  entry.kbytes = view.kbytes;
+}
+
+// The same for an entry of a list, whose texts take the bytes they need
+// from the list's arena `texts`.
+template <typename From>
+void assign_entry(ListEntry& entry, const BasicEntry<From>& view, TextArena* texts) {
+  entry.key.assign(view.key, texts);
+  entry.extra.assign(view.extra, texts);
   entry.hits = view.hits;
   entry.time = view.time;
   entry.visits = view.visits;

@@ -10,7 +10,10 @@
 #ifndef SORVIK_STATS_TEXT_ARENA_H_
 #define SORVIK_STATS_TEXT_ARENA_H_
 
+#include <compare>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,9 +32,10 @@ struct TextArena {
 
 // The arena of a list, as a member of the list: it moves with the list. A
 // copied list, whose entries copy their texts to the heap, starts with an
-// arena of its own, and a list assigned to keeps its own, into which the
-// texts it is given are copied. After a move the arena is gone (null): texts
-// then take the heap's bytes.
+// arena of its own, and a list assigned to keeps its own (its entries'
+// texts copy what they are given into the room they have, else to the
+// heap). After a move the arena is gone (null): texts then take the heap's
+// bytes.
 struct ArenaHandle {
   std::unique_ptr<TextArena> arena = std::make_unique<TextArena>();
 
@@ -49,46 +53,132 @@ char* arena_take(TextArena& arena, std::size_t size);
 // A handle whose arena is gone gets a new one.
 void arena_release(ArenaHandle& handle);
 
-// Lets a std::basic_string take its bytes from an arena. A string made
-// without an arena (the default) uses the heap as usual. Freeing a text of
-// an arena does nothing: its bytes go back with the arena's. A string that
-// is moved keeps its arena; one assigned to takes the bytes of its own; a
-// copy takes the heap's.
-template <typename T>
-struct ArenaAllocator {
-  using value_type = T;
-
-  TextArena* arena = nullptr;
-
-  ArenaAllocator() = default;
-  explicit ArenaAllocator(TextArena* owner) : arena(owner) {}
-  template <typename U>
-  ArenaAllocator(const ArenaAllocator<U>& other) : arena(other.arena) {}
-
-  T* allocate(std::size_t n) {
-    if (arena == nullptr) return std::allocator<T>().allocate(n);
-    return reinterpret_cast<T*>(arena_take(*arena, n * sizeof(T)));
+// The text of a list entry's key or extra, in 16 bytes, so that an entry
+// with its counters fills one cache line. A text of up to 15 bytes is held
+// inside; a longer one points to its bytes, which come from the arena its
+// list gives when the text is set (assign), or else from the heap, owned by
+// the text. A copy holds its bytes itself (on the heap when long): it may
+// outlive the arena. A move takes the bytes along. Reads go through the
+// text's view of its bytes, as a std::string_view's would.
+class ListText {
+ public:
+  ListText() noexcept { set_inline_size(0); }
+  // Implicit, as a std::string is made from a text: a copy of `text`.
+  ListText(std::string_view text) {
+    set_inline_size(0);
+    assign(text, nullptr);
   }
-  void deallocate(T* p, std::size_t n) {
-    if (arena == nullptr) std::allocator<T>().deallocate(p, n);
+  ListText(const char* text) : ListText(std::string_view(text)) {}
+  ListText(const std::string& text) : ListText(std::string_view(text)) {}
+  ListText(const ListText& other) : ListText(other.view()) {}
+  ListText(ListText&& other) noexcept {
+    std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+    other.set_inline_size(0);
   }
-  // A copy of a text lives on the heap: it may outlive the arena.
-  ArenaAllocator select_on_container_copy_construction() const { return ArenaAllocator(); }
+  ListText& operator=(const ListText& other) {
+    if (this != &other) assign(other.view(), nullptr);
+    return *this;
+  }
+  ListText& operator=(ListText&& other) noexcept {
+    if (this != &other) {
+      release();
+      std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+      other.set_inline_size(0);
+    }
+    return *this;
+  }
+  ~ListText() { release(); }
 
-  template <typename U>
-  bool operator==(const ArenaAllocator<U>& other) const {
-    return arena == other.arena;
+  // Sets the text to `text`. Bytes it has room for are reused; a longer text
+  // takes new bytes from `arena`, or from the heap when that is null.
+  void assign(std::string_view text, TextArena* arena) {
+    const std::size_t size = text.size();
+    if (size <= kInside) {
+      // Bytes first: `text` may lie in the heap bytes given back now.
+      // (An empty view may have no bytes at all.)
+      char inside[kInside];
+      if (size != 0) std::memcpy(inside, text.data(), size);
+      release();
+      if (size != 0) std::memcpy(bytes_, inside, size);
+      set_inline_size(size);
+      return;
+    }
+    if (!is_inline() && size <= capacity()) {
+      char* data = outside_data();
+      std::memmove(data, text.data(), size);
+      set_outside(data, size, capacity(), tag());
+      return;
+    }
+    char* data = arena != nullptr ? arena_take(*arena, size) : new char[size];
+    std::memcpy(data, text.data(), size);
+    release();
+    set_outside(data, size, size, arena != nullptr ? kInArena : kOnHeap);
   }
+  void clear() {
+    release();
+    set_inline_size(0);
+  }
+
+  const char* data() const { return is_inline() ? bytes_ : outside_data(); }
+  std::size_t size() const { return is_inline() ? tag() : outside_size(); }
+  bool empty() const { return size() == 0; }
+  std::string_view view() const { return std::string_view(data(), size()); }
+  operator std::string_view() const { return view(); }
+  char back() const { return view().back(); }
+  std::string_view substr(std::size_t at, std::size_t count = std::string_view::npos) const {
+    return view().substr(at, count);
+  }
+  bool starts_with(std::string_view prefix) const { return view().starts_with(prefix); }
+
+  friend bool operator==(const ListText& a, const ListText& b) { return a.view() == b.view(); }
+  friend bool operator==(const ListText& a, std::string_view b) { return a.view() == b; }
+  friend bool operator==(const ListText& a, const char* b) { return a.view() == b; }
+  friend bool operator==(const ListText& a, const std::string& b) { return a.view() == b; }
+  friend auto operator<=>(const ListText& a, const ListText& b) { return a.view() <=> b.view(); }
+
+ private:
+  static constexpr std::size_t kInside = 15;
+  // The last byte tells where the text is: up to kInside, its size inside;
+  // else one of these, and the first 14 bytes hold the bytes' address (8),
+  // the size (4) and the room (2; 0 when larger than that holds).
+  static constexpr uint8_t kInArena = 0x80;
+  static constexpr uint8_t kOnHeap = 0x81;
+
+  uint8_t tag() const { return static_cast<uint8_t>(bytes_[15]); }
+  bool is_inline() const { return tag() <= kInside; }
+  void set_inline_size(std::size_t size) { bytes_[15] = static_cast<char>(size); }
+  char* outside_data() const {
+    char* data = nullptr;
+    std::memcpy(&data, bytes_, sizeof data);
+    return data;
+  }
+  std::size_t outside_size() const {
+    uint32_t size = 0;
+    std::memcpy(&size, bytes_ + 8, sizeof size);
+    return size;
+  }
+  std::size_t capacity() const {
+    uint16_t room = 0;
+    std::memcpy(&room, bytes_ + 12, sizeof room);
+    return room;
+  }
+  void set_outside(char* data, std::size_t size, std::size_t room, uint8_t where) {
+    const auto size32 = static_cast<uint32_t>(size);
+    const auto room16 = static_cast<uint16_t>(room <= UINT16_MAX ? room : 0);
+    std::memcpy(bytes_, &data, sizeof data);
+    std::memcpy(bytes_ + 8, &size32, sizeof size32);
+    std::memcpy(bytes_ + 12, &room16, sizeof room16);
+    bytes_[14] = 0;
+    bytes_[15] = static_cast<char>(where);
+  }
+  void release() {
+    if (tag() == kOnHeap) delete[] outside_data();
+  }
+
+  char bytes_[16];
 };
 
-// The text type of a list entry's key and extra.
-using ListText = std::basic_string<char, std::char_traits<char>, ArenaAllocator<char>>;
-
-// A list text equals any other text with the same bytes (a std::string or a
-// text of the heap's among them).
-inline bool operator==(const ListText& text, std::string_view other) {
-  return std::string_view(text) == other;
-}
+static_assert(sizeof(ListText) == 16);
 
 }  // namespace sorvik
 

@@ -115,5 +115,46 @@ TEST_F(TextArenaTest, TakesLargerThanABlockGetABlockOfTheirOwn) {
   std::memset(arena_take(arena, 10), 'x', 10);
 }
 
+// A text holds up to 15 bytes in itself and a longer one in the arena it is
+// given (or on the heap without one); it reuses its room, may be set from
+// its own bytes, and a copy or a moved text keeps its bytes when the arena
+// goes.
+TEST_F(TextArenaTest, ListTextsHoldTheirBytesInsideInTheArenaOrOnTheHeap) {
+  ArenaHandle handle;
+  TextArena* arena = handle.arena.get();
+  const std::string fifteen(15, 'f');
+  const std::string sixteen(16, 's');
+  ListText text;
+  EXPECT_TRUE(text.empty());
+  text.assign(fifteen, arena);
+  EXPECT_EQ(text, fifteen);
+  EXPECT_TRUE(arena->blocks.empty());
+  text.assign(sixteen, arena);
+  EXPECT_EQ(text, sixteen);
+  ASSERT_EQ(arena->blocks.size(), 1u);
+  const char* bytes = text.data();
+  text.assign("a shorter text!!", arena);
+  EXPECT_EQ(text.data(), bytes);  // the room is reused
+  text.assign(text.substr(2), arena);
+  EXPECT_EQ(text, "shorter text!!");
+  text.assign(std::string_view(), arena);
+  EXPECT_TRUE(text.empty());
+
+  const std::string long_text = long_key(1);
+  text.assign(long_text, arena);
+  ListText copy = text;
+  ListText moved = std::move(text);
+  EXPECT_TRUE(text.empty());
+  ListText assigned("short");
+  assigned = moved;
+  ListText on_heap(long_text);
+  on_heap.assign(long_text + long_text, nullptr);
+  arena_release(handle);
+  for (const ListText* kept : {&copy, &assigned}) EXPECT_EQ(*kept, long_text);
+  EXPECT_EQ(on_heap, long_text + long_text);
+  EXPECT_LT(ListText("abc"), ListText("abd"));
+  EXPECT_LT(ListText(fifteen), ListText(sixteen));
+}
+
 }  // namespace
 }  // namespace sorvik

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,8 +16,14 @@
 #include "driver/clock.h"
 #include "driver/message_table.h"
 #include "driver/run_stop.h"
+#include "stats/text_arena.h"
 
 namespace sorvik {
+
+// A list text in a test's messages, as its bytes.
+inline std::ostream& operator<<(std::ostream& out, const ListText& text) {
+  return out << text.view();
+}
 
 // The fixed time every test runs at unless it sets another one.
 LocalTime test_time();
