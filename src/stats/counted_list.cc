@@ -197,11 +197,8 @@ void count_new_entry(CountedList& list, bool was_empty, const Values& values) {
   }
 }
 
-// Asks for both cache lines an entry spans: the key's and the counters'.
-void prefetch_entry(const ListEntry* entry) {
-  __builtin_prefetch(entry);
-  __builtin_prefetch(reinterpret_cast<const char*>(entry) + sizeof(ListEntry) - 1);
-}
+// Asks for the cache line of an entry, its key's short bytes and counters.
+void prefetch_entry(const ListEntry* entry) { __builtin_prefetch(entry); }
 
 void mark_unsorted(CountedList& list) {
   list.sort_key = 0;
@@ -298,7 +295,6 @@ void list_prefetch_bucket(const CountedList& list, uint32_t hash) {
 void list_prefetch_entry(const CountedList& list, uint32_t hash) {
   const ListEntry* entry = entry_for_hash(list, hash);
   if (entry == nullptr) return;
-  // An entry spans two cache lines: the key's and the counters'.
   prefetch_entry(entry);
 }
 
