@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
 #include "driver/text.h"
@@ -25,10 +24,9 @@ inline constexpr int kListSlots = 26;
 // Slots 1..20 are filled per period and emptied at each period's end.
 inline constexpr int kPeriodListSlots = 20;
 
-// The values of one list entry, its texts held as `Text`. An entry of a
-// list is 64 bytes, and begins a cache line: looking at it costs one line.
+// The values of one list entry, its texts held as `Text`.
 template <typename Text>
-struct alignas(std::is_same_v<Text, ListText> ? 64 : alignof(uint64_t)) BasicEntry {
+struct BasicEntry {
   Text key;
   Text extra;
   uint64_t hits = 0;
@@ -42,7 +40,10 @@ struct alignas(std::is_same_v<Text, ListText> ? 64 : alignof(uint64_t)) BasicEnt
 // The staging record of list_add and the result of list_fetch.
 using EntryValues = BasicEntry<std::string>;
 // An entry as a list holds it: its long texts take their bytes from the
-// list's arena (or from the heap, for an entry made outside a list).
+// list's arena (or from the heap, for an entry made outside a list). It is
+// 64 bytes, so that looking at it costs at most two cache lines. (Aligned to
+// a line, as the heap gives such a block, the lists' arrays took more memory
+// than they saved lines.)
 using ListEntry = BasicEntry<ListText>;
 static_assert(sizeof(ListEntry) == 64);
 
