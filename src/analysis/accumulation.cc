@@ -70,6 +70,14 @@ void stage_request(const RequestInfo& info) {
 
 void add_key(int slot, std::string_view key) { list_add_key(slot, key, list_key_hash(key)); }
 
+// Counts the agents held for the stretch into the agent lists, and empties
+// their list for the agents to come. The later ones merge into the lists as
+// a later stretch's merge into a period's: what the lists show stays exact.
+void count_stretch_agents() {
+  count_agent_list(analysis.stretch_agents, kAgentNames, kBrowsers, kOperatingSystems);
+  empty_list(analysis.stretch_agents);
+}
+
 // Counts the referrer of a page request as internal, as a search query or as
 // external.
 void count_referrer(const LogRecord& record) {
@@ -286,6 +294,7 @@ void count_request(const RequestInfo& info) {
   if (analysis.agents_owed && agent.size() > kTextLimit) make_agent_lists();
   if (analysis.agents_owed) {
     list_add_repeating(analysis.stretch_agents, agent);
+    if (analysis.stretch_agents.entries.size() >= kStretchAgentsHeld) count_stretch_agents();
   } else {
     count_agent(agent, kAgentNames, kBrowsers, kOperatingSystems);
   }
@@ -331,8 +340,7 @@ void make_directory_list() {
 
 void make_agent_lists() {
   analysis.agents_owed = false;
-  count_agent_list(analysis.stretch_agents, kAgentNames, kBrowsers, kOperatingSystems);
-  empty_list(analysis.stretch_agents);
+  count_stretch_agents();
 }
 
 void give_client_pages() {

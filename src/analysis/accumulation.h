@@ -2,6 +2,7 @@
 #ifndef SORVIK_ANALYSIS_ACCUMULATION_H_
 #define SORVIK_ANALYSIS_ACCUMULATION_H_
 
+#include <cstddef>
 #include <string>
 
 #include "analysis/log_record.h"
@@ -26,6 +27,12 @@ void make_path_lists();
 // of their first files, with their files' hits and kilobytes summed;
 // clears the flag.
 void make_directory_list();
+
+// The most agents analysis.stretch_agents holds: at this many they are
+// counted into the agent lists at once and the list starts again, so that a
+// log whose agents are all different does not grow the memory with every
+// request.
+inline constexpr std::size_t kStretchAgentsHeld = std::size_t{1} << 14;
 
 // Counts the agents of analysis.stretch_agents into the agent name, browser,
 // operating-system and unknown-agent lists (count_agent_list) and empties

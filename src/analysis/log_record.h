@@ -137,7 +137,8 @@ struct AnalysisState {
   // its keys in them. The unknown agents' entries come out as counted one by
   // one; of a name or a class only the key, the hits, the kilobytes and the
   // place in its list are shown, which it gives exactly. An agent longer
-  // than a held key has them made at once.
+  // than a held key has them made at once; kStretchAgentsHeld agents are
+  // counted into them at once, and the list starts again.
   bool agents_owed = false;
   CountedList stretch_agents;
   // Set only in a child that counts stretches, like `path_lists_owed`: the

@@ -552,6 +552,41 @@ TEST_F(AccumulationTest, AgentListsMadeFromTheRequestsAgentsShowWhatCountingOneB
   EXPECT_EQ(list_snapshot(kUnknownBrowsers).count, 3);  // with "Opera (Linux)"
 }
 
+// A stretch of very many different agents has them counted into the agent
+// lists whenever kStretchAgentsHeld are held, so that the memory does not
+// grow with every request; the lists show what counting one by one shows.
+TEST_F(AccumulationTest, VeryManyAgentsAreCountedAsTheyReachTheMostHeld) {
+  std::vector<Request> requests;
+  for (std::size_t i = 0; i < kStretchAgentsHeld * 2 + 100; ++i) {
+    Request r;
+    r.agent = i % 3 == 0 ? "Bot/" + std::to_string(i % 1000) : "Probe " + std::to_string(i);
+    r.minute = static_cast<int>(i % 60);
+    r.hour = static_cast<int>(i / 60 % 24);
+    r.kbytes = static_cast<int64_t>(i % 9);
+    requests.push_back(r);
+  }
+  const auto counted = [&](bool owed) {
+    clear_period_lists();
+    list_clear(kUnknownOpsys);
+    analysis.stretch_agents.keep_first_times = true;
+    analysis.agents_owed = owed;
+    std::size_t most_held = 0;
+    for (const Request& r : requests) {
+      count(r);
+      most_held = std::max(most_held, analysis.stretch_agents.entries.size());
+    }
+    if (analysis.agents_owed) make_agent_lists();
+    EXPECT_LT(most_held, kStretchAgentsHeld);
+    std::vector<ShownList> shown;
+    for (const int slot : {17, 18, 19, kUnknownOpsys}) shown.push_back(shown_list(slot));
+    const CountedList& unknown = list_snapshot(kUnknownOpsys);
+    return std::make_pair(shown, std::vector<ListEntry>(unknown.entries));
+  };
+  EXPECT_EQ(counted(true), counted(false));
+  EXPECT_EQ(list_snapshot(kUnknownOpsys).count,
+            static_cast<int32_t>(1000 + requests.size() * 2 / 3));
+}
+
 // A reader told not to hash the directories leaves the counting to hash
 // them, where it counts them: the lists come out as with the reader's hashes.
 TEST_F(AccumulationTest, DirectoriesNotHashedByTheReaderAreHashedByTheCounting) {
