@@ -52,23 +52,12 @@ static_assert(sizeof(ListEntry) == 64);
 using EntryView = BasicEntry<std::string_view>;
 
 // Sets an entry to the values of another (one read in place, or one a list
-// holds), reusing the memory of its texts.
-template <typename From>
-void assign_entry(EntryValues& entry, const BasicEntry<From>& view) {
-  entry.key.assign(view.key);
-  entry.extra.assign(view.extra);
-  entry.hits = view.hits;
-  entry.time = view.time;
-  entry.visits = view.visits;
-  entry.kbytes = view.kbytes;
-}
-
-// The same for an entry of a list, whose texts take the bytes they need
-// from the list's arena `texts`.
-template <typename From>
-void assign_entry(ListEntry& entry, const BasicEntry<From>& view, TextArena* texts) {
-  entry.key.assign(view.key, texts);
-  entry.extra.assign(view.extra, texts);
+// holds), reusing the memory of its texts. An entry of a list is given the
+// list's arena as `texts`, from which its long texts take their bytes.
+template <typename Text, typename From, typename... Arena>
+void assign_entry(BasicEntry<Text>& entry, const BasicEntry<From>& view, Arena*... texts) {
+  entry.key.assign(view.key, texts...);
+  entry.extra.assign(view.extra, texts...);
   entry.hits = view.hits;
   entry.time = view.time;
   entry.visits = view.visits;

@@ -121,6 +121,35 @@ class AccumulationTest : public SorvikTest {
     return result;
   }
 
+  // The entries of the period lists 1..20.
+  static std::vector<std::vector<ListEntry>> period_entries() {
+    std::vector<std::vector<ListEntry>> entries;
+    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+      entries.push_back(list_snapshot(slot).entries);
+    }
+    return entries;
+  }
+
+  // A request for `path`, `minute` minutes after 10:00.
+  static Request path_request(const std::string& path, int minute, int64_t kbytes) {
+    Request r;
+    r.path = path;
+    classify_path(path, r.extension, r.is_page);
+    r.minute = minute % 60;
+    r.hour = 10 + minute / 60;
+    r.kbytes = kbytes;
+    return r;
+  }
+
+  // Empties the period lists, which then keep their entries' first times as
+  // a counting child's do.
+  static void clear_lists_keeping_first_times() {
+    clear_period_lists();
+    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+      lists.list_slots[slot].keep_first_times = true;
+    }
+  }
+
   // What the reports show of a list whose visits and latest times are not
   // shown (a list made from another at the end of a stretch).
   struct ShownList {
@@ -249,14 +278,8 @@ TEST_F(AccumulationTest, PageAndImageListsMadeFromTheFileListEqualThoseCountedOn
   std::vector<Request> requests;
   int minute = 0;
   const auto add = [&](const std::string& path) {
-    Request r;
-    r.path = path;
-    classify_path(path, r.extension, r.is_page);
-    r.minute = minute % 60;
-    r.hour = 10 + minute / 60;
-    r.kbytes = minute % 7;
+    requests.push_back(path_request(path, minute, minute % 7));
     minute += 17;
-    requests.push_back(r);
   };
   for (const char* path : {"/a.html", "/b.gif", "/c.JPG", "/d.png", "/", "", "/a.html", "/b.gif"}) {
     add(path);
@@ -274,10 +297,7 @@ TEST_F(AccumulationTest, PageAndImageListsMadeFromTheFileListEqualThoseCountedOn
     bool operator==(const Shown&) const = default;
   };
   const auto counted = [&](std::size_t n, bool owed) {
-    clear_period_lists();
-    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
-      lists.list_slots[slot].keep_first_times = true;
-    }
+    clear_lists_keeping_first_times();
     analysis.path_lists_owed = owed;
     for (std::size_t i = 0; i < n; ++i) count(requests[i]);
     if (analysis.path_lists_owed) make_path_lists();
@@ -310,14 +330,8 @@ TEST_F(AccumulationTest, DirectoriesMadeFromTheFileListShowWhatCountingOneByOneS
   std::vector<Request> requests;
   int minute = 0;
   const auto add = [&](const std::string& path) {
-    Request r;
-    r.path = path;
-    classify_path(path, r.extension, r.is_page);
-    r.minute = minute % 60;
-    r.hour = 10 + minute / 60;
-    r.kbytes = minute % 7 - 2;  // a negative size too
+    requests.push_back(path_request(path, minute, minute % 7 - 2));  // a negative size too
     minute += 41;
-    requests.push_back(r);
   };
   for (const char* path : {"/a/x.html", "/b/y.gif", "/a/z.gif", "", "/", "/a/x.html", "noslash",
                            "/b/", "/a/b/c.htm", "/b/y.gif"}) {
@@ -330,10 +344,7 @@ TEST_F(AccumulationTest, DirectoriesMadeFromTheFileListShowWhatCountingOneByOneS
   for (const char* path : {"/a/x.html", "/c/w.html"}) add(path);
 
   const auto counted = [&](std::size_t n, bool owed) {
-    clear_period_lists();
-    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
-      lists.list_slots[slot].keep_first_times = true;
-    }
+    clear_lists_keeping_first_times();
     analysis.directories_owed = owed;
     for (std::size_t i = 0; i < n; ++i) {
       count(requests[i]);
@@ -446,11 +457,7 @@ TEST_F(AccumulationTest, KeysHashedAsTheLinesWereCutCountAsKeysHashedAgain) {
     }
     close_log();
     EXPECT_EQ(hinted, copied ? 0u : 8u);
-    std::vector<std::vector<ListEntry>> shown;
-    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
-      shown.push_back(list_snapshot(slot).entries);
-    }
-    return shown;
+    return period_entries();
   };
   const auto hashed_again = counted(true);
   EXPECT_EQ(counted(false), hashed_again);
@@ -510,12 +517,9 @@ TEST_F(AccumulationTest, AgentListsMadeFromTheRequestsAgentsShowWhatCountingOneB
     bool operator==(const Counted&) const = default;
   };
   const auto counted = [&](std::size_t n, bool owed) {
-    clear_period_lists();
+    clear_lists_keeping_first_times();
     for (const int slot : unknown_lists) {
       list_clear(slot);
-      lists.list_slots[slot].keep_first_times = true;
-    }
-    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
       lists.list_slots[slot].keep_first_times = true;
     }
     analysis.stretch_agents.keep_first_times = true;
@@ -607,11 +611,7 @@ TEST_F(AccumulationTest, DirectoriesNotHashedByTheReaderAreHashedByTheCounting) 
       count_request(info);
     }
     close_log();
-    std::vector<std::vector<ListEntry>> shown;
-    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
-      shown.push_back(list_snapshot(slot).entries);
-    }
-    return shown;
+    return period_entries();
   };
   const auto with_hashes = counted(true);
   EXPECT_EQ(counted(false), with_hashes);
