@@ -202,8 +202,8 @@ int path_list_of(bool is_page, std::string_view extension) {
 void prefetch_ahead() {
   // A page or directory list made from the file list later is not touched now.
   const bool pages = !analysis.path_lists_owed;
-  RecordHints hints;
   const bool directories = !analysis.directories_owed;
+  RecordHints hints;
   if (peek_record_hints(kBucketsAhead, hints)) {
     list_prefetch_bucket(kClients, hints.client);
     list_prefetch_bucket(kFiles, hints.path);
