@@ -313,7 +313,7 @@ void make_path_lists() {
     classify_path(file.key, extension, is_page);
     const int slot = path_list_of(is_page, extension);
     if (slot == 0) continue;
-    const PackedTime first_time = i < files.first_times.size() ? files.first_times[i] : file.time;
+    const PackedTime first_time = list_first_time(files, i);
     list_append_view(
         lists.list_slots[slot],
         EntryView{file.key, file.extra, file.hits, file.time, file.visits, file.kbytes},
@@ -329,7 +329,7 @@ void make_directory_list() {
     const ListEntry& file = files.entries[i];
     // Every key so far is a whole path, so it tells the path's directory.
     const std::string_view directory = directory_of(file.key);
-    const PackedTime first_time = i < files.first_times.size() ? files.first_times[i] : file.time;
+    const PackedTime first_time = list_first_time(files, i);
     // The file's requests merge into its directory as a later stretch's
     // entry merges into a period's.
     list_merge_view(directories,

@@ -315,8 +315,7 @@ void count_agent_list(const CountedList& agents, int name_slot, int browser_slot
   const int class_slots[2] = {browser_slot, opsys_slot};
   for (std::size_t i = 0; i < agents.entries.size(); ++i) {
     const ListEntry& agent = agents.entries[i];
-    const PackedTime first_time =
-        i < agents.first_times.size() ? agents.first_times[i] : agent.time;
+    const PackedTime first_time = list_first_time(agents, i);
     // The agent's requests merge into each of its keys as a later stretch's
     // entry merges into a period's.
     const auto merge = [&](int slot, std::string_view key, uint32_t hash, int64_t kbytes) {

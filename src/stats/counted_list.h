@@ -107,6 +107,12 @@ struct CountedList {
   std::size_t last_added = 0;
 };
 
+// The time of the first add of entry `i` (from 0) of `list`, as its
+// first_times keep it, or the entry's latest time where they do not.
+inline PackedTime list_first_time(const CountedList& list, std::size_t i) {
+  return i < list.first_times.size() ? list.first_times[i] : list.entries[i].time;
+}
+
 struct ListState {
   std::array<CountedList, kListSlots + 1> list_slots;  // slot 0 unused
   EntryValues current_entry;
