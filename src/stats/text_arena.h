@@ -114,17 +114,12 @@ class ListText {
     release();
     set_outside(data, size, size, arena != nullptr ? kInArena : kOnHeap);
   }
-  void clear() {
-    release();
-    set_inline_size(0);
-  }
 
   const char* data() const { return is_inline() ? bytes_ : outside_data(); }
   std::size_t size() const { return is_inline() ? tag() : outside_size(); }
   bool empty() const { return size() == 0; }
   std::string_view view() const { return std::string_view(data(), size()); }
   operator std::string_view() const { return view(); }
-  char back() const { return view().back(); }
   std::string_view substr(std::size_t at, std::size_t count = std::string_view::npos) const {
     return view().substr(at, count);
   }
