@@ -243,7 +243,7 @@ void host_insert(std::string_view address_text, std::string_view name, int32_t d
   bool made = false;
   HostLeaf& leaf = host_cache_entry(hosts.cache, address, made);
   hosts.cache.changes += 1;
-  if (!name.empty()) leaf.name = std::string(name.substr(0, kHostNameLimit));
+  if (!name.empty()) leaf.name.assign(name.substr(0, kHostNameLimit), &hosts.cache.names);
   // Every entry without a name is in `unnamed`: an entry that had one keeps it.
   if (made && leaf.name.empty()) hosts.unnamed.push_back(address);
   if (day != 0) leaf.day = day;
@@ -253,7 +253,7 @@ std::string host_lookup(std::string_view address_text) {
   HostAddress address = 0;
   if (!parse_address(address_text, address)) return kNotCachedName;
   const HostLeaf* found = host_cache_find(hosts.cache, address);
-  return found != nullptr ? found->name : kNotCachedName;
+  return found != nullptr ? std::string(found->name.view()) : kNotCachedName;
 }
 
 bool dns_available() { return hosts.dns_available; }

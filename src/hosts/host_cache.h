@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hosts/resolver.h"
+#include "stats/text_arena.h"
 
 namespace sorvik {
 
@@ -32,15 +33,19 @@ inline constexpr const char* kDnsCheckAddress = "8.8.8.8";
 inline constexpr const char* kLookupFailedName = "(not found)";
 inline constexpr const char* kNotCachedName = "(Not found!)";
 
+// A name of up to 15 bytes is held in the leaf itself, a longer one in the
+// cache's arena of names (`HostCache::names`), where it is set.
 struct HostLeaf {
-  std::string name;  // at most 64 bytes; empty = not yet resolved
-  int32_t day = 0;   // day number of the last resolution
+  ListText name;    // at most 64 bytes; empty = not yet resolved
+  int32_t day = 0;  // day number of the last resolution
 };
 
 struct HostEntry {
   HostAddress address = 0;
   HostLeaf leaf;
 };
+
+static_assert(sizeof(HostEntry) == 24);
 
 // A bucket of the host cache's index: an address and the position + 1 of
 // its entry, 0 for an empty bucket.
@@ -56,10 +61,13 @@ struct HostSlot {
 // they are made (a deque) until the cache is emptied; the index holds each
 // entry's address and place, from the bucket its address leads to on, and is
 // a power of two long, at most half full. The file and the lookups take the
-// entries in address order (host_cache_in_order).
+// entries in address order (host_cache_in_order). A cache of hundreds of
+// thousands of names takes their bytes from one arena, packed, instead of a
+// heap block (with its header and rounding) for each; an entry is 24 bytes.
 struct HostCache {
   std::deque<HostEntry> entries;
   std::vector<HostSlot> index;
+  TextArena names;
   // Counts the changes of the entries (made, named, stamped anew), so that a
   // save can tell whether the file it wrote last still holds the cache.
   uint64_t changes = 0;

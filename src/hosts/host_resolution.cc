@@ -190,13 +190,13 @@ void resolve_new_hosts() {
       hosts.cache.changes += 1;
       if (result.found && usable_host_name(result.name)) {
         resolved += 1;
-        result.name.resize(std::min(result.name.size(), kHostNameLimit));
-        leaf.name = std::move(result.name);
+        leaf.name.assign(std::string_view(result.name).substr(0, kHostNameLimit),
+                         &hosts.cache.names);
         leaf.day = today();
         console_write(".");
       } else {
         failed += 1;
-        leaf.name = kLookupFailedName;
+        leaf.name.assign(kLookupFailedName, &hosts.cache.names);
         leaf.day = today() - kHostExpiryDays + kFailedLookupRetryDays;
         console_write("-");
       }

@@ -283,7 +283,8 @@ TEST_F(HostCacheTest, ManyAddressesInAnyOrderAreFoundAndSavedInNumericOrder) {
   std::string expected;
   for (const auto& [address, leaf] : model) {
     EXPECT_EQ(host_lookup(format_address(address)), leaf.name);
-    expected += format_address(address) + "=" + leaf.name + ";" + std::to_string(leaf.day) + "\n";
+    expected += format_address(address) + "=" + std::string(leaf.name) + ";" +
+                std::to_string(leaf.day) + "\n";
   }
   for (int i = 0; i < 2000; ++i) {
     const HostAddress absent = static_cast<HostAddress>(random());
