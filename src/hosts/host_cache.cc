@@ -224,6 +224,10 @@ HostLeaf& host_cache_entry(HostCache& cache, HostAddress address, bool& made) {
   return cache.entries.back().leaf;
 }
 
+void set_host_name(HostCache& cache, HostLeaf& leaf, std::string_view name) {
+  leaf.name.assign(name.substr(0, kHostNameLimit), &cache.names);
+}
+
 std::vector<const HostEntry*> host_cache_in_order(const HostCache& cache) {
   std::vector<std::pair<HostAddress, uint32_t>> by_address;
   by_address.reserve(cache.entries.size());
@@ -243,7 +247,7 @@ void host_insert(std::string_view address_text, std::string_view name, int32_t d
   bool made = false;
   HostLeaf& leaf = host_cache_entry(hosts.cache, address, made);
   hosts.cache.changes += 1;
-  if (!name.empty()) leaf.name.assign(name.substr(0, kHostNameLimit), &hosts.cache.names);
+  if (!name.empty()) set_host_name(hosts.cache, leaf, name);
   // Every entry without a name is in `unnamed`: an entry that had one keeps it.
   if (made && leaf.name.empty()) hosts.unnamed.push_back(address);
   if (day != 0) leaf.day = day;

@@ -96,6 +96,10 @@ void host_cache_prefetch(const HostCache& cache, HostAddress address);
 // (`made` tells which).
 HostLeaf& host_cache_entry(HostCache& cache, HostAddress address, bool& made);
 
+// Sets the name of `leaf`, an entry of `cache`, to `name` cut to
+// kHostNameLimit bytes, a longer one's bytes taken from the cache's arena.
+void set_host_name(HostCache& cache, HostLeaf& leaf, std::string_view name);
+
 // Every entry, in ascending numeric address order.
 std::vector<const HostEntry*> host_cache_in_order(const HostCache& cache);
 

@@ -190,13 +190,12 @@ void resolve_new_hosts() {
       hosts.cache.changes += 1;
       if (result.found && usable_host_name(result.name)) {
         resolved += 1;
-        leaf.name.assign(std::string_view(result.name).substr(0, kHostNameLimit),
-                         &hosts.cache.names);
+        set_host_name(hosts.cache, leaf, result.name);
         leaf.day = today();
         console_write(".");
       } else {
         failed += 1;
-        leaf.name.assign(kLookupFailedName, &hosts.cache.names);
+        set_host_name(hosts.cache, leaf, kLookupFailedName);
         leaf.day = today() - kHostExpiryDays + kFailedLookupRetryDays;
         console_write("-");
       }

@@ -54,7 +54,8 @@ char* arena_take(TextArena& arena, std::size_t size);
 void arena_release(ArenaHandle& handle);
 
 // The text of a list entry's key or extra, in 16 bytes, so that an entry
-// with its counters takes 64 bytes. A text of up to 15 bytes is held
+// with its counters takes 64 bytes (the host-name cache holds its names the
+// same way, in an arena of its own). A text of up to 15 bytes is held
 // inside; a longer one points to its bytes, which come from the arena its
 // list gives when the text is set (assign), or else from the heap, owned by
 // the text. A copy holds its bytes itself (on the heap when long): it may
