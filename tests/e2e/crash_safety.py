@@ -175,6 +175,10 @@ def main(argv):
         sys.stdout.write(hosts_table())
         return 0
     binary = os.path.realpath(argv[2])
+    # New names are stamped with the run's local date, so a midnight between
+    # the uninterrupted run and a later one would change the host-name file.
+    # The runs keep to a time zone where it is now about noon.
+    os.environ["TZ"] = "SVK%+d" % (time.gmtime().tm_hour - 12)
     examples = pathlib.Path(argv[3]) / "examples"
     rng = random.Random(20260309)
     work = pathlib.Path(tempfile.mkdtemp(prefix="sorvik-crash-"))
