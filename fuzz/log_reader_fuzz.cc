@@ -69,9 +69,9 @@ std::string records_read(bool plain_lines, bool reading_thread) {
 std::string pieces_read(const std::vector<LogPiece>& pieces) {
   std::string read;
   int64_t lines_before = 0;
-  analysis.held_malformed_line = [&read, &lines_before](int64_t line, int64_t fields) {
-    read +=
-        "malformed " + std::to_string(lines_before + line) + " " + std::to_string(fields) + "\n";
+  analysis.held_malformed_line = [&read, &lines_before](const MalformedLine& malformed) {
+    read += "malformed " + std::to_string(lines_before + malformed.line) + " " +
+            std::to_string(malformed.fields) + " " + std::to_string(malformed.misfit) + "\n";
   };
   for (const LogPiece& piece : pieces) {
     open_log("access.log", piece);

@@ -72,6 +72,7 @@ struct LineEvent {
   EventKind kind = EventKind::kEnd;
   int64_t line_number = 0;  // kMalformed: the physical line
   int64_t fields = 0;       // kMalformed: its token count
+  int misfit = 0;           // kMalformed: the first token that does not fit its format, 0 for none
   int error_number = 0;     // kReadError
   std::array<uint32_t, kRecordFields + 1> start{};   // kRecord: 1..11, in Batch::bytes
   std::array<uint16_t, kRecordFields + 1> length{};  // kRecord: 1..11
@@ -288,13 +289,50 @@ void add_hints(LineEvent& event, const std::string& bytes, bool directory) {
   event.hints.path_size = static_cast<uint32_t>(path.size());
 }
 
-// Whether a line of this many tokens is a record: eleven fields, or a line
-// of the combined or the common format.
-bool is_record_shape(int64_t tokens) {
+// Whether a line of this many tokens can be a record: eleven fields, or a
+// line of the combined or the common format.
+bool is_record_count(int64_t tokens) {
   return tokens == kRecordFields || tokens == kCombinedTokens || tokens == kCommonTokens;
 }
 
-// Makes a record event of a line whose `tokens` (is_record_shape) lie at
+bool all_digits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The first of tokens 4, 5, 7 and 8 of a line of a record's token count
+// (is_record_count) that does not have its format's shape, 0 when all fit:
+// the time stamp's two tokens are bracketed, and in the standard formats the
+// status is three digits and the size "-" or digits. Strangers write the
+// user name, the request and the agent, and the servers do not escape a
+// blank or a quote in all of them; a line that a stranger shifted by a token
+// is then skipped instead of being read, or stopping the run, as a record
+// with a stranger's text in its time stamp or size.
+// `token(i)` gives token i as it is held.
+template <typename Token>
+int misfit_token(int64_t tokens, const Token& token) {
+  const std::string_view time = token(4);
+  if (time.empty() || time.front() != '[') return 4;
+  const std::string_view zone = token(5);
+  if (zone.empty() || zone.back() != ']') return 5;
+  if (tokens == kRecordFields) return 0;
+  const std::string_view status = token(7);
+  if (status.size() != 3 || !all_digits(status)) return 7;
+  const std::string_view size = token(8);
+  if (size != "-" && !all_digits(size)) return 8;
+  return 0;
+}
+
+// Adds the malformed-line event of the line just finished.
+void add_malformed(Cutter& c, int64_t fields, int misfit) {
+  LineEvent& event = c.batch->events.emplace_back();
+  event.kind = EventKind::kMalformed;
+  event.line_number = c.line_number;
+  event.fields = fields;
+  event.misfit = misfit;
+}
+
+// Makes a record event of a line whose `tokens` (a record's shape) lie at
 // `begin` (counted from `base` in the batch's bytes) with `length`. The
 // lines of the standard formats become the same eleven fields: tokens 1 to 8
 // are fields 1 to 8, field 9 is the server host of the settings, and the
@@ -337,17 +375,19 @@ void finish_line(Cutter& c) {
   // Blanks at the end of the line make no tokens; a quote left open at the
   // line's end is closed by the line feed.
   const int64_t fields = line.count + (line.started ? 1 : 0);
-  if (is_record_shape(fields)) {
-    add_record(c, fields, line.begin, line.length, 0);
-  } else {
-    line.bytes->resize(line.start);
-    if (fields > 0) {
-      LineEvent& event = c.batch->events.emplace_back();
-      event.kind = EventKind::kMalformed;
-      event.line_number = c.line_number;
-      event.fields = fields;
+  int misfit = 0;
+  if (is_record_count(fields)) {
+    misfit = misfit_token(fields, [&line](int i) {
+      return std::string_view(*line.bytes).substr(line.begin[i], line.length[i]);
+    });
+    if (misfit == 0) {
+      add_record(c, fields, line.begin, line.length, 0);
+      clear_line(line);
+      return;
     }
   }
+  line.bytes->resize(line.start);
+  if (fields > 0) add_malformed(c, fields, misfit);
   clear_line(line);
 }
 
@@ -510,7 +550,8 @@ PlainCut cut_plain_line(Cutter& c, const char* from, const char* to) {
   LineTokens& line = c.line;
   const std::size_t base = line.bytes->size();
   line.bytes->append(from, size);
-  if (is_record_shape(tokens)) {
+  const auto token = [&](int i) { return std::string_view(from + begin[i], length[i]); };
+  if (is_record_count(tokens) && misfit_token(tokens, token) == 0) {
     // The record goes into the batch at once, and the line, which had no
     // bytes before, stays as clear_line leaves it.
     c.line_number += 1;
@@ -804,7 +845,10 @@ void reset_log_reader() {
 
 void open_log(const std::string& path, const LogPiece& piece) {
   close_log();
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Never blocks on a named pipe that took a log file's place after the
+  // selection: a read of a regular file does not heed O_NONBLOCK, and one of
+  // a pipe without a writer finds its end at once.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) stop_on_io_error("open", path, errno);
   LogReader& r = log_reader;
   r.fd = fd;
@@ -833,9 +877,11 @@ void close_log() {
 
 int64_t log_lines_read() { return log_reader.lines; }
 
-std::string malformed_line_text(int64_t line, int64_t fields) {
-  return "Malformed line " + std::to_string(line) + ": " + std::to_string(fields) +
-         " fields, line skipped";
+std::string malformed_line_text(const MalformedLine& malformed) {
+  std::string text = "Malformed line " + std::to_string(malformed.line) + ": " +
+                     std::to_string(malformed.fields) + " fields, ";
+  if (malformed.misfit != 0) text += "field " + std::to_string(malformed.misfit) + " does not fit, ";
+  return text + "line skipped";
 }
 
 void set_plain_line_cutting(bool on) { log_reader.plain_lines = on; }
@@ -906,11 +952,11 @@ int read_record() {
       }
       case EventKind::kMalformed:
         console_write("!");
-        if (analysis.held_malformed_line) {
-          analysis.held_malformed_line(event.line_number, event.fields);
+        if (const MalformedLine malformed{event.line_number, event.fields, event.misfit};
+            analysis.held_malformed_line) {
+          analysis.held_malformed_line(malformed);
         } else {
-          error_log_entry(analysis.current_log_path,
-                          malformed_line_text(event.line_number, event.fields));
+          error_log_entry(analysis.current_log_path, malformed_line_text(malformed));
         }
         break;
       case EventKind::kReadError:
@@ -1000,6 +1046,20 @@ PackedTime pack_time(const TimeStamp& stamp) {
          ((stamp.second / 2u) & 0x1Fu);
 }
 
+int64_t calendar_seconds(const TimeStamp& stamp) {
+  // Days from 1 March of year 0 by whole eras of 400 years, so that the
+  // leap days fall at the ends of years (the civil-from-days arithmetic).
+  const int64_t month = stamp.month;
+  const int64_t year = static_cast<int64_t>(stamp.year) - (month <= 2 ? 1 : 0);
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t year_of_era = year - era * 400;
+  const int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5;
+  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  const int64_t days = era * 146097 + day_of_era - 719468 + (static_cast<int64_t>(stamp.day) - 1);
+  return days * 86400 + static_cast<int64_t>(stamp.hour) * 3600 +
+         static_cast<int64_t>(stamp.minute) * 60 + stamp.second;
+}
+
 std::string unknown_command_text(int32_t line, std::string_view method) {
   return "Unknown command in line " + std::to_string(line) + ": " + std::string(method);
 }
@@ -1040,6 +1100,7 @@ void parse_request_into(RequestInfo& info) {
   TimeStamp stamp;
   if (!parse_time_stamp(record.field[4], stamp)) stop_on_bad_time_stamp();
   info.time = pack_time(stamp);
+  info.seconds = calendar_seconds(stamp);
 
   const std::string_view request = record.field[6];
   assign_if_changed(info.method, request.substr(0, method_end(request)));

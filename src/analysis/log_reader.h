@@ -44,13 +44,16 @@ void close_log();
 // piece that read_record has met the end of; 0 before that.
 int64_t log_lines_read();
 
-// The error-log text of a line that is neither a record nor empty: line
-// `line` of its file, which has `fields` tokens.
-std::string malformed_line_text(int64_t line, int64_t fields);
+// The error-log text of a line that is neither a record nor empty.
+std::string malformed_line_text(const MalformedLine& malformed);
 
 // Reads the next record into analysis.record. Returns 11 for a record; 0 when
 // the file has no more records. Every line is one record candidate, and the
 // number of its tokens decides its format:
+// - a line of 11, 10 or 8 tokens is a record only when its tokens have the
+//   format's shape: token 4 begins with "[", token 5 ends with "]", and in
+//   the 10- and 8-token formats token 7 is three ASCII digits and token 8 is
+//   "-" or ASCII digits (see misfit_token); otherwise it is malformed;
 // - 11 tokens: the eleven fields as they stand;
 // - 10 tokens, the combined format (client identity user [time zone]
 //   "request" status size "referrer" "agent"), and 8 tokens, the common
@@ -61,7 +64,7 @@ std::string malformed_line_text(int64_t line, int64_t fields);
 //   so that none of these lines has an internal referrer;
 // - an empty or blanks-only line is skipped silently;
 // - any other line is skipped with a "!" on the console and a "Malformed
-//   line" error-log entry.
+//   line" error-log entry, which names the token that does not fit.
 // Inside quotes \" and \\ stand for " and \ (the token holds the one
 // character) and do not end the quotes. A line feed always ends the line,
 // also inside a quoted text left open. A read failure ends the run (status
@@ -127,6 +130,11 @@ struct TimeStamp {
 bool parse_time_stamp(std::string_view field, TimeStamp& stamp);
 
 PackedTime pack_time(const TimeStamp& stamp);
+
+// The time of a stamp as seconds from 1 January 1970 by the calendar (the
+// zone is not read), with a day or an hour beyond its range simply counted
+// on: for telling how far apart two records lie.
+int64_t calendar_seconds(const TimeStamp& stamp);
 
 // Parses analysis.record into `info`, adding the size to analysis.period_bytes.
 // A bad size ends the run with status 5, a bad time stamp with status 4 (after

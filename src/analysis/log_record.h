@@ -54,6 +54,7 @@ inline std::string_view directory_of(std::string_view path) {
 struct RequestInfo {
   int64_t size = 0;
   PackedTime time = 0;
+  int64_t seconds = 0;  // the time stamp's calendar_seconds
   std::string method;
   std::string path;
   std::string extension;  // at most 4 bytes, upper case
@@ -84,6 +85,16 @@ struct PeriodEnd {
   std::string log;  // the log file the period began in
   std::string number;
   std::string year;
+};
+
+// A line of a log that is neither a record nor empty: line `line` of its
+// file (or piece), which has `fields` tokens; `misfit` is the first of
+// tokens 4, 5, 7 and 8 that does not have its format's shape, 0 when the
+// token count alone makes it no record.
+struct MalformedLine {
+  int64_t line = 0;
+  int64_t fields = 0;
+  int misfit = 0;
 };
 
 // What the run is doing with the current record: reading it from the file,
@@ -180,7 +191,7 @@ struct AnalysisState {
   // Set only in a child that counts pieces of files: a malformed line is
   // handed over here with its number within the piece, instead of its
   // error-log entry, since the lines of the pieces before it are not known.
-  std::function<void(int64_t line, int64_t fields)> held_malformed_line;
+  std::function<void(const MalformedLine&)> held_malformed_line;
 };
 
 extern AnalysisState analysis;

@@ -68,7 +68,7 @@ enum class FileEvent : uint8_t {
   kReadEntry,       // an error-log entry of the reading: source, text
   kParseConsole,    // console text of the parsing: shown by a mode that analyses the record
   kUnknownCommand,  // a method neither GET nor HEAD: source, method
-  kMalformedLine,   // a malformed line: source, its line in the piece, its tokens
+  kMalformedLine,   // a malformed line: source, its line in the piece, its tokens, the misfit
 };
 
 // Whether the event comes from the reading, which every mode shows.
@@ -201,6 +201,9 @@ struct StretchHead {
   std::array<std::string, 5> fields;  // fields 1..4 of its first record
   long double bytes = 0;
   long double magnitude = 0;
+  // The earliest calendar time (calendar_seconds) of its records: whether
+  // all of them are late when its first one is (see late_stretches_whole).
+  int64_t earliest = 0;
 };
 
 // A list with the times of its entries' first requests, which come first so
@@ -223,6 +226,7 @@ void put_stretch(ScriptWriter& writer, const StretchRef& ref, const StretchHead&
   for (int i = 1; i <= 4; ++i) writer.put_text(head.fields[i]);
   writer.put_raw(&head.bytes, sizeof head.bytes);
   writer.put_raw(&head.magnitude, sizeof head.magnitude);
+  writer.put_i64(head.earliest);
   put_counted_list(writer, lists.list_slots[kUnknownBrowsers]);
   put_counted_list(writer, lists.list_slots[kUnknownOpsys]);
   for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
@@ -408,6 +412,7 @@ StretchHead read_stretch_head(ItemReader& reader) {
   for (int i = 1; i <= 4; ++i) head.fields[i] = reader.get_text();
   reader.get_raw(&head.bytes, sizeof head.bytes);
   reader.get_raw(&head.magnitude, sizeof head.magnitude);
+  head.earliest = reader.get_i64();
   return head;
 }
 
@@ -558,11 +563,12 @@ namespace {
     facts.put_text(source);
     facts.put_text(reading ? text : std::string_view(analysis.request.method));
   };
-  analysis.held_malformed_line = [&facts, &note_fact](int64_t line, int64_t fields) {
+  analysis.held_malformed_line = [&facts, &note_fact](const MalformedLine& malformed) {
     note_fact(FileEvent::kMalformedLine);
     facts.put_text(analysis.current_log_path);
-    facts.put_u64(static_cast<uint64_t>(line));
-    facts.put_u64(static_cast<uint64_t>(fields));
+    facts.put_u64(static_cast<uint64_t>(malformed.line));
+    facts.put_u64(static_cast<uint64_t>(malformed.fields));
+    facts.put_u8(static_cast<uint8_t>(malformed.misfit));
   };
 
   // The stretch whose counts the lists hold.
@@ -602,7 +608,9 @@ namespace {
       head = StretchHead{};
       head.first = file_records;
       for (int i = 1; i <= 4; ++i) head.fields[i].assign(analysis.record.field[i]);
+      head.earliest = analysis.request.seconds;
     }
+    head.earliest = std::min(head.earliest, analysis.request.seconds);
     head.records += 1;
     file_records += 1;
     const long double bytes = static_cast<long double>(analysis.request.size);
@@ -1035,8 +1043,7 @@ struct FactEvent {
   // In the store's bytes of the file's facts, which outlive the reading.
   std::string_view source;
   std::string_view text;  // console text, entry text, or the unknown method
-  uint64_t line = 0;    // kMalformedLine: its line in the file
-  uint64_t fields = 0;  // kMalformedLine: its tokens
+  MalformedLine malformed;  // kMalformedLine, its line counted in the file
 };
 
 struct FileFacts {
@@ -1078,8 +1085,9 @@ FileFacts read_file_facts(const StretchStore& store, uint64_t file) {
         event.source = reader.get_view();
       }
       if (event.event == FileEvent::kMalformedLine) {
-        event.line = lines_before + reader.get_u64();
-        event.fields = reader.get_u64();
+        event.malformed.line = static_cast<int64_t>(lines_before + reader.get_u64());
+        event.malformed.fields = static_cast<int64_t>(reader.get_u64());
+        event.malformed.misfit = reader.get_u8();
       } else {
         event.text = reader.get_view();
       }
@@ -1100,8 +1108,7 @@ void show_fact(const FactEvent& fact, bool analysed, int first_number) {
       error_log_entry(fact.source, fact.text);
       break;
     case FileEvent::kMalformedLine:
-      error_log_entry(fact.source, malformed_line_text(static_cast<int64_t>(fact.line),
-                                                       static_cast<int64_t>(fact.fields)));
+      error_log_entry(fact.source, malformed_line_text(fact.malformed));
       break;
     case FileEvent::kParseConsole:
       if (analysed) console_write(fact.text);
@@ -1266,6 +1273,27 @@ bool take_counted_file(StretchStore& store, uint64_t k) {
   return planned;
 }
 
+// Whether each stretch of `mode`'s run is late or not as a whole. A
+// stretch is taken in one step of the run by its first record, so where
+// that one is late for the period in progress, its other records must be
+// too: none of them earlier than kLateRecordSeconds before the period's
+// first record. Where one is, the mode reads the files itself.
+bool late_stretches_whole(const StretchStore& store, int mode) {
+  PeriodRun run = new_period_run(mode);
+  const uint64_t first_file = first_file_index(mode);
+  for (const auto& [ref, item] : store.stretches) {
+    if (ref.first < first_file) continue;
+    ItemReader reader;
+    reader.start(item.item);
+    const StretchHead head = read_stretch_head(reader);
+    if (advance_period(run, head.fields[4], head.first == 0).late &&
+        head.earliest < run.first_seconds - kLateRecordSeconds) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // A period merged ahead holds its lists beside those of the period whose
 // reports are being written, and its lists take several times the bytes of
 // its largest stretch as sent. The plan ends before a period with a stretch
@@ -1285,8 +1313,10 @@ void plan_merges_ahead(StretchStore& store) {
   for (const int mode : store.later_modes) {
     const uint64_t first_file = first_file_index(mode);
     // Such a mode reads the files itself.
-    if (!planning || !byte_sums_exact(store, first_file)) continue;
-    const std::string& open_period = results.open_period[mode];
+    if (!planning || !byte_sums_exact(store, first_file) || !late_stretches_whole(store, mode)) {
+      continue;
+    }
+    PeriodRun run = new_period_run(mode);
     std::vector<StretchRef> period;
     std::size_t largest = 0;  // bytes of the period's largest stretch
     const auto plan_period = [&] {
@@ -1294,27 +1324,17 @@ void plan_merges_ahead(StretchStore& store) {
       planning = largest <= kMergeAheadStretchBytes;
       if (planning) ahead->planned.push_back(std::move(period));
     };
-    std::string period_key;
-    bool active = false;
     for (const auto& [ref, item] : store.stretches) {
       if (ref.first < first_file) continue;
       ItemReader reader;
       reader.start(item.item);
       const StretchHead head = read_stretch_head(reader);
-      const std::string_view stamp = head.fields[4];
-      const std::string year(chars_at(stamp, 9, 12));
-      const std::string number =
-          mode == kModeMonths ? two_digits(month_number(chars_at(stamp, 5, 7))) : "00";
-      const std::string& key = mode == kModeMonths ? number : year;
-      const bool next_period = key != period_key;
-      if (next_period) {
+      if (advance_period(run, head.fields[4], head.first == 0).ended) {
         plan_period();
         period.clear();
         largest = 0;
       }
-      if (next_period || head.first == 0) active = period_name(mode, year, number) >= open_period;
-      period_key = key;
-      if (active) {
+      if (run.active) {
         period.push_back(ref);
         largest = std::max(largest, item.size);
       }
@@ -1766,7 +1786,8 @@ bool play_mode_worker(ModeWorker& worker) {
     // otherwise, the mode reads the files itself.
     const StretchStore* store = worker.store;
     if (store == nullptr || !store->complete ||
-        !byte_sums_exact(*store, first_file_index(worker.mode))) {
+        !byte_sums_exact(*store, first_file_index(worker.mode)) ||
+        !late_stretches_whole(*store, worker.mode)) {
       return false;
     }
     worker.played = true;

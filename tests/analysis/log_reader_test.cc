@@ -143,6 +143,33 @@ TEST_F(LogReaderTest, CombinedAndCommonLinesBecomeElevenFields) {
   EXPECT_EQ(record_texts(), record("c1", std::string(1, '\0'), "-", "-"));
 }
 
+// A stranger's blank, bracket or quote shifts the tokens of a line the
+// server did not escape; such a line is skipped, naming the first token out
+// of place, instead of being read with a stranger's text as its time stamp,
+// status or size. A line of the right shape stays a record.
+TEST_F(LogReaderTest, LinesWhoseTokensDoNotFitTheirFormatAreSkipped) {
+  const std::string stamp = "[06/Dec/2002:03:05:33 +0100]";
+  const std::string tail = " \"GET /a HTTP/1.1\" 200 512 \"-\" \"Moz\"\n";
+  const std::string content =
+      "c1 - a b " + stamp + tail + "c2 - [x y] " + stamp + tail +
+      "c3 - a [07/Jan/1999:10:00:00 " + stamp + tail + "c4 - - " + stamp +
+      " \"GET\" /hostadmin/?page=' HTTP/1.0\" 501 345 \"-\" \"Mozilla/4.75 (Nikto/1.32 )\"\n" +
+      "c5 - - " + stamp + " \"GET / HTTP/1.0\" 2x0 1\n" + "c6 - - " + stamp +
+      " \"GET / HTTP/1.0\" 200 +1\n" + "c7 - - x [y] \"GET / HTTP/1.0\" 200 1 h \"-\" \"-\"\n" +
+      "c8 - - " + stamp + " \"GET / HTTP/1.0\" 200 -\n" +
+      "c9 - - [bad stamp] \"GET / HTTP/1.0\" abc 12a h \"-\" \"-\"\n";
+  EXPECT_EQ(read_all(content), (std::vector<std::string>{"c8|-", "c9|-"}));
+  EXPECT_EQ(console_output(), "!!!!!!!");
+  EXPECT_EQ(error_log_entries(),
+            entry("Malformed line 1: 11 fields, field 4 does not fit, line skipped") +
+                entry("Malformed line 2: 11 fields, field 4 does not fit, line skipped") +
+                entry("Malformed line 3: 11 fields, field 5 does not fit, line skipped") +
+                entry("Malformed line 4: 10 fields, field 7 does not fit, line skipped") +
+                entry("Malformed line 5: 8 fields, field 7 does not fit, line skipped") +
+                entry("Malformed line 6: 8 fields, field 8 does not fit, line skipped") +
+                entry("Malformed line 7: 11 fields, field 4 does not fit, line skipped"));
+}
+
 TEST_F(LogReaderTest, BackslashEscapesHoldTheirCharacterInsideQuotes) {
   read_all(
       "a\\b - - [t +0] \"GET /q?\\\"x\\\" HTTP/1.0\" 200 1 u\\\"v w\" "
@@ -195,11 +222,15 @@ TEST_F(LogReaderTest, TokensOfEveryLengthAndPlaceAreCutAlike) {
       const std::string token(length, 't');
       const std::string gap(blanks, ' ');
       std::string line;
-      for (int i = 1; i <= 9; ++i) line += token + std::to_string(i) + gap;
+      // Tokens 4 and 5 keep the brackets of a time stamp's two tokens.
+      const auto text = [&token](int i) {
+        return (i == 4 ? "[" : "") + token + std::to_string(i) + (i == 5 ? "]" : "");
+      };
+      for (int i = 1; i <= 9; ++i) line += text(i) + gap;
       line += token + "\"q" + token + "\"x" + gap + "\"" + token + "\"" + token + "\n";
       read_all(line);
       std::array<std::string, 12> expected;
-      for (int i = 1; i <= 9; ++i) expected[i] = token + std::to_string(i);
+      for (int i = 1; i <= 9; ++i) expected[i] = text(i);
       expected[10] = token + "q" + token + "x";
       expected[11] = token + token;
       EXPECT_EQ(record_texts(), expected) << "length " << length << ", blanks " << blanks;
@@ -218,8 +249,9 @@ TEST_F(LogReaderTest, QuotedTextsAtEveryPlaceOfALineAreCutAlike) {
     expected[2] = "q rz";
     std::string line = expected[1] + " \"q r\"z";
     for (int i = 3; i <= 9; ++i) {
-      expected[i] = quoted;
-      line += " \"" + quoted + "\"";
+      // Tokens 4 and 5 keep the brackets of a time stamp's two tokens.
+      expected[i] = (i == 4 ? "[" : "") + quoted + (i == 5 ? "]" : "");
+      line += " \"" + expected[i] + "\"";
     }
     // An empty quoted text, and one that the line's end closes.
     expected[11] = quoted;
@@ -242,10 +274,19 @@ TEST_F(LogReaderTest, LinesCutInOnePassGiveWhatCuttingByteByByteGives) {
     // Mostly lines of eleven, ten or eight words, some quoted, with a stray byte.
     const int words = std::array{11, 10, 8, 11, 3}[random() % 5];
     for (int w = 0; w < words; ++w) {
+      // Mostly with the shape of a record's time stamp, status and size.
+      const bool shaped = random() % 8 != 0;
+      if (shaped && words != 11 && (w == 6 || w == 7)) {
+        content += w == 6 ? "200" : "51";
+        content.append(1 + random() % 2, ' ');
+        continue;
+      }
       const bool quoted = random() % 3 == 0;
       if (quoted) content += '"';
+      if (shaped && w == 3) content += '[';
       for (std::size_t n = random() % 6; n > 0; --n) content += quoted ? "a b" : "ab";
       if (random() % 4 == 0) content += alphabet[random() % alphabet.size()];
+      if (shaped && w == 4) content += ']';
       if (quoted && random() % 8 != 0) content += '"';
       content.append(1 + random() % 2, ' ');
     }
@@ -357,8 +398,9 @@ TEST_F(LogReaderTest, APieceOfAFileGivesItsOwnLinesNumberedFromItsFirst) {
   const std::string middle = "\x1f\x8b" + log_line("2") + "\nbad line\n" + log_line("3");
   write_file("a.log", head + middle + log_line("4"));
   std::vector<std::string> clients;
-  analysis.held_malformed_line = [&clients](int64_t line, int64_t fields) {
-    clients.push_back("line " + std::to_string(line) + ": " + std::to_string(fields));
+  analysis.held_malformed_line = [&clients](const MalformedLine& malformed) {
+    clients.push_back("line " + std::to_string(malformed.line) + ": " +
+                      std::to_string(malformed.fields));
   };
   open_log("a.log", LogPiece{head.size(), head.size() + middle.size()});
   while (read_record() == kRecordFields) clients.emplace_back(analysis.record.field[1]);

@@ -183,7 +183,7 @@ def main_week(day, rng, first_id):
 
     # Markup and script in every field; the time stamp's text after the
     # seconds and the zone are not read.
-    good(ok_path(SCRIPT + ".html"), client=SCRIPT, zone="+0100]" + SCRIPT,
+    good(ok_path(SCRIPT + ".html"), client=SCRIPT, zone=SCRIPT + "+0100]",
          time=stamp(day, 12, 0, 0) + SCRIPT, status=SCRIPT, server=SCRIPT,
          referrer="http://www.example.org/" + SCRIPT, agent=SCRIPT + " " + AGENT)
     good(ok_path("/" + JS), client=JS, server=JS, referrer=JS, agent=JS)
@@ -191,7 +191,7 @@ def main_week(day, rng, first_id):
          referrer="http://search.example/?q=%3Cscript%3Ealert(1)%3C%2Fscript%3E",
          agent="<svg/onload=alert(1)>")
     for field in ("-", "<b>", SCRIPT, JS, "'onmouseover='alert(1)'", "&amp;&lt;script&gt;"):
-        values = dict(client="198.51.100.7", time=stamp(day, 13, 0, 0), zone=field,
+        values = dict(client="198.51.100.7", time=stamp(day, 13, 0, 0), zone=field + "]",
                       request="GET %s HTTP/1.1" % ok_path(".html"), status="200", size="1",
                       server=field, referrer=field, agent=field)
         line = record(**values).replace(b" - - ", (" %s %s " % (field, field)).encode(), 1)
