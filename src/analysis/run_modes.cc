@@ -189,44 +189,92 @@ void check_dns_between_files() {
 
 }  // namespace
 
-PeriodRun begin_period_run(int mode) {
+PeriodRun new_period_run(int mode) {
   PeriodRun run;
   run.mode = mode;
   run.months = mode == kModeMonths;
   run.open_period = results.open_period[mode];
-  print_run_heading(run.months ? "M" : "Y");
-  const std::string& start_file = results.start_file[mode];
-  run.first_file = start_index(start_file);
+  run.first_file = start_index(results.start_file[mode]);
   run.period_first_file = run.first_file;
   run.number = run.months ? "" : "00";
-  console_line("File: " + file_at(run.first_file) + " Startfile: " + start_file);
   return run;
+}
+
+PeriodRun begin_period_run(int mode) {
+  const PeriodRun run = new_period_run(mode);
+  print_run_heading(run.months ? "M" : "Y");
+  console_line("File: " + file_at(run.first_file) + " Startfile: " + results.start_file[mode]);
+  return run;
+}
+
+namespace {
+
+// Whether a record with this year and month ("00" for years) and time stamp
+// is late for the period in progress: of an earlier period, and at most
+// kLateRecordSeconds before the period's first record by the calendar. A
+// time stamp that does not convert is never late.
+bool is_late(const PeriodRun& run, std::string_view year, std::string_view number,
+             std::string_view stamp) {
+  if (!run.first_time_known) return false;
+  const bool earlier = year != run.period_year ? year < run.period_year
+                                               : run.months && number < run.period_number;
+  if (!earlier) return false;
+  TimeStamp time;
+  if (!parse_time_stamp(stamp, time)) return false;
+  const int64_t before = run.first_seconds - calendar_seconds(time);
+  return before >= 0 && before <= kLateRecordSeconds;
+}
+
+// Begins a period with the record whose time stamp is `stamp`.
+void begin_period(PeriodRun& run, std::string_view stamp) {
+  run.period_year = run.year;
+  run.period_number = run.number;
+  TimeStamp time;
+  run.first_time_known = parse_time_stamp(stamp, time);
+  run.first_seconds = run.first_time_known ? calendar_seconds(time) : 0;
+}
+
+}  // namespace
+
+PeriodAdvance advance_period(PeriodRun& run, std::string_view stamp, bool first_of_file) {
+  PeriodAdvance advance;
+  const std::string_view year = chars_at(stamp, 9, 12);
+  const std::string number =
+      run.months ? two_digits(month_number(chars_at(stamp, 5, 7))) : std::string("00");
+  if (is_late(run, year, number, stamp)) {
+    advance.late = true;
+    return advance;
+  }
+  run.year.assign(year);
+  run.number = number;
+  if (run.period_year.empty()) begin_period(run, stamp);
+  if (first_of_file) {
+    run.active = period_name(run.mode, run.year, run.number) >= run.open_period;
+  }
+  const bool next_period =
+      run.months ? run.number != run.period_number : run.year != run.period_year;
+  if (next_period) {
+    advance.ended = true;
+    advance.ended_active = run.active;
+    advance.ended_year = run.period_year;
+    advance.ended_number = run.period_number;
+    begin_period(run, stamp);
+    run.active = period_name(run.mode, run.year, run.number) >= run.open_period;
+  }
+  return advance;
 }
 
 bool period_step(PeriodRun& run, std::size_t k) {
   analysis.record_number += 1;
-  take_checked_year_text();
-  const std::string& year = analysis.year_text;
-  if (run.period_year.empty()) run.period_year = year;
-  if (run.months) {
-    run.number = two_digits(month_number(chars_at(analysis.record.field[4], 5, 7)));
-  }
-  if (run.period_number.empty()) run.period_number = run.number;
-  if (analysis.record_number == 1) {
-    run.active = period_name(run.mode, year, run.number) >= run.open_period;
-  }
-  const bool next_period =
-      run.months ? run.number != run.period_number : year != run.period_year;
-  if (next_period) {
-    if (run.active) {
-      const std::string log = analysis.log_files[run.period_first_file];
-      run.period_first_file = k;
-      end_period({run.mode, period_name(run.mode, run.period_year, run.period_number), true, log,
-                  run.period_number, run.period_year});
-    }
-    run.period_year = year;
-    run.period_number = run.number;
-    run.active = period_name(run.mode, year, run.number) >= run.open_period;
+  const PeriodAdvance advance =
+      advance_period(run, analysis.record.field[4], analysis.record_number == 1);
+  // A late record's time stamp converts, so its year is four digits.
+  if (!advance.late) take_checked_year_text();
+  if (advance.ended && advance.ended_active) {
+    const std::string log = analysis.log_files[run.period_first_file];
+    run.period_first_file = k;
+    end_period({run.mode, period_name(run.mode, advance.ended_year, advance.ended_number), true,
+                log, advance.ended_number, advance.ended_year});
   }
   return run.active;
 }
@@ -234,7 +282,7 @@ bool period_step(PeriodRun& run, std::size_t k) {
 void end_period_file(PeriodRun& run, std::size_t k) {
   if (k + 1 == analysis.log_files.size()) {
     // The period still open at the end is flushed whether analysed or not,
-    // named by the last record read.
+    // named by the last record read that was not late.
     end_period({run.mode, period_name(run.mode, analysis.year_text, run.number), false,
                 analysis.log_files[run.period_first_file], run.number, analysis.year_text});
   } else if (!run.months) {

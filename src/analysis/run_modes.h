@@ -3,7 +3,9 @@
 #define SORVIK_ANALYSIS_RUN_MODES_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "analysis/log_reader.h"
 
@@ -35,13 +37,50 @@ struct PeriodRun {
   std::size_t first_file = 0;  // index of the first file read
   std::string period_year;
   std::string period_number;
-  std::string number;  // the month of the last record read; "00" for years
+  // The year and the month ("00" for years) of the last record read that
+  // was not late; they name the period still open at the end.
+  std::string year;
+  std::string number;
   bool active = false;
   std::size_t period_first_file = 0;
+  // The calendar time (calendar_seconds) of the period's first record;
+  // unknown when that record's time stamp does not convert.
+  bool first_time_known = false;
+  int64_t first_seconds = 0;
 };
 
-// Shows the run's heading and where it starts; the run reads the files from
-// run.first_file on.
+// A request that a server logs when it ends, stamped with its start, can
+// follow records of the next month or year: a record of an earlier period
+// than the one in progress, at most this long before that period's first
+// record, is late and belongs to the period in progress.
+inline constexpr int64_t kLateRecordSeconds = 3600;
+
+// What one record's time stamp does to a months or years run (see
+// advance_period): whether it is late, and whether it ended the period in
+// progress, which was then `ended_year` and `ended_number` and analysed
+// when `ended_active`.
+struct PeriodAdvance {
+  bool late = false;
+  bool ended = false;
+  bool ended_active = false;
+  std::string ended_year;
+  std::string ended_number;
+};
+
+// Takes the time stamp (field 4) of the next record into `run`, the first
+// record of its file when `first_of_file`, and says what it did: a late
+// record changes nothing; a record of another month (the year is not
+// compared) or year ends the period in progress and begins its own, which
+// is analysed when it is at or after the open period. The run's steps
+// without their console, result entries and reports, so that the periods
+// can be planned ahead from the records' stamps alone.
+PeriodAdvance advance_period(PeriodRun& run, std::string_view stamp, bool first_of_file);
+
+// A months or years run before its first record: it resumes at the result
+// file's start file and open period of `mode`.
+PeriodRun new_period_run(int mode);
+// new_period_run, after showing the run's heading and where it starts; the
+// run reads the files from run.first_file on.
 PeriodRun begin_period_run(int mode);
 // Takes the record in analysis.record, the next one of file `k`, into the
 // run: counts it, ends the period when it begins the next one; true when the

@@ -198,6 +198,24 @@ TEST_F(ModeWorkerTest, AStopThatOnlyALaterModeMeetsEndsTheRunInThatModesTurn) {
   EXPECT_NE(record_.find("=== exit 4\n"), std::string::npos) << record_;
 }
 
+// Records of November logged late among December's: a stretch of them is
+// one step of the months run only while all of them are late; one of them
+// an hour older than December's first record reopens November, and the run
+// then reads that file itself.
+TEST_F(ModeWorkerTest, LateRecordsShowTheSameWhetherCountedAhead) {
+  expect_same_either_way([&] {
+    write_file("logs/access.48", week_48());
+    write_file("logs/access.49",
+               log_line("192.0.2.10", "30/Nov/2026:23:59:50", "GET /late.html HTTP/1.1") +
+                   week_49());
+    write_file("logs/access.50",
+               log_line("192.0.2.11", "30/Nov/2026:23:59:40", "GET /late.html HTTP/1.1") +
+                   log_line("192.0.2.11", "30/Nov/2026:22:00:00", "GET /old.html HTTP/1.1") +
+                   week_53());
+    run();
+  });
+}
+
 // A record that stops the weeks run in a file counted by the second
 // counting child: that child sends no facts of the file, and the weeks run
 // reads the file itself and stops where reading it in turn stops.
@@ -523,28 +541,30 @@ ModeWorker* taker_of(const StretchStore& store, std::size_t k, uint32_t number =
   }
 }
 
-// Plays the weeks run of `workers` while a thread writes two records into
-// the named pipe `pipe`, which a counting child or the run waits to open.
-void play_weeks_feeding(ModeWorkers& workers, const std::string& pipe) {
-  std::thread writer([&pipe] {
-    std::ofstream out(pipe, std::ios::binary);
-    out << log_line("192.0.2.10", "30/Nov/2026:10:00:00", "GET /a.html HTTP/1.1")
-        << log_line("192.0.2.11", "30/Nov/2026:10:05:00", "GET /b.html HTTP/1.1");
-  });
-  const bool played = play_mode_worker(*workers.list.at(0));
-  writer.join();
-  EXPECT_TRUE(played);
+// A log file that a child reading it never finishes: a link to a device of
+// endless byte 0s, which make no line. Such a child holds its file for as
+// long as the test needs, until the test kills it.
+void make_endless_log(const std::string& path) {
+  ASSERT_EQ(symlink("/dev/zero", path.c_str()), 0);
 }
 
-// A counting process that dies. Its log files are a regular file and a
-// named pipe that no one writes, so the child blocks on the pipe for as long
-// as the test needs and cannot finish on its own.
+// Replaces the endless log at `path` by two records, then plays the weeks
+// run of `workers`, which reads that file itself.
+void play_weeks_after_replacing(ModeWorkers& workers, const std::string& path) {
+  fs::remove(path);
+  write_file(path, log_line("192.0.2.10", "30/Nov/2026:10:00:00", "GET /a.html HTTP/1.1") +
+                       log_line("192.0.2.11", "30/Nov/2026:10:05:00", "GET /b.html HTTP/1.1"));
+  EXPECT_TRUE(play_mode_worker(*workers.list.at(0)));
+}
+
+// A counting process that dies. Its log files are a regular file and an
+// endless one, so the child cannot finish on its own.
 class DyingWorkerTest : public SorvikTest {
  protected:
   void SetUp() override {
     SorvikTest::SetUp();
     fs::create_directories("logs");
-    ASSERT_EQ(mkfifo("logs/access.2", 0600), 0);
+    make_endless_log("logs/access.2");
     settings.log_dir = "logs/";
     analysis.log_files = {"access.1", "access.2"};
   }
@@ -586,8 +606,8 @@ TEST_F(DyingWorkerTest, AChildThatDiesAfterPartOfItsScriptIsAnInternalError) {
 }
 
 // A counting child killed before it sent its file: the weeks run reads that
-// file itself (here from the named pipe, which the test then writes), and
-// the later modes read the files themselves.
+// file itself (here once the test made it an ordinary file), and the later
+// modes read the files themselves.
 TEST_F(DyingWorkerTest, AFileWhoseCountingChildDiedIsReadByTheWeeksRun) {
   write_file("logs/access.1",
              log_line("192.0.2.10", "29/Nov/2026:10:00:00", "GET /index.html HTTP/1.1"));
@@ -595,13 +615,13 @@ TEST_F(DyingWorkerTest, AFileWhoseCountingChildDiedIsReadByTheWeeksRun) {
   settings.html_out = false;
   ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
   ASSERT_EQ(workers.store->counters.size(), 2u);
-  // The child that took the named pipe waits to open it.
+  // The child that took the endless file is still reading it.
   const pid_t counter = taker_of(*workers.store, 1)->pid;
   ASSERT_EQ(kill(counter, SIGKILL), 0);
-  // Gone before the pipe gets a writer, and left for the worker to reap.
+  // Gone before the file ends, and left for the worker to reap.
   siginfo_t info{};
   ASSERT_EQ(waitid(P_PID, static_cast<id_t>(counter), &info, WEXITED | WNOWAIT), 0);
-  play_weeks_feeding(workers, "logs/access.2");
+  play_weeks_after_replacing(workers, "logs/access.2");
   const std::string shown = take_console_output();
   EXPECT_NE(shown.find("access.1 ... 0"), std::string::npos) << shown;
   EXPECT_NE(shown.find("access.2 ... 1"), std::string::npos) << shown;
@@ -610,11 +630,12 @@ TEST_F(DyingWorkerTest, AFileWhoseCountingChildDiedIsReadByTheWeeksRun) {
 }
 
 // The counting children take the files one after the other: while one is
-// held up by the first file (a named pipe no one writes yet), the other
-// takes every file after it, and the weeks run still shows them in order.
+// held up by the first file (an endless one), the other takes every file
+// after it, and the weeks run still shows them in order, reading the first
+// itself once its child is gone.
 TEST_F(SorvikTest, AChildHeldUpByAFileLeavesTheFollowingOnesToTheOther) {
   fs::create_directories("logs");
-  ASSERT_EQ(mkfifo("logs/access.1", 0600), 0);
+  make_endless_log("logs/access.1");
   for (const char* name : {"logs/access.2", "logs/access.3", "logs/access.4"}) {
     write_file(name, log_line("192.0.2.10", "30/Nov/2026:10:00:00", "GET /a.html HTTP/1.1"));
   }
@@ -636,14 +657,15 @@ TEST_F(SorvikTest, AChildHeldUpByAFileLeavesTheFollowingOnesToTheOther) {
     EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(counter->pid)),
               std::min(19, own_nice + kCountingChildNice));
   }
-  play_weeks_feeding(workers, "logs/access.1");
+  ASSERT_EQ(kill(held->pid, SIGKILL), 0);
+  play_weeks_after_replacing(workers, "logs/access.1");
   const std::string shown = take_console_output();
   const std::size_t first = shown.find("access.1 ... 1");
   const std::size_t last = shown.find("access.4 ... 0");
   EXPECT_NE(first, std::string::npos) << shown;
   EXPECT_NE(last, std::string::npos) << shown;
   EXPECT_LT(first, last);
-  EXPECT_TRUE(workers.store->complete);
+  EXPECT_FALSE(workers.store->complete);
 }
 
 // Once the counting children have ended, the months are planned and merged

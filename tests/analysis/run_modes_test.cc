@@ -214,6 +214,35 @@ TEST_F(RunModesTest, MonthChangeAloneCutsPeriods) {
                                          "2003m05 complete 3 a.18", "2004m06 open 1 a.18"}));
 }
 
+// Servers log a request when it ends, stamped with its start: a record of
+// the month before, at most an hour before the new month's first record,
+// is counted in the new month instead of reopening the old one; one an hour
+// and a second before reopens it.
+TEST_F(RunModesTest, ARecordLoggedLateAtAMonthsEndIsCountedInTheNewMonth) {
+  write_logs({{"a.18", line("30/Apr/2002:22:00:00") + line("30/Apr/2002:23:00:00") +
+                           line("01/May/2002:00:00:10") + line("30/Apr/2002:23:59:58") +
+                           line("01/May/2002:02:00:00") + line("30/Apr/2002:23:00:10")}});
+  run_months();
+  EXPECT_EQ(entries(kModeMonths), (Lines{"2002m04 complete 2 a.18", "2002m05 open 4 a.18"}));
+
+  reset_results();
+  write_logs({{"a.18", line("30/Apr/2002:23:00:00") + line("01/May/2002:00:00:10") +
+                           line("30/Apr/2002:23:00:09") + line("01/May/2002:02:00:00")}});
+  run_months();
+  EXPECT_EQ(entries(kModeMonths), (Lines{"2002m04 complete 1 a.18", "2002m05 open 1 a.18"}));
+}
+
+// The same at a year's end, where the late record is the first of the next
+// file and the last record read: the open period keeps its own name.
+TEST_F(RunModesTest, ARecordLoggedLateAtAYearsEndIsCountedInTheNewYear) {
+  write_logs({{"a.52", line("31/Dec/2002:23:30:00") + line("01/Jan/2003:00:00:05")},
+              {"a.53", line("31/Dec/2002:23:59:59") + line("01/Jan/2003:01:00:00") +
+                           line("31/Dec/2002:23:40:00")}});
+  run_years();
+  EXPECT_EQ(entries(kModeYears), (Lines{"2002y complete 1 a.52", "2003y open 4 a.52"}));
+  EXPECT_EQ(analysis.year_text, "2003");
+}
+
 TEST_F(RunModesTest, YearsChangeInsideAFileAndAcrossFiles) {
   write_logs({{"a.52", line("30/Dec/2002:10:00:00") + line("01/Jan/2003:10:00:00")},
               {"a.53", line("31/Dec/2003:10:00:00")},
