@@ -52,7 +52,9 @@ void decode_escape(std::string& text, std::size_t position) {
     const int high = hex_value(text[position + 1]);
     const int low = hex_value(text[position + 2]);
     if (high != 255 && low != 255) {
-      text[position] = static_cast<char>(high * 16 + low);
+      const int code = high * 16 + low;
+      // A control byte would end or forge a line of the text report.
+      text[position] = code < 32 || code == 127 ? '?' : static_cast<char>(code);
       text.erase(position + 1, 2);
       return;
     }

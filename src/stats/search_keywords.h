@@ -16,7 +16,8 @@ bool extract_search_keyword(std::string_view referrer);
 int hex_value(char c);
 
 // Replaces the escape at `position` (0-based index of a "%") by its character,
-// or by "?" when it is not a "%" followed by two upper-case hex digits.
+// or by "?" when it is not a "%" followed by two upper-case hex digits or when
+// it stands for a control byte (below 32, or 127).
 void decode_escape(std::string& text, std::size_t position);
 
 }  // namespace sorvik

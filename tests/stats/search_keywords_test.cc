@@ -114,7 +114,16 @@ TEST_F(SearchKeywordTest, EscapesAreDecodedAfterPlusSigns) {
   EXPECT_EQ(phrase_of("http://e.example/?q=a%4Gb"), "a?b");
   EXPECT_EQ(phrase_of("http://e.example/?q=ab%4"), "ab?");
   EXPECT_EQ(phrase_of("http://e.example/?q=ab%"), "ab?");
-  EXPECT_EQ(phrase_of("http://e.example/?q=%00x"), std::string("\0x", 2));
+  EXPECT_EQ(phrase_of("http://e.example/?q=%00x"), "?x");  // a control byte, see below
+}
+
+TEST_F(SearchKeywordTest, EscapesOfControlBytesGiveQuestionMarks) {
+  // A decoded line end would write a line of its own into the text report.
+  EXPECT_EQ(phrase_of("http://e.example/?q=a%0Ab"), "a?b");
+  EXPECT_EQ(phrase_of("http://e.example/?q=a%0D%0A%09b"), "a???b");
+  EXPECT_EQ(phrase_of("http://e.example/?q=%1F%7F"), "??");
+  EXPECT_EQ(phrase_of("http://e.example/?q=%250A"), "?");  // also when decoded a second time
+  EXPECT_EQ(phrase_of("http://e.example/?q=a%20b%7E%80"), "a b~\x80");
 }
 
 TEST_F(SearchKeywordTest, DecodingEndsOnRunsOfPercentSigns) {
