@@ -50,7 +50,8 @@ enum Slot : int {
 // Sort keys of the ranked tables.
 enum SortBy : int { kByKey = 1, kByHits = 2, kByKbytes = 3, kByVisits = 4 };
 
-constexpr std::string_view kScheme = "http://";
+constexpr std::string_view kPlainScheme = "http://";
+constexpr std::string_view kSecureScheme = "https://";
 
 // Sets every staged value of one request except the key, which changes from
 // one add to the next. The extra (the latest page of the client list) is
@@ -79,16 +80,18 @@ void count_stretch_agents() {
 }
 
 // Counts the referrer of a page request as internal, as a search query or as
-// external.
+// external. The own site is reached by "http://" and by "https://" alike.
 void count_referrer(const LogRecord& record) {
   const std::string_view referrer = record.field[10];
   const std::string_view server = record.field[9];
+  const std::string_view scheme =
+      referrer.starts_with(kSecureScheme) ? kSecureScheme : kPlainScheme;
   // The own site's address is a text like any other, so it holds at most 255 bytes.
-  const std::size_t own_length = std::min(kScheme.size() + server.size(), kTextLimit);
-  const std::size_t server_length = own_length - kScheme.size();
+  const std::size_t own_length = std::min(scheme.size() + server.size(), kTextLimit);
+  const std::size_t server_length = own_length - scheme.size();
   const bool internal =
-      referrer.size() >= own_length && same_text(referrer.substr(0, kScheme.size()), kScheme) &&
-      same_text(referrer.substr(kScheme.size(), server_length), server.substr(0, server_length));
+      referrer.size() >= own_length && same_text(referrer.substr(0, scheme.size()), scheme) &&
+      same_text(referrer.substr(scheme.size(), server_length), server.substr(0, server_length));
   if (internal) {
     const std::string_view rest = referrer.substr(own_length);
     add_key(kInternalReferrers, rest.empty() ? std::string_view("/") : rest);

@@ -272,7 +272,7 @@ void write_top_table(int slot, int k) {
     }
     // The link test looks at the raw key; only referrer lists carry links.
     const bool is_link = (slot == 14 || slot == 15) && entry.key.size() <= kKeyPieceWidth &&
-                         entry.key.starts_with("http://");
+                         (entry.key.starts_with("http://") || entry.key.starts_with("https://"));
     write_key_cell(table_page, period_page, entry.key, is_link);
     const std::string value_cells = "</TD><TD ALIGN=RIGHT>" + format_thousands(v) +
                                     "</TD><TD ALIGN=RIGHT>" + format_percent(v, total) +

@@ -22,7 +22,8 @@ constexpr std::array<std::string_view, 28> kSearchKeys = {
     "string=",   "su=",      "szukaj=", "terms=",       "uri=",     "url=",     "words=",
 };
 
-constexpr std::string_view kScheme = "http://";
+constexpr std::string_view kPlainScheme = "http://";
+constexpr std::string_view kSecureScheme = "https://";
 
 // Where the phrase of the first key that counts begins in `query`, or npos.
 // Only the first occurrence of each key is looked at, and it counts only as a
@@ -64,10 +65,12 @@ void decode_escape(std::string& text, std::size_t position) {
 }
 
 bool extract_search_keyword(std::string_view referrer) {
-  if (referrer.size() <= kScheme.size() || !referrer.starts_with(kScheme)) return false;
+  const std::string_view scheme =
+      referrer.starts_with(kSecureScheme) ? kSecureScheme : kPlainScheme;
+  if (referrer.size() <= scheme.size() || !referrer.starts_with(scheme)) return false;
   // The host needs at least one character, so the slash that ends it is
   // looked for from the second character after the scheme on.
-  const std::size_t slash = referrer.find('/', kScheme.size() + 1);
+  const std::size_t slash = referrer.find('/', scheme.size() + 1);
   if (slash == std::string_view::npos) return false;
   const std::string_view engine = referrer.substr(0, slash);
   const std::string_view query = referrer.substr(slash + 1);

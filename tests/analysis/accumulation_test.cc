@@ -245,6 +245,20 @@ TEST_F(AccumulationTest, ReferrersOfPagesAreInternalSearchOrExternal) {
   EXPECT_EQ(list_keys(16), Keys{"log report"});
 }
 
+TEST_F(AccumulationTest, SecureReferrersOfTheOwnSiteAreInternalToo) {
+  Request r;
+  for (const char* referrer : {"https://www.example.org", "https://www.example.org/x.html",
+                               "http://www.example.org/x.html", "HTTPS://www.example.org/y.html",
+                               "https://search.example/find?q=log+report"}) {
+    r.referrer = referrer;
+    count(r);
+  }
+  EXPECT_EQ(list_hits(13), (KeyHits{{"/", 1}, {"/x.html", 2}}));
+  EXPECT_EQ(list_keys(14), Keys{"HTTPS://www.example.org/y.html"});
+  EXPECT_EQ(list_keys(15), Keys{"https://search.example"});
+  EXPECT_EQ(list_keys(16), Keys{"log report"});
+}
+
 TEST_F(AccumulationTest, NotFoundPathsAreCountedOnlyFor404) {
   Request r;
   r.path = "/gone.html";

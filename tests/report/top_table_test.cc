@@ -173,6 +173,19 @@ TEST_F(TopTableTest, ReferrerLinksNeedExactSchemeAndAtMost70RawBytes) {
   EXPECT_TRUE(has(read_file("2002w23nh.html"), "<TD ALIGN=LEFT>" + escaped + "\n</TD>"));
 }
 
+TEST_F(TopTableTest, SecureReferrerKeysAreLinksUnderTheSameRule) {
+  const std::string link = "https://x/?" + std::string(59, 'a');  // 70 bytes
+  const std::string too_long = link + "b";
+  add_entry(15, link, 2);
+  add_entry(15, too_long, 1);
+  add_entry(15, "HTTPS://x/", 1);
+  write_section(15, 2);
+  const std::string page = read_file("period.html");
+  EXPECT_TRUE(has(page, "<TD ALIGN=LEFT><A HREF=\"" + link + "\">" + link + "</A>\n</TD>"));
+  EXPECT_TRUE(has(page, too_long.substr(0, 70) + "\n<BR>&nbsp;&nbsp;&nbsp;b\n</TD>"));
+  EXPECT_EQ(count_of(page, "<A HREF=\"h"), 1);
+}
+
 TEST_F(TopTableTest, TablePagesFollowTheRunModeSwitch) {
   add_entry(20, "07", 1);
   settings.html_month = false;

@@ -56,10 +56,11 @@ TEST_F(SearchKeywordTest, ReferrersThatAreNoSearchAddNothing) {
            "",
            "http://",                            // nothing after the scheme
            "HTTP://www.example.com/find?q=x",    // scheme in capitals
-           "https://www.example.com/find?q=x",   // only plain http is looked at
            "http://www.example.com",             // no slash after the host
            "http://www.example.com/",            // empty query part
            "http:///find?q=x",                   // the slash right after the scheme is no host end
+           "https:///find?q=x",                  // nor the one right after "https://"
+           "https://",                           // nothing after the scheme
            "http://www.example.com/q=x",         // key at the very start of the query part
            "http://www.example.com/find?faq=x",  // key inside a longer parameter name
            "http://www.example.com/find?x=q=y",  // key after "=" does not count
@@ -77,6 +78,13 @@ TEST_F(SearchKeywordTest, EngineIsSchemeAndHostWithPort) {
   EXPECT_TRUE(extract_search_keyword("http://x/?q=y"));  // a one-character host
   EXPECT_EQ(list_hits(15), (KeyHits{{"http://a+b.example:8080", 1}, {"http://x", 1}}));
   EXPECT_EQ(list_hits(16), (KeyHits{{"c d", 1}, {"y", 1}}));  // "+" becomes a blank only here
+}
+
+TEST_F(SearchKeywordTest, SecureReferrersAreReadLikePlainOnes) {
+  EXPECT_TRUE(extract_search_keyword("https://www.example-search.com/search?hl=de&q=blue+shoes"));
+  EXPECT_TRUE(extract_search_keyword("https://x/?q=y"));
+  EXPECT_EQ(list_hits(15), (KeyHits{{"https://www.example-search.com", 1}, {"https://x", 1}}));
+  EXPECT_EQ(list_hits(16), (KeyHits{{"blue shoes", 1}, {"y", 1}}));
 }
 
 TEST_F(SearchKeywordTest, KeysAreTriedInTableOrderNotQueryOrder) {
