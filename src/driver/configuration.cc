@@ -133,6 +133,17 @@ void report_unknown_key(int line_number, const std::string& key, const std::stri
   console_line(std::string(texts::kLineDe) + number + std::string(texts::kInConfWillBeIgnoredDe));
 }
 
+// True when the required setting `key` has a value; otherwise reports it as
+// missing, in English and in German.
+bool required_setting_given(std::string_view key, const std::string& value) {
+  if (!value.empty()) return true;
+  console_line(std::string(texts::kVariableMissing) + std::string(key) +
+               std::string(texts::kVariableMissingEnd));
+  console_line(std::string(texts::kVariableMissingDe) + std::string(key) +
+               std::string(texts::kVariableMissingDeEnd));
+  return false;
+}
+
 // Finds the configuration file named by the command line; ends the run on
 // too many arguments or a missing file.
 void find_configuration_file(const std::vector<std::string>& arguments) {
@@ -246,7 +257,10 @@ bool load_configuration(const std::vector<std::string>& arguments) {
   settings.log_dir = settings.logfiles;
   while (!settings.log_dir.empty() && settings.log_dir.back() != '/') settings.log_dir.pop_back();
 
-  return !settings.logfiles.empty() && !settings.target_dir.empty();
+  // Both are checked, so that one run names every missing setting.
+  const bool logfiles_given = required_setting_given("logfiles", settings.logfiles);
+  const bool target_given = required_setting_given("targetdir", settings.target_dir);
+  return logfiles_given && target_given;
 }
 
 }  // namespace sorvik

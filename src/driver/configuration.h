@@ -11,8 +11,9 @@ namespace sorvik {
 // configuration file, the language file and the two agent list files into
 // Settings, the message table and lists 23/24. Ends the run itself (RunStop)
 // on too many arguments (2), a missing configuration file (3), an unknown
-// language group (5) and I/O failures (74). False when "Lang_file",
-// "logfiles" or "targetdir" is missing.
+// language group (5) and I/O failures (74). False, after the missing ones
+// have been reported on the console, when "Lang_file", "logfiles" or
+// "targetdir" is missing: nothing can be analysed then.
 bool load_configuration(const std::vector<std::string>& arguments);
 
 // Splits a configuration line at its first "=" (else its first blank) into a

@@ -67,6 +67,13 @@ inline constexpr std::string_view kNoResultsFile =
 inline constexpr std::string_view kNoErrlogFile =
     "Warning! Errlog-file undefined! Using default file errlog.txt!";
 
+// A required setting ("logfiles" or "targetdir") that the file does not give;
+// its key stands between the two pieces of each line.
+inline constexpr std::string_view kVariableMissing = "Config variable ";
+inline constexpr std::string_view kVariableMissingEnd = " missing! Nothing analysed!";
+inline constexpr std::string_view kVariableMissingDe = "Konfigurationsbezeichner ";
+inline constexpr std::string_view kVariableMissingDeEnd = " fehlt! Nichts analysiert!";
+
 }  // namespace sorvik::console_texts
 
 #endif  // SORVIK_DRIVER_CONSOLE_TEXTS_H_

@@ -176,12 +176,17 @@ int run_program(const std::vector<std::string>& arguments) {
     // Held from before the first file is touched until the error log is
     // closed; a stop releases it on the way out.
     RunLock run_lock;
+    int exit_status = kExitNormal;
     if (load_configuration(arguments)) {
       acquire_run_lock(run_lock);
       // Under the lock no other run writes these files' temporaries.
       remove_stale_temporary_files(settings.results_file);
       remove_stale_temporary_files(settings.host_file);
       analyse_and_report();
+    } else {
+      // A configuration that leaves nothing to analyse is a failure the
+      // caller (a scheduler, a script) must see; the run still ends as usual.
+      exit_status = kExitFileNotCreated;
     }
     host_cache_free();
     error_log_close();
@@ -194,7 +199,7 @@ int run_program(const std::vector<std::string>& arguments) {
     console_write(messages_line(14));
     console_wait_key();
     console_line();
-    return kExitNormal;
+    return exit_status;
   } catch (const RunStop& stop) {
     if (!stop.console_line.empty()) {
       console_finish_line();

@@ -27,6 +27,14 @@ const char kWarnings[] =
     "Warning! Result-file undefined! Using default file results.txt!\n"
     "Warning! Errlog-file undefined! Using default file errlog.txt!\n";
 
+// The reports of the two settings without which nothing is analysed.
+const char kLogfilesMissing[] =
+    "Config variable logfiles missing! Nothing analysed!\n"
+    "Konfigurationsbezeichner logfiles fehlt! Nichts analysiert!\n";
+const char kTargetdirMissing[] =
+    "Config variable targetdir missing! Nothing analysed!\n"
+    "Konfigurationsbezeichner targetdir fehlt! Nichts analysiert!\n";
+
 class ConfigurationTest : public SorvikTest {
  protected:
   void SetUp() override {
@@ -212,7 +220,7 @@ TEST_F(ConfigurationTest, IllegalExpressionReportContinuesTheRunningLine) {
             "test.conf, Zeile wird ignoriert!\n"
             " done.\n"
             "Read language in lang.lng ... done.\n" +
-                std::string(kWarnings));
+                std::string(kWarnings) + kLogfilesMissing + kTargetdirMissing);
   EXPECT_EQ(settings.host_url, "");
   EXPECT_EQ(settings.logfiles, "");
 }
@@ -235,7 +243,7 @@ TEST_F(ConfigurationTest, UnknownKeyReportStartsWithALineEnd) {
             "Zeile 2 in der Konfigurationsdatei wird ignoriert!\n"
             " done.\n"
             "Read language in lang.lng ... done.\n" +
-                std::string(kWarnings));
+                std::string(kWarnings) + kLogfilesMissing + kTargetdirMissing);
   EXPECT_EQ(settings.logfiles, "");
 }
 
@@ -264,7 +272,7 @@ TEST_F(ConfigurationTest, MissingListAndStateFilesWarnAndTakeDefaults) {
             "Searching file/Suche Datei test.conf ... found.\n"
             "Reading config file / Lesen der Konfig-Datei ...  done.\n"
             "Read language in lang.lng ... done.\n" +
-                std::string(kWarnings));
+                std::string(kWarnings) + kLogfilesMissing);
   EXPECT_EQ(settings.results_file, "results.txt");
   EXPECT_EQ(settings.errlog_file, "errlog.txt");
   EXPECT_EQ(settings.default_file, "index.html");
@@ -272,8 +280,14 @@ TEST_F(ConfigurationTest, MissingListAndStateFilesWarnAndTakeDefaults) {
 }
 
 TEST_F(ConfigurationTest, LogfilesAndTargetdirAreBothRequired) {
+  // Each missing one is named after the warnings, "logfiles" first.
+  const std::string warnings = kWarnings;
   EXPECT_FALSE(load("Lang_file=lang.lng\nlogfiles=a\n"));
+  EXPECT_TRUE(take_console_output().ends_with(warnings + kTargetdirMissing));
   EXPECT_FALSE(load("Lang_file=lang.lng\ntargetdir=t\n"));
+  EXPECT_TRUE(take_console_output().ends_with(warnings + kLogfilesMissing));
+  EXPECT_FALSE(load("Lang_file=lang.lng\n"));
+  EXPECT_TRUE(take_console_output().ends_with(warnings + kLogfilesMissing + kTargetdirMissing));
   // The later of two lines wins; the directory part keeps its final "/".
   EXPECT_TRUE(load("logfiles=/first/a*\nlogfiles /var/log/b*\nLang_file=lang.lng\ntargetdir=t\n"));
   EXPECT_EQ(settings.logfiles, "/var/log/b*");

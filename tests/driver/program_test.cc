@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/console.h"
 #include "driver/run_stop.h"
 #include "support/fake_resolver.h"
 #include "support/test_support.h"
@@ -165,15 +166,28 @@ TEST_F(ProgramTest, AnswersToTheDnsQuestion) {
   EXPECT_FALSE(file_exists("out/host.dat"));
 }
 
-TEST_F(ProgramTest, ConfigurationWithoutTargetStillEndsNormally) {
+TEST_F(ProgramTest, ConfigurationThatLeavesNothingToAnalyseEndsWithStatus3) {
+  // Without a language file the run ends after its two lines, with the
+  // elapsed-time line and the key wait (their texts are not loaded yet).
+  write_file("sorvik.conf", "logfiles=logs/access.*\ntargetdir=out\n");
+  set_keys("x");
+  EXPECT_EQ(run_program({"sorvik.conf"}), kExitFileNotCreated);
+  EXPECT_TRUE(take_console_output().ends_with("Keine Sprachdatei gefunden! Abbruch!\n 0\n\n"));
+  EXPECT_EQ(console_read_key(), -1);  // the one key was waited for
+
   write_file("sorvik.conf",
              "logfiles=logs/access.*\nLang_file=english.lng\nBrowser=out/browsers.lst\n"
              "OpSys=out/opsys.lst\nResults=r.txt\nErrlogfile=e.txt\n");
-  EXPECT_EQ(run_program({"sorvik.conf"}), kExitNormal);
+  set_keys("x");
+  EXPECT_EQ(run_program({"sorvik.conf"}), kExitFileNotCreated);
   const std::string console = take_console_output();
-  EXPECT_NE(console.find("Elapsed time in seconds: 0\nPress any key"), std::string::npos)
+  EXPECT_TRUE(
+      console.ends_with("Config variable targetdir missing! Nothing analysed!\n"
+                        "Konfigurationsbezeichner targetdir fehlt! Nichts analysiert!\n"
+                        "Elapsed time in seconds: 0\nPress any key to end the program.\n"))
       << console;
   EXPECT_FALSE(file_exists("e.txt"));  // the error log is never opened
+  EXPECT_EQ(console_read_key(), -1);
 }
 
 TEST_F(ProgramTest, RunThatPassesMidnightCountsOnIntoTheNextDay) {
@@ -184,7 +198,7 @@ TEST_F(ProgramTest, RunThatPassesMidnightCountsOnIntoTheNextDay) {
                            : LocalTime{2026, 12, 8, 0, 0, 1, 0};
   };
   write_file("sorvik.conf", "Lang_file=english.lng\n");
-  EXPECT_EQ(run_program({"sorvik.conf"}), kExitNormal);
+  EXPECT_EQ(run_program({"sorvik.conf"}), kExitFileNotCreated);
   EXPECT_NE(take_console_output().find("Elapsed time in seconds: 2\n"), std::string::npos);
 }
 

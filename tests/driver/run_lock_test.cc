@@ -152,7 +152,7 @@ TEST_F(RunLockTest, NoLockWithoutAUsableConfiguration) {
   // A configuration without a target folder ends before any file is touched,
   // so it neither needs nor creates the lock.
   write_file("sorvik.conf", "logfiles=logs/access.*\nLang_file=english.lng\nResults=r.txt\n");
-  EXPECT_EQ(run_program({"sorvik.conf"}), kExitNormal);
+  EXPECT_EQ(run_program({"sorvik.conf"}), kExitFileNotCreated);
   EXPECT_FALSE(file_exists("r.txt.lock"));
 }
 
