@@ -32,7 +32,20 @@ void for_each_text_line(const std::string& path,
     ~Closer() { close(fd); }
   } closer{fd};
   std::string line;
-  bool pending = false;  // bytes after the last line feed
+  bool pending = false;     // bytes after the last line feed
+  std::size_t seen = 0;     // bytes of the line in `line`, cut ones included
+  bool ends_in_cr = false;  // the last of those bytes is a carriage return
+  // A carriage return that ends a line is the line end of a file saved with
+  // CR LF, not text; it goes before the line is cut at 255 bytes.
+  const auto take_line = [&] {
+    const std::size_t length = seen - (ends_in_cr ? 1 : 0);
+    if (line.size() > length) line.resize(length);
+    take(line);
+    line.clear();
+    seen = 0;
+    ends_in_cr = false;
+    pending = false;
+  };
   char buffer[65536];
   for (;;) {
     const ssize_t got = read(fd, buffer, sizeof buffer);
@@ -48,24 +61,26 @@ void for_each_text_line(const std::string& path,
       const auto* feed =
           static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
       const char* const stop = feed != nullptr ? feed : end;
-      const auto bytes = static_cast<std::size_t>(stop - at);
-      if (feed != nullptr && line.empty()) {
+      auto bytes = static_cast<std::size_t>(stop - at);
+      if (feed != nullptr && !pending) {
         // A line whole within the buffer goes out without a copy.
+        if (bytes > 0 && at[bytes - 1] == '\r') --bytes;
         take(std::string_view(at, std::min(bytes, kTextLimit)));
-        pending = false;
         at = feed + 1;
         continue;
       }
       line.append(at, std::min(bytes, kTextLimit - line.size()));
-      if (bytes > 0) pending = true;
+      if (bytes > 0) {
+        pending = true;
+        seen += bytes;
+        ends_in_cr = at[bytes - 1] == '\r';
+      }
       if (feed == nullptr) break;
-      take(line);
-      line.clear();
-      pending = false;
+      take_line();
       at = feed + 1;
     }
   }
-  if (pending) take(line);
+  if (pending) take_line();
 }
 
 std::vector<std::string> read_text_lines(const std::string& path) {

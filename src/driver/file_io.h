@@ -18,9 +18,11 @@ namespace sorvik {
 // symbolic link counts).
 bool path_exists(const std::string& path);
 
-// Reads a text file as lines split at line feeds only (a carriage return stays
-// in its line); each line is cut at 255 bytes. A last line without a line feed
-// is a line; a final line feed does not start another one.
+// Reads a text file as lines split at line feeds; a carriage return right
+// before the line feed (or at the very end of a last line without one) is
+// dropped, so that files saved with CR LF line ends read the same. Each line
+// is then cut at 255 bytes. A last line without a line feed is a line; a
+// final line feed does not start another one.
 std::vector<std::string> read_text_lines(const std::string& path);
 
 // Hands each line of a text file, split and cut as read_text_lines does, to

@@ -95,7 +95,7 @@ TEST_F(ConfigurationTest, CleanFileGivesExactConsoleAndEveryKey) {
   EXPECT_TRUE(
       load("# comment\n"
            "logfiles=/var/log/access.*\n"
-           "Analyse_Years=yes\n"
+           "Analyse_Years=yes\r\n"
            "Host_Url=www.example.org\n"
            "Defaultfile=default.htm\n"
            "Errlogfile=err.txt\n"
@@ -116,7 +116,7 @@ TEST_F(ConfigurationTest, CleanFileGivesExactConsoleAndEveryKey) {
            "html_bgcolor=white\n"
            "html_tables=+30\n"
            "html_copyright=(c) me\n"
-           "Lang_file=lang.lng\n"
+           "Lang_file=lang.lng\r\n"
            "decsep=,x\n"
            "ksep=.\n"));
   EXPECT_EQ(console_output(),
@@ -132,7 +132,7 @@ TEST_F(ConfigurationTest, CleanFileGivesExactConsoleAndEveryKey) {
   EXPECT_EQ(settings.host_url, "www.example.org");
   EXPECT_EQ(settings.default_file, "default.htm");
   EXPECT_EQ(settings.errlog_file, "err.txt");
-  EXPECT_EQ(settings.target_dir, "out\r");  // only line feeds end a line
+  EXPECT_EQ(settings.target_dir, "out");  // CR LF ends a line too
   EXPECT_EQ(settings.host_file, "hosts.dat");
   EXPECT_TRUE(settings.host_notfound);
   EXPECT_EQ(settings.browser_file, "b.lst");

@@ -17,9 +17,10 @@ namespace {
 class FileIoTest : public SorvikTest {};
 
 // Lines of every length around the 255-byte cut and the 64 KB reads, empty
-// ones, and a last line with and without its line feed: each line holds its
-// first 255 bytes, carriage returns and all.
-TEST_F(FileIoTest, TextLinesKeepTheirFirst255Bytes) {
+// ones, and a last line with and without its line feed: each line loses a
+// carriage return that ends it (also at the end of the file) and then holds
+// its first 255 bytes, other carriage returns and all.
+TEST_F(FileIoTest, TextLinesLoseTheirCrLfEndAndKeepTheirFirst255Bytes) {
   std::mt19937 random(3);
   std::string content;
   for (int line = 0; line < 3000; ++line) {
@@ -28,17 +29,19 @@ TEST_F(FileIoTest, TextLinesKeepTheirFirst255Bytes) {
     for (std::size_t i = 0; i < length; ++i) content += "ab\r c"[random() % 5];
     content += '\n';
   }
-  for (const std::string& ending : {std::string(), std::string("tail"), std::string(300, 't')}) {
+  for (const std::string& ending : {std::string(), std::string("tail"), std::string("tail\r"),
+                                    std::string("\r"), std::string(300, 't')}) {
     const std::string text = content + ending;
-    std::vector<std::string> expected(1);
-    for (const char byte : text) {
-      if (byte == '\n') {
-        expected.emplace_back();
-      } else if (expected.back().size() < 255) {
-        expected.back() += byte;
-      }
+    std::vector<std::string> expected;
+    std::size_t start = 0;
+    while (start < text.size()) {
+      std::size_t stop = text.find('\n', start);
+      if (stop == std::string::npos) stop = text.size();
+      std::string line = text.substr(start, stop - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      expected.push_back(line.substr(0, 255));
+      start = stop + 1;
     }
-    if (ending.empty()) expected.pop_back();
     write_file("lines.txt", text);
     EXPECT_EQ(read_text_lines("lines.txt"), expected);
   }

@@ -96,10 +96,11 @@ TEST_F(LanguageFileTest, LinesBeyondEntry200AreIgnored) {
   EXPECT_EQ(console_output(), "Read language in test.lng ... done.\n");
 }
 
-TEST_F(LanguageFileTest, LongLinesAreCutAndCarriageReturnsStay) {
-  load("[Messages]\n" + std::string(300, 'x') + "\nwindows\r\n");
+TEST_F(LanguageFileTest, LongLinesAreCutAndCrLfEndsALine) {
+  load("[Messages]\r\n" + std::string(300, 'x') + "\nwindows\r\n[HTML]\r\nh\r\n");
   EXPECT_EQ(messages_line(0), std::string(255, 'x'));
-  EXPECT_EQ(messages_line(1), "windows\r");
+  EXPECT_EQ(messages_line(1), "windows");
+  EXPECT_EQ(html_line(0), "h");
 }
 
 TEST_F(LanguageFileTest, UnknownGroupStopsWithStatus5AfterAKey) {

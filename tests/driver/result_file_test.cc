@@ -91,6 +91,20 @@ TEST_F(ResultFileTest, ReadingBackKeepsCompleteEntriesAndResumesAtOpenOnes) {
   EXPECT_EQ(error_log_entries(), "");
 }
 
+TEST_F(ResultFileTest, CrLfLinesReadAsLfLines) {
+  std::string crlf;
+  for (const char byte : std::string(kWrittenFile)) {
+    if (byte == '\n') crlf += '\r';
+    crlf += byte;
+  }
+  write_file("results.txt", crlf);
+  read_results();
+  ASSERT_EQ(results.result_lists[2].size(), 1u);
+  EXPECT_EQ(results.result_lists[2][0].log, "a.21");
+  EXPECT_EQ(results.start_file[2], "a.22");
+  EXPECT_EQ(error_log_entries(), "");
+}
+
 TEST_F(ResultFileTest, MissingFileLeavesEverythingEmptyWithoutAWord) {
   read_results();
   EXPECT_EQ(console_output(), "");

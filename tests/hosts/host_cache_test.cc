@@ -128,6 +128,14 @@ TEST_F(HostCacheTest, LoadReportsBadLinesAndKeepsTheRest) {
   EXPECT_EQ(host_lookup("10.0.0.5"), std::string(64, 'y'));
 }
 
+TEST_F(HostCacheTest, LoadReadsCrLfLinesAsLfLines) {
+  write_file("host.dat", "10.0.0.1=ten.example;46300\r\n10.0.0.2=two.example\r\n");
+  host_cache_load();
+  EXPECT_EQ(host_lookup("10.0.0.1"), "ten.example");
+  EXPECT_EQ(day_of("10.0.0.1"), 46300);
+  EXPECT_EQ(host_lookup("10.0.0.2"), "two.example");
+}
+
 TEST_F(HostCacheTest, LoadExpiresEntriesAt180Days) {
   const auto stamp = [](int32_t days_old) { return std::to_string(kTestToday - days_old); };
   write_file("host.dat", "1.0.0.1=a;" + stamp(179) + "\n1.0.0.2=b;" + stamp(180) + "\n1.0.0.3=c;" +
