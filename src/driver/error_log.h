@@ -28,7 +28,8 @@ extern ErrorLog error_log;
 void reset_error_log();
 
 // Opens settings.errlog_file for appending and writes the session start line;
-// prints the "Errorlog <file> ... ok." console line.
+// prints the "Errorlog <file> ... ok." console line. A symbolic link at the
+// name ends the run with the I/O report before anything is written.
 void error_log_open();
 
 // Adds one entry (one line with an empty source, two lines otherwise). Does

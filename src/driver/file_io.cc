@@ -101,6 +101,39 @@ void give_buffer(OutputFile& file) {
   std::setvbuf(file.handle, file.buffer.get(), _IOFBF, kOutputBuffer);
 }
 
+int open_retrying(const std::string& path, int flags, mode_t mode) {
+  int fd;
+  do {
+    fd = open(path.c_str(), flags, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// A stream that writes to `fd`; on failure the descriptor is closed and
+// `error_number` set.
+std::FILE* stream_of(int fd, const char* mode, int& error_number) {
+  std::FILE* handle = fdopen(fd, mode);
+  if (handle == nullptr) {
+    error_number = errno;
+    close(fd);
+  }
+  return handle;
+}
+
+// Opens `path` to be written from its start, creating it when absent. A
+// symbolic link at the name is never written through: whoever may write the
+// folder could otherwise have the run overwrite any file the run may write.
+// The link is removed and a new file made in its place; a link that comes
+// back in between makes the creation fail. -1 with errno on failure.
+int open_for_writing(const std::string& path) {
+  // Created with 0666 as fopen creates files: the umask decides.
+  constexpr int kCreate = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+  const int fd = open_retrying(path, kCreate | O_TRUNC, 0666);
+  if (fd >= 0 || errno != ELOOP) return fd;
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+  return open_retrying(path, kCreate | O_EXCL, 0666);
+}
+
 }  // namespace
 
 OutputFile::MemoryBytes::~MemoryBytes() { std::free(data); }
@@ -128,11 +161,13 @@ OutputFile::~OutputFile() {
 }
 
 bool try_create_output(const std::string& path, OutputFile& file, int& error_number) {
-  std::FILE* handle = std::fopen(path.c_str(), "wb");
-  if (handle == nullptr) {
+  const int fd = open_for_writing(path);
+  if (fd < 0) {
     error_number = errno;
     return false;
   }
+  std::FILE* handle = stream_of(fd, "wb", error_number);
+  if (handle == nullptr) return false;
   file = OutputFile{};
   file.handle = handle;
   file.path = path;
@@ -149,8 +184,13 @@ OutputFile create_output(const std::string& path) {
 
 OutputFile append_output(const std::string& path) {
   OutputFile file;
-  file.handle = std::fopen(path.c_str(), "ab");
-  if (file.handle == nullptr) stop_on_io_error("open", path, errno);
+  // A symbolic link at the name ends the run (ELOOP) rather than have the
+  // run append to whatever it points at.
+  const int fd = open_retrying(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) stop_on_io_error("open", path, errno);
+  int error_number = 0;
+  file.handle = stream_of(fd, "ab", error_number);
+  if (file.handle == nullptr) stop_on_io_error("open", path, error_number);
   file.path = path;
   give_buffer(file);
   return file;

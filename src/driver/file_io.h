@@ -59,11 +59,13 @@ struct OutputFile {
 };
 
 // Creates (or replaces) `path`; on failure returns false and sets
-// `error_number` without stopping the run.
+// `error_number` without stopping the run. A symbolic link at `path` is not
+// followed: it is removed and a new file created in its place.
 bool try_create_output(const std::string& path, OutputFile& file, int& error_number);
 // Creates (or replaces) `path`; a failure ends the run.
 OutputFile create_output(const std::string& path);
-// Opens `path` for appending, creating it when absent; a failure ends the run.
+// Opens `path` for appending, creating it when absent; a failure ends the run,
+// and so does a symbolic link at `path` (it is never followed).
 OutputFile append_output(const std::string& path);
 void write_text(OutputFile& file, std::string_view text);
 void write_line(OutputFile& file, std::string_view text = {});

@@ -20,10 +20,13 @@ void acquire_run_lock(RunLock& lock) {
   const std::string path = run_lock_path(settings.results_file);
   // No O_TRUNC: opening an existing lock file changes neither its content nor
   // its time stamps. Read-write, because some network file systems grant an
-  // exclusive lock only on a file open for writing.
+  // exclusive lock only on a file open for writing. A symbolic link at the
+  // name is not followed (ELOOP ends the run): the lock file is created where
+  // the result file lies, and a link there could have the run create or
+  // lock a file anywhere.
   int fd;
   do {
-    fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0644);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) stop_on_io_error("open", path, errno);
   int locked;

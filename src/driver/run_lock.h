@@ -33,8 +33,8 @@ std::string run_lock_path(const std::string& results_file);
 // created empty when it is missing; an existing one is opened as it is and
 // never written. When another process holds the lock the run ends with status
 // 75, no key wait and the line "Another run holds the lock file <path>:
-// stopped."; a lock file that cannot be opened or locked ends the run with the
-// I/O report.
+// stopped."; a lock file that cannot be opened or locked, or a symbolic link
+// at its name, ends the run with the I/O report.
 void acquire_run_lock(RunLock& lock);
 
 // Releases the lock; does nothing when none is held.

@@ -71,5 +71,25 @@ TEST_F(FileIoTest, StaleTemporariesOfAStateFileAreRemoved) {
   EXPECT_FALSE(file_exists("host.dat.tmp999999999"));
 }
 
+// A link planted at a report's name (by whoever may write the report folder)
+// is replaced by the report; the file it points at, or would create, stays
+// untouched.
+TEST_F(FileIoTest, LinkAtAnOutputNameIsReplacedNotFollowed) {
+  write_file("victim", "kept\n");
+  ASSERT_EQ(symlink("victim", "page.html"), 0);
+  ASSERT_EQ(symlink("absent", "list.unknown"), 0);
+  for (const char* name : {"page.html", "list.unknown"}) {
+    OutputFile file = create_output(name);
+    write_line(file, "report");
+    close_output(file);
+    struct stat info {};
+    ASSERT_EQ(lstat(name, &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode)) << name;
+    EXPECT_EQ(read_file(name), "report\n");
+  }
+  EXPECT_EQ(read_file("victim"), "kept\n");
+  EXPECT_FALSE(file_exists("absent"));
+}
+
 }  // namespace
 }  // namespace sorvik

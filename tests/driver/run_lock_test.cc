@@ -148,6 +148,35 @@ TEST_F(RunLockTest, LockFileThatCannotBeOpenedIsAnIoFailure) {
   EXPECT_FALSE(file_exists("state/errlog.txt"));
 }
 
+// A link planted at the lock file's or the error log's name would have the
+// run create or append to any file: the run ends at the link, the file it
+// points at stays as it was, and nothing else is written.
+TEST_F(RunLockTest, LinkAtTheLockFileOrTheErrorLogEndsTheRunWithoutFollowingIt) {
+  write_file("victim", "kept\n");
+  ASSERT_EQ(symlink("../absent", kLockFile), 0);
+  set_keys("J\n");
+  EXPECT_EQ(run_program({"sorvik.conf"}), kExitIoError);
+  std::string console = take_console_output();
+  EXPECT_NE(
+      console.find("\nCannot open state/results.txt.lock: Too many levels of symbolic links\n"),
+      std::string::npos)
+      << console;
+  EXPECT_FALSE(file_exists("absent"));
+  EXPECT_FALSE(file_exists("state/errlog.txt"));
+
+  ASSERT_EQ(unlink(kLockFile), 0);
+  ASSERT_EQ(symlink("../victim", "state/errlog.txt"), 0);
+  set_keys("J\n");
+  EXPECT_EQ(run_program({"sorvik.conf"}), kExitIoError);
+  console = take_console_output();
+  EXPECT_NE(console.find("\nCannot open state/errlog.txt: Too many levels of symbolic links\n"),
+            std::string::npos)
+      << console;
+  EXPECT_EQ(read_file("victim"), "kept\n");
+  EXPECT_FALSE(file_exists("state/results.txt"));
+  EXPECT_TRUE(lock_is_free());
+}
+
 TEST_F(RunLockTest, NoLockWithoutAUsableConfiguration) {
   // A configuration without a target folder ends before any file is touched,
   // so it neither needs nor creates the lock.
