@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <utility>
 
 #include "driver/run_stop.h"
@@ -134,6 +136,83 @@ int open_for_writing(const std::string& path) {
   return open_retrying(path, kCreate | O_EXCL, 0666);
 }
 
+// Letters and digits for a temporary file's name that no other process can
+// foresee, so that nobody can place a file or link there beforehand.
+constexpr std::size_t kSuffixLength = 6;
+std::string unpredictable_suffix(int attempt) {
+  static constexpr char kCharacters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[kSuffixLength];
+  if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+    // Only early at boot has the system no random bytes yet; the exclusive
+    // creation keeps the file safe then, its name is just easier to guess.
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    uint64_t mixed =
+        (static_cast<uint64_t>(now.tv_nsec) ^ static_cast<uint64_t>(now.tv_sec) << 30) +
+        static_cast<uint64_t>(attempt) * 0x9E3779B97F4A7C15u;
+    for (unsigned char& byte : bytes) {
+      mixed *= 0xBF58476D1CE4E5B9u;
+      byte = static_cast<unsigned char>(mixed >> 56);
+    }
+  }
+  std::string suffix;
+  for (const unsigned char byte : bytes) suffix += kCharacters[byte % (sizeof kCharacters - 1)];
+  return suffix;
+}
+
+// Creates a new file "<path>.tmp<pid>.<suffix>" where no file or link was
+// before, and sets `temporary` to its name. The pid tells
+// remove_stale_temporary_files whether its writer still runs. -1 with errno
+// on failure.
+int create_temporary(const std::string& path, std::string& temporary) {
+  const std::string stem = path + ".tmp" + std::to_string(getpid()) + ".";
+  constexpr int kAttempts = 100;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    temporary = stem + unpredictable_suffix(attempt);
+    const int fd =
+        open_retrying(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Gives the new file `fd` the permissions and the group of the regular file
+// at `path`, when there is one, so that the state file it replaces keeps who
+// may read it. A new state file keeps 0666 less the umask. The group is only
+// tried: a process may hand a file only to a group of its own, and without it
+// the file still keeps its permissions. False with errno when the
+// permissions could not be set.
+bool take_rights_of(const std::string& path, int fd) {
+  struct stat previous {};
+  if (lstat(path.c_str(), &previous) != 0 || !S_ISREG(previous.st_mode)) return true;
+  struct stat made {};
+  if (fstat(fd, &made) == 0 && made.st_gid != previous.st_gid) {
+    [[maybe_unused]] const int grouped = fchown(fd, static_cast<uid_t>(-1), previous.st_gid);
+  }
+  // After the group: handing a file to another group clears its set-group bit.
+  return fchmod(fd, previous.st_mode & 07777) == 0;
+}
+
+// Makes a rename in the folder of `path` survive a power loss: the new name
+// reaches the disk only with the folder.
+void sync_folder_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const int fd = open_retrying(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (fd < 0) stop_on_io_error("sync", folder, errno);
+  int synced;
+  do {
+    synced = fsync(fd);
+  } while (synced != 0 && errno == EINTR);
+  const int error_number = errno;
+  close(fd);
+  // A file system that cannot sync a folder says EINVAL; its renames are as
+  // durable as it makes them.
+  if (synced != 0 && error_number != EINVAL) stop_on_io_error("sync", folder, error_number);
+}
+
 }  // namespace
 
 OutputFile::MemoryBytes::~MemoryBytes() { std::free(data); }
@@ -251,14 +330,15 @@ std::string write_temporary_file_in_parts(const std::string& path,
                                           const std::function<std::string_view()>& next_part) {
   // Failures name the file being replaced: the temporary name means nothing
   // to the operator.
-  const std::string temporary = path + ".tmp" + std::to_string(getpid());
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  std::string temporary;
+  const int fd = create_temporary(path, temporary);
   if (fd < 0) stop_on_io_error("write", path, errno);
   const auto fail = [&](int error_number) {
-    if (fd >= 0) close(fd);
+    close(fd);
     unlink(temporary.c_str());
     stop_on_io_error("write", path, error_number);
   };
+  if (!take_rights_of(path, fd)) fail(errno);
   for (std::string_view part = next_part(); !part.empty(); part = next_part()) {
     std::size_t written = 0;
     while (written < part.size()) {
@@ -285,6 +365,7 @@ void replace_file(const std::string& temporary, const std::string& path) {
     unlink(temporary.c_str());
     stop_on_io_error("replace", path, error_number);
   }
+  sync_folder_of(path);
 }
 
 void write_file_atomically(const std::string& path, std::string_view content) {
@@ -297,7 +378,14 @@ void remove_stale_temporary_files(const std::string& path) {
   const std::string prefix = path.substr(directory.size()) + ".tmp";
   for (const DirectoryEntry& entry : list_matching(directory + "*")) {
     if (!entry.name.starts_with(prefix)) continue;
-    const std::string_view digits = std::string_view(entry.name).substr(prefix.size());
+    std::string_view digits = std::string_view(entry.name).substr(prefix.size());
+    // "<pid>.<suffix>" as create_temporary names them; a bare "<pid>" was
+    // left by earlier versions.
+    const std::size_t dot = digits.find('.');
+    if (dot != std::string_view::npos) {
+      if (digits.size() - dot - 1 != kSuffixLength) continue;
+      digits = digits.substr(0, dot);
+    }
     if (digits.empty() || digits.size() > 9) continue;
     pid_t pid = 0;
     bool numeric = true;

@@ -79,13 +79,18 @@ OutputFile memory_output(const std::string& path);
 std::string take_memory_output(OutputFile& file);
 
 // Replaces `path` by `content`: writes a temporary file in the same folder,
-// flushes it to disk and renames it over `path`. A failure leaves the previous
-// file intact, removes the temporary file and ends the run.
+// flushes it to disk, renames it over `path` and syncs the folder, so that a
+// power loss after the return cannot bring the previous file back. The new
+// file keeps the permissions and (where the process may set it) the group of
+// the regular file it replaces. A failure leaves the previous file intact,
+// removes the temporary file and ends the run.
 void write_file_atomically(const std::string& path, std::string_view content);
 
 // The two halves of write_file_atomically, for a caller that keeps a backup of
 // the old file in between: writes `content` to a new temporary file next to
-// `path`, flushed to disk, and returns its name; then renames it over `path`.
+// `path` ("<path>.tmp<pid>.<six random letters and digits>", created where no
+// file or link was), with the rights of the file at `path`, flushed to disk,
+// and returns its name; then renames it over `path` and syncs the folder.
 // Failures remove the temporary file and end the run, naming `path`.
 std::string write_temporary_file(const std::string& path, std::string_view content);
 // The same for content made part by part: `next_part` gives each part in
@@ -95,7 +100,8 @@ std::string write_temporary_file_in_parts(const std::string& path,
 void replace_file(const std::string& temporary, const std::string& path);
 
 // Removes the temporary files that write_temporary_file left next to `path`
-// when a run was killed before it could rename them ("<path>.tmp<pid>"): only
+// when a run was killed before it could rename them ("<path>.tmp<pid>.<six
+// characters>", or "<path>.tmp<pid>" of earlier versions): only
 // those whose process no longer exists, so that a writer still at work keeps
 // its file. Failures are ignored; the files are litter, not state.
 void remove_stale_temporary_files(const std::string& path);

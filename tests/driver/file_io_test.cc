@@ -53,13 +53,17 @@ TEST_F(FileIoTest, StaleTemporariesOfAStateFileAreRemoved) {
   // Above any process number the system hands out.
   const std::string dead = "state/results.txt.tmp999999999";
   for (const std::string& path :
-       {alive, dead, std::string("state/results.txt"), std::string("state/results.txt.tmpx1"),
+       {alive, dead, alive + ".aB3xYz", dead + ".aB3xYz", dead + ".toolong",
+        std::string("state/results.txt"), std::string("state/results.txt.tmpx1"),
         std::string("state/results.txt.tmp"), std::string("state/other.txt.tmp999999999")}) {
     write_file(path, "x");
   }
   remove_stale_temporary_files("state/results.txt");
   EXPECT_FALSE(file_exists(dead));
+  EXPECT_FALSE(file_exists(dead + ".aB3xYz"));
+  EXPECT_TRUE(file_exists(dead + ".toolong"));
   EXPECT_TRUE(file_exists(alive));
+  EXPECT_TRUE(file_exists(alive + ".aB3xYz"));
   EXPECT_TRUE(file_exists("state/results.txt"));
   EXPECT_TRUE(file_exists("state/results.txt.tmpx1"));
   EXPECT_TRUE(file_exists("state/results.txt.tmp"));
@@ -69,6 +73,20 @@ TEST_F(FileIoTest, StaleTemporariesOfAStateFileAreRemoved) {
   write_file("host.dat.tmp999999999", "x");
   remove_stale_temporary_files("host.dat");
   EXPECT_FALSE(file_exists("host.dat.tmp999999999"));
+}
+
+// A temporary file name that another user could foresee would let them
+// plant a link there before the run writes it.
+TEST_F(FileIoTest, TemporaryNamesCannotBeForeseen) {
+  const std::string stem = "results.txt.tmp" + std::to_string(getpid()) + ".";
+  const std::string first = write_temporary_file("results.txt", "1\n");
+  const std::string second = write_temporary_file("results.txt", "2\n");
+  EXPECT_NE(first, second);
+  for (const std::string& name : {first, second}) {
+    EXPECT_EQ(name.substr(0, stem.size()), stem);
+    EXPECT_EQ(name.size(), stem.size() + 6);
+  }
+  EXPECT_EQ(read_file(second), "2\n");
 }
 
 // A link planted at a report's name (by whoever may write the report folder)

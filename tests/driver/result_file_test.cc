@@ -1,6 +1,7 @@
 #include "driver/result_file.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -103,6 +104,33 @@ TEST_F(ResultFileTest, CrLfLinesReadAsLfLines) {
   EXPECT_EQ(results.result_lists[2][0].log, "a.21");
   EXPECT_EQ(results.start_file[2], "a.22");
   EXPECT_EQ(error_log_entries(), "");
+}
+
+// Who may read the result file is the operator's choice; a rewrite keeps it.
+// A new file gets the permissions any created file gets.
+TEST_F(ResultFileTest, RewrittenFileKeepsItsPermissionsAndGroup) {
+  write_file("results.txt", kWrittenFile);
+  ASSERT_EQ(chmod("results.txt", 0600), 0);
+  // Only a group of its own may a process give a file; the test's owner
+  // has one other than its main group only when it may give any.
+  const bool any_group = geteuid() == 0;
+  if (any_group) {
+    ASSERT_EQ(chown("results.txt", static_cast<uid_t>(-1), 4321), 0);
+  }
+  write_results();
+  struct stat info {};
+  ASSERT_EQ(stat("results.txt", &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  if (any_group) {
+    EXPECT_EQ(info.st_gid, 4321u);
+  }
+
+  ASSERT_EQ(unlink("results.txt"), 0);
+  const mode_t umask_before = umask(0);
+  write_results();
+  umask(umask_before);
+  ASSERT_EQ(stat("results.txt", &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0666u);
 }
 
 TEST_F(ResultFileTest, MissingFileLeavesEverythingEmptyWithoutAWord) {

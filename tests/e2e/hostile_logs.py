@@ -466,7 +466,7 @@ def check_run(binary, root, run, expected_status):
             failures.append("%s was removed" % path)
         elif not allowed_change(os.path.relpath(run, root), path, finished):
             failures.append("%s was written (not a report or state file of the run)" % path)
-        elif re.search(r"\.tmp\d*$", path):
+        elif re.search(r"\.tmp\d*(\.[A-Za-z0-9]{6})?$", path):
             failures.append("%s: a temporary file was left behind" % path)
     pages, page_failures = check_pages(run / "out" / "html")
     failures += page_failures
