@@ -102,6 +102,14 @@ struct MalformedLine {
 // it which console text and error-log entries came from the reading.
 enum class RecordPhase : uint8_t { kOther, kReading, kParsing };
 
+// A directory entry that matched `logfiles` but is not read as a log: the
+// error-log source (the log folder and the name, control bytes shown as "?")
+// and the reason.
+struct SkippedLogFile {
+  std::string source;
+  std::string text;
+};
+
 struct AnalysisState {
   LogRecord record;
   // Number of the current record within its file, as the run modes count it.
@@ -117,6 +125,8 @@ struct AnalysisState {
   long double period_bytes = 0;
   // Selected log file names (without directory), sorted.
   std::vector<std::string> log_files;
+  // Matching entries left out of log_files, in name order.
+  std::vector<SkippedLogFile> skipped_log_files;
 
   // Kept only while `keep_first_requests` is set: each new client's first
   // request, in the order of the client list (mode_worker.h).

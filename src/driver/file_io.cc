@@ -436,7 +436,10 @@ std::vector<DirectoryEntry> list_matching(const std::string& pattern) {
     DirectoryEntry entry;
     entry.name = std::string(name);
     struct stat info {};
-    if (fstatat(dirfd(dir), item->d_name, &info, 0) == 0) entry.size = info.st_size;
+    if (fstatat(dirfd(dir), item->d_name, &info, 0) == 0) {
+      entry.size = info.st_size;
+      entry.regular = S_ISREG(info.st_mode);
+    }
     entries.push_back(std::move(entry));
   }
   closedir(dir);

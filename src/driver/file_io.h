@@ -107,8 +107,9 @@ void replace_file(const std::string& temporary, const std::string& path);
 void remove_stale_temporary_files(const std::string& path);
 
 struct DirectoryEntry {
-  std::string name;  // without directory
-  int64_t size = 0;  // bytes
+  std::string name;      // without directory
+  int64_t size = 0;      // bytes
+  bool regular = false;  // a regular file, or a symbolic link to one
 };
 
 // True when `name` matches `pattern` ("*" any run of bytes, "?" any one byte).

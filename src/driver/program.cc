@@ -98,6 +98,7 @@ void analyse_and_report() {
   share_one_heap();
   if (!select_log_files()) return;
   error_log_open();
+  report_skipped_log_files();
   dns_check(false);
   if (!dns_available()) ask_to_continue_without_dns();
   host_cache_load();

@@ -5,6 +5,11 @@
 // them after an intended change, and read the difference before committing.
 #include "driver/program.h"
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -200,6 +205,37 @@ TEST_F(ProgramTest, RunThatPassesMidnightCountsOnIntoTheNextDay) {
   write_file("sorvik.conf", "Lang_file=english.lng\n");
   EXPECT_EQ(run_program({"sorvik.conf"}), kExitFileNotCreated);
   EXPECT_NE(take_console_output().find("Elapsed time in seconds: 2\n"), std::string::npos);
+}
+
+// A named pipe among the matching entries once held the run (and its lock)
+// forever, and a directory ended every run: the run now leaves them out, says
+// so in the error log first, and analyses the files. It runs in a child
+// process, so that a run that hangs fails the test instead of holding it.
+TEST_F(ProgramTest, EntriesThatAreNoLogFilesAreSkippedWithoutHanging) {
+  write_file("logs/access.49", week_49());
+  ASSERT_EQ(mkfifo("logs/access.50", 0644), 0);
+  fs::create_directories("logs/access.51");
+  set_keys("x");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(run_program({"sorvik.conf"}));
+  int status = 0;
+  for (int waited = 0; waitpid(child, &status, WNOHANG) == 0; ++waited) {
+    if (waited == 300) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      FAIL() << "the run did not end within 30 seconds";
+    }
+    usleep(100000);
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), kExitNormal);
+  const std::string log = read_file("out/errlog.txt");
+  const std::string skipped =
+      "101112: Error in file logs/access.50!\n        Not a regular file, skipped!\n"
+      "101112: Error in file logs/access.51!\n        Not a regular file, skipped!\n";
+  EXPECT_EQ(log.substr(log.find('\n') + 1, skipped.size()), skipped) << log;
+  EXPECT_NE(read_file("out/results.txt").find("2026w49: incomplete"), std::string::npos);
 }
 
 TEST_F(ProgramTest, IoFailureEndsWithOneLineAndStatus74) {
