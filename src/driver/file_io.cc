@@ -128,8 +128,11 @@ std::FILE* stream_of(int fd, const char* mode, int& error_number) {
 // The link is removed and a new file made in its place; a link that comes
 // back in between makes the creation fail. -1 with errno on failure.
 int open_for_writing(const std::string& path) {
-  // Created with 0666 as fopen creates files: the umask decides.
-  constexpr int kCreate = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+  // Created with 0666 as fopen creates files: the umask decides. A named
+  // pipe planted at the name fails at once (ENXIO) instead of holding the
+  // run until someone reads it; a regular file's writes do not heed
+  // O_NONBLOCK.
+  constexpr int kCreate = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   const int fd = open_retrying(path, kCreate | O_TRUNC, 0666);
   if (fd >= 0 || errno != ELOOP) return fd;
   if (unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
@@ -171,7 +174,7 @@ int create_temporary(const std::string& path, std::string& temporary) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     temporary = stem + unpredictable_suffix(attempt);
     const int fd =
-        open_retrying(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        open_retrying(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
@@ -179,7 +182,7 @@ int create_temporary(const std::string& path, std::string& temporary) {
 
 // Gives the new file `fd` the permissions and the group of the regular file
 // at `path`, when there is one, so that the state file it replaces keeps who
-// may read it. A new state file keeps 0666 less the umask. The group is only
+// may read it. A new state file keeps 0644 less the umask. The group is only
 // tried: a process may hand a file only to a group of its own, and without it
 // the file still keeps its permissions. False with errno when the
 // permissions could not be set.
@@ -265,7 +268,8 @@ OutputFile append_output(const std::string& path) {
   OutputFile file;
   // A symbolic link at the name ends the run (ELOOP) rather than have the
   // run append to whatever it points at.
-  const int fd = open_retrying(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+  const int fd = open_retrying(
+      path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) stop_on_io_error("open", path, errno);
   int error_number = 0;
   file.handle = stream_of(fd, "ab", error_number);

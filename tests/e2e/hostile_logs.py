@@ -391,7 +391,7 @@ class Markup(html.parser.HTMLParser):
             if name == "href" and value is not None:
                 link = value.strip().lower()
                 # Links between pages, anchors, and referrers shown as links.
-                if ":" in link.split("/")[0] and not link.startswith("http://"):
+                if ":" in link.split("/")[0] and not link.startswith(("http://", "https://")):
                     self.problems.append("link %r" % value)
 
     handle_startendtag = handle_starttag
