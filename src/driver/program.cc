@@ -29,6 +29,7 @@
 #include "report/page_frame.h"
 #include "stats/agent_classes.h"
 #include "stats/counted_list.h"
+#include "stats/text_hash.h"
 
 namespace sorvik {
 
@@ -156,6 +157,7 @@ void reset_all_state() {
   reset_results();
   reset_hosts();
   reset_report();
+  seed_hash_keys();  // last: every index is empty and no reading thread runs
 }
 
 int run_program(const std::vector<std::string>& arguments) {

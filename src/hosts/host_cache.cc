@@ -19,6 +19,7 @@
 #include "driver/run_stop.h"
 #include "driver/settings.h"
 #include "stats/radix_sort.h"
+#include "stats/text_hash.h"
 
 namespace sorvik {
 
@@ -169,10 +170,11 @@ std::string format_address(HostAddress address) {
 
 namespace {
 
-// The first bucket of `address` in an index of mask + 1 buckets: the high
-// half of a multiplicative hash, in which every bit of the address counts.
+// The first bucket of `address` in an index of mask + 1 buckets, by the
+// run's keyed hash: the clients of a log cannot pick addresses that crowd
+// one bucket.
 std::size_t bucket_of(HostAddress address, std::size_t mask) {
-  return static_cast<std::size_t>((uint64_t{address} * 0x9E3779B97F4A7C15ULL) >> 32) & mask;
+  return static_cast<std::size_t>(hash_address(address)) & mask;
 }
 
 // The bucket that holds `address`, or the empty bucket where the probe for

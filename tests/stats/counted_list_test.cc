@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <tuple>
@@ -353,6 +354,34 @@ TEST_F(CountedListTest, EveryRenamedKeyStaysFindable) {
   EXPECT_EQ(list_snapshot(1).count, n);
   EXPECT_TRUE(add(1, "0"));
   EXPECT_TRUE(add(1, "1"));
+}
+
+// Keys that all begin their search at the index's last bucket (under the
+// words of one seed) make one long run of buckets that wraps around the end:
+// adds, renames out of the middle of the run and a sort that makes the index
+// again still find every key's entry.
+TEST_F(CountedListTest, KeysCrowdingOneBucketStayApart) {
+  seed_hash_keys(3);
+  Keys keys;
+  for (int i = 0; keys.size() < 200; ++i) {
+    std::string key = "/k" + std::to_string(i);
+    if ((list_key_hash(key) & 0xFFF) == 0xFFF) keys.push_back(key);
+  }
+  for (const std::string& key : keys) ASSERT_TRUE(add(17, key)) << key;
+  for (auto key = keys.rbegin(); key != keys.rend(); ++key) ASSERT_FALSE(add(17, *key)) << *key;
+  for (std::size_t i = 0; i < keys.size(); i += 3) {
+    ASSERT_TRUE(list_rename(17, keys[i], keys[i] + "r")) << keys[i];
+    keys[i] += "r";
+  }
+  list_sort(17, 1);
+  for (const std::string& key : keys) ASSERT_FALSE(add(17, key)) << key;
+  Keys held;
+  for (const ListEntry& entry : list_snapshot(17).entries) {
+    EXPECT_EQ(entry.hits, 3u) << entry.key;
+    held.emplace_back(entry.key);
+  }
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(held, keys);
 }
 
 // The adjacent-swap sort on a plain vector: the order list_sort must produce.
