@@ -10,7 +10,7 @@
 # the same records over random paths. Runs the analyzer (weeks and months,
 # every report; built for use as bench/peer_bench.sh builds it, or
 # BINARY=<program>) over each from a clean run folder, the two taking turns
-# for REPEAT rounds (5 when not given), and prints the median wall time and
+# for REPEAT rounds (7 when not given), and prints the median wall time and
 # processor time (the analyzer and its counting processes) of each, and
 # their ratios, colliding to random.
 set -euo pipefail
@@ -18,15 +18,11 @@ set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 paths="${1:-20000}"
 requests="${2:-60000}"
-repeat="${REPEAT:-5}"
+repeat="${REPEAT:-7}"
 work="${BENCH_DIR:-${TMPDIR:-/tmp}/sorvik-flood-bench}/flood-$paths-$requests"
 run_root="$work/runs"
 [[ -d /dev/shm && -w /dev/shm ]] && run_root="/dev/shm/sorvik-flood-runs-$$"
 
-if [[ ! -x /usr/bin/time ]]; then
-  echo "bench/hash_flood_bench.sh needs /usr/bin/time (Debian package \"time\")" >&2
-  exit 1
-fi
 # shellcheck source=run_folder.sh
 source "$repo/bench/run_folder.sh"
 binary="$(bench_binary)"
@@ -47,14 +43,16 @@ run_kind() {
   local kind="$1" run="$run_root/$1"
   cat "$work/$kind/access.1" >/dev/null
   prepare_run_folder "$run" "$work/$kind/access.*"
-  local status=0
-  (cd "$run" && printf 'J\n' | /usr/bin/time -f '%e %U %S' -o time.txt "$binary" sorvik.conf \
-    >console.txt 2>&1) || status=$?
+  # The shell's own timing: milliseconds, and the processor time of the
+  # analyzer with the counting processes it waited for.
+  local status=0 TIMEFORMAT='%3R %3U %3S'
+  { time (cd "$run" && printf 'J\n' | "$binary" sorvik.conf >console.txt 2>&1); } \
+    2>"$run/time.txt" || status=$?
   if [[ $status -ne 0 ]]; then
     echo "$binary ended with exit status $status; see $run/console.txt" >&2
     exit 1
   fi
-  awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }' "$run/time.txt" >>"$work/results-$kind"
+  awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }' "$run/time.txt" >>"$work/results-$kind"
 }
 
 rm -f "$work/results-random" "$work/results-colliding"
@@ -72,7 +70,7 @@ done
 echo "$binary, $requests requests over $paths paths, median of $repeat rounds"
 printf '%-10s %8s %14s\n' paths "wall s" "processor s"
 for kind in random colliding; do
-  printf '%-10s %8.2f %14.2f\n' "$kind" "${wall[$kind]}" "${cpu[$kind]}"
+  printf '%-10s %8.3f %14.3f\n' "$kind" "${wall[$kind]}" "${cpu[$kind]}"
 done
 awk -v w1="${wall[random]}" -v w2="${wall[colliding]}" -v c1="${cpu[random]}" \
     -v c2="${cpu[colliding]}" 'BEGIN {
