@@ -76,8 +76,8 @@ int64_t clock_nanoseconds(clockid_t clock) {
 HashKeys unpredictable_keys() {
   uint64_t seed = 0;
   const auto take = [&seed](uint64_t value) {
-    seed ^= value;
-    split_mix(seed);
+    uint64_t state = seed ^ value;
+    seed = split_mix(state);
   };
   if (const auto* start_bytes = reinterpret_cast<const unsigned char*>(getauxval(AT_RANDOM))) {
     for (int i = 0; i < 16; i += 8) {
