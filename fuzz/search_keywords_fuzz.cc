@@ -25,7 +25,8 @@ void check_keyword(std::string_view referrer) {
   const std::string_view phrase = phrases.entries.front().key;
   fuzz::check(engine.size() <= kTextLimit && phrase.size() <= kTextLimit,
               "key longer than 255 bytes");
-  fuzz::check(engine.starts_with("http://") && referrer.starts_with(engine),
+  fuzz::check((engine.starts_with("http://") || engine.starts_with("https://")) &&
+                  referrer.starts_with(engine),
               "engine is not the referrer's scheme and host");
   fuzz::check(phrase.find('%') == std::string::npos, "an escape left in the phrase");
 }
@@ -40,6 +41,9 @@ void check_decode(std::string_view input) {
               "decode changed the text before the escape");
   fuzz::check(input.substr(position + 1 + removed) == std::string_view(text).substr(position + 1),
               "decode changed the text after the escape");
+  const auto decoded = static_cast<unsigned char>(text[position]);
+  fuzz::check(input[position] != '%' || (decoded >= 32 && decoded != 127),
+              "an escape decoded to a control byte");
 }
 
 }  // namespace
