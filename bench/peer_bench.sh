@@ -34,7 +34,10 @@
 # resolver that answers every reverse lookup at once
 # (bench/instant_dns_sorvik.cc) so that the name server does not distort
 # the figures; the number of lookups is printed. BINARY=<program> measures
-# a build of it made elsewhere. REPEAT=<n> runs n rounds (3 when not
+# a build of it made elsewhere; BASELINE=<program> also measures that
+# build on the cases of weeks and months with and without years, as
+# "baseline" rows in the same rounds, so that two builds are compared on
+# the same spells of the machine. REPEAT=<n> runs n rounds (3 when not
 # given), in which the cases take turns, and reports the median of each
 # case: a single round moves with the machine's spells, by a quarter on a
 # shared machine. Each case's logs are read once, untimed, before it runs. The records are kept
@@ -67,6 +70,7 @@ fi
 source "$repo/bench/run_folder.sh"
 # Built as scripts/run_example.sh builds the program for use.
 binary="$(bench_binary)"
+baseline="${BASELINE:-}"
 analog="$(command -v analog || true)"
 
 # Runs a command under /usr/bin/time -v in the current folder; sets
@@ -119,7 +123,9 @@ CONF
       echo "$run_seconds $run_peak_kb $run_all_kb" >>"$results")
   else
     prepare_run_folder "$run" "$logs/access.*" "$years"
-    (cd "$run" && timed_run "$binary" sorvik.conf &&
+    local program="$binary"
+    [[ $kind == baseline-* ]] && program="$baseline"
+    (cd "$run" && timed_run "$program" sorvik.conf &&
       echo "$run_seconds $run_peak_kb $run_all_kb" >>"$results")
     sed -n 's/^Reverse lookups made: //p' "$run/time.txt" >"$work/$size/lookups-$kind"
   fi
@@ -211,6 +217,10 @@ for size in "${sizes[@]}"; do
   [[ -n $analog ]] && cases+=("analog|no|$combined|Analog (combined format)")
   cases+=("sorvik-years-no|no|$logs|sorvik weeks+months"
           "sorvik-years-yes|yes|$logs|sorvik weeks+months+years")
+  if [[ -n $baseline ]]; then
+    cases+=("baseline-years-no|no|$logs|baseline weeks+months"
+            "baseline-years-yes|yes|$logs|baseline weeks+months+years")
+  fi
   if [[ $size != given-* ]]; then
     make_layout "$work/$size/uneven" uneven_files "$logs"
     make_layout "$work/$size/single" one_file "$logs"
