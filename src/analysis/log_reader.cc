@@ -1046,7 +1046,7 @@ PackedTime pack_time(const TimeStamp& stamp) {
          ((stamp.second / 2u) & 0x1Fu);
 }
 
-int64_t calendar_seconds(const TimeStamp& stamp) {
+int64_t calendar_day_seconds(const TimeStamp& stamp) {
   // Days from 1 March of year 0 by whole eras of 400 years, so that the
   // leap days fall at the ends of years (the civil-from-days arithmetic).
   const int64_t month = stamp.month;
@@ -1056,7 +1056,11 @@ int64_t calendar_seconds(const TimeStamp& stamp) {
   const int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5;
   const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
   const int64_t days = era * 146097 + day_of_era - 719468 + (static_cast<int64_t>(stamp.day) - 1);
-  return days * 86400 + static_cast<int64_t>(stamp.hour) * 3600 +
+  return days * 86400;
+}
+
+int64_t calendar_seconds(const TimeStamp& stamp) {
+  return calendar_day_seconds(stamp) + static_cast<int64_t>(stamp.hour) * 3600 +
          static_cast<int64_t>(stamp.minute) * 60 + stamp.second;
 }
 
@@ -1100,7 +1104,13 @@ void parse_request_into(RequestInfo& info) {
   TimeStamp stamp;
   if (!parse_time_stamp(record.field[4], stamp)) stop_on_bad_time_stamp();
   info.time = pack_time(stamp);
-  info.seconds = calendar_seconds(stamp);
+  // Most requests fall on the day of the one before.
+  if (stamp.year != info.day.year || stamp.month != info.day.month || stamp.day != info.day.day) {
+    info.day = stamp;
+    info.day_seconds = calendar_day_seconds(stamp);
+  }
+  info.seconds = info.day_seconds + static_cast<int64_t>(stamp.hour) * 3600 +
+                 static_cast<int64_t>(stamp.minute) * 60 + stamp.second;
 
   const std::string_view request = record.field[6];
   assign_if_changed(info.method, request.substr(0, method_end(request)));

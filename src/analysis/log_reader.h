@@ -122,10 +122,6 @@ bool current_record_hints(RecordHints& hints);
 // Number of a three-letter English month abbreviation, 0 when unknown.
 int month_number(std::string_view text);
 
-struct TimeStamp {
-  uint16_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-};
-
 // Parses field 4 ("[dd/Mon/yyyy:hh:mm:ss"); false when any part cannot be converted.
 bool parse_time_stamp(std::string_view field, TimeStamp& stamp);
 
@@ -135,6 +131,8 @@ PackedTime pack_time(const TimeStamp& stamp);
 // zone is not read), with a day or an hour beyond its range simply counted
 // on: for telling how far apart two records lie.
 int64_t calendar_seconds(const TimeStamp& stamp);
+// calendar_seconds of the start of the stamp's day.
+int64_t calendar_day_seconds(const TimeStamp& stamp);
 
 // Parses analysis.record into `info`, adding the size to analysis.period_bytes.
 // A bad size ends the run with status 5, a bad time stamp with status 4 (after

@@ -51,10 +51,19 @@ inline std::string_view directory_of(std::string_view path) {
   return slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash + 1);
 }
 
+// The parts of a time stamp (field 4), as written.
+struct TimeStamp {
+  uint16_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
 struct RequestInfo {
   int64_t size = 0;
   PackedTime time = 0;
   int64_t seconds = 0;  // the time stamp's calendar_seconds
+  // The day of the request parsed last and its calendar_day_seconds, which
+  // the next one, mostly of the same day, takes over.
+  TimeStamp day;
+  int64_t day_seconds = 0;
   std::string method;
   std::string path;
   std::string extension;  // at most 4 bytes, upper case

@@ -632,6 +632,20 @@ const std::vector<std::pair<std::string, std::string>> kPathCases = {
     {"POST /f.gif HTTP/1.0", "  page"},
     {"get /x.gif", "  page"}};
 
+// How far apart two records lie is counted by the calendar, leap days and
+// the turn of a century included.
+TEST(CalendarSecondsTest, CountFromTheStartOf1970) {
+  const auto seconds = [](const char* stamp) {
+    TimeStamp time;
+    EXPECT_TRUE(parse_time_stamp(stamp, time)) << stamp;
+    return calendar_seconds(time);
+  };
+  EXPECT_EQ(seconds("[01/Jan/1970:00:00:00"), 0);
+  EXPECT_EQ(seconds("[29/Feb/2024:12:00:01"), 1709208001);
+  EXPECT_EQ(seconds("[01/Mar/2000:00:00:00"), 951868800);
+  EXPECT_EQ(seconds("[01/Jan/2027:00:00:00") - seconds("[31/Dec/2026:23:00:00"), 3600);
+}
+
 TEST_F(ParseRequestTest, PathAndExtensionDecidePages) {
   for (const auto& [request, expected] : kPathCases) {
     const RequestInfo info = parse_with(6, request);
