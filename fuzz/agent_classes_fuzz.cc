@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   fuzz::write_input_file("opsys.lst", reversed);
   settings.browser_file = "browsers.lst";
   settings.opsys_file = "opsys.lst";
-  message_table.entries[7] = kUnknownClass;  // Hosts line 7 while no group is placed
+  // While no group is placed, a group's line k is table entry k.
+  message_table.entries[static_cast<int>(HostsId::kUnknownAgentClass)] = kUnknownClass;
   load_agent_list(kBrowserPatterns);
   load_agent_list(kOpsysPatterns);
 

@@ -105,7 +105,7 @@ void count_referrer(const LogRecord& record) {
 // text.
 void domain_of(std::string_view key, std::string& domain) {
   if (!key.empty() && key.back() == ')') {
-    domain.assign(messages_line(9));
+    domain.assign(messages_line(MessageId::kUnresolved));
   } else {
     // The search starts before the last character, so a trailing "." is kept.
     const std::size_t dot = key.size() < 2 ? std::string::npos : key.rfind('.', key.size() - 2);
@@ -142,10 +142,10 @@ const ListEntry* client_ahead(int32_t i) {
 std::string period_title(const std::string& number_text, const std::string& year_text, int mode) {
   std::string title;
   if (mode == kModeYears) {
-    title = messages_line(8) + " " + year_text;
+    title = messages_line(MessageId::kYear) + " " + year_text;
   } else {
-    title = messages_line(mode == kModeMonths ? 7 : 5) + " " + number_text + " " +
-            messages_line(6) + " " + year_text;
+    title = messages_line(mode == kModeMonths ? MessageId::kMonth : MessageId::kWeek) + " " +
+            number_text + " " + messages_line(MessageId::kOf) + " " + year_text;
   }
   cut_text_in_place(title);
   return title;
@@ -176,8 +176,8 @@ void name_status_codes() {
     error_log_entry(
         analysis.current_log_path,
         "Unknown return code in line " + std::to_string(analysis.record_number) + ": " + key);
-    console_line(messages_line(15) + " " + key + "!");
-    list_rename(kStatusCodes, key, return_codes_line(0));
+    console_line(messages_line(MessageId::kUnknownStatusCode) + " " + key + "!");
+    list_rename(kStatusCodes, key, return_codes_line(ReturnCodesId::kUnknownCode));
   }
 }
 
@@ -366,7 +366,7 @@ void flush_period(const std::string& page_name, const std::string& number_text,
   // them.
   make_heap_growth_resident();
   name_period_hosts();
-  console_write(messages_line(17) + " ");
+  console_write(messages_line(MessageId::kWritingReports) + " ");
   open_period_report(page_name, period_title(number_text, year_text, mode));
 
   write_top_table(kClients, kByHits);
@@ -434,7 +434,7 @@ void flush_period(const std::string& page_name, const std::string& number_text,
 
   clear_period_lists();
   analysis.period_bytes = 0;
-  console_line(messages_line(18));
+  console_line(messages_line(MessageId::kDone));
 }
 
 }  // namespace sorvik

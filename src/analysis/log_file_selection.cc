@@ -53,7 +53,7 @@ bool select_log_files() {
       names.push_back(std::move(entry.name));
     }
   }
-  console_line(std::to_string(names.size()) + messages_line(0));
+  console_line(std::to_string(names.size()) + messages_line(MessageId::kFilesFound));
   return !names.empty();
 }
 

@@ -812,9 +812,9 @@ bool convert_size(std::string_view text, int64_t& size) {
   const LogRecord& record = analysis.record;
   const std::string number = std::to_string(analysis.record_number);
   console_line();
-  console_line(cut_text(messages_line(14) + " " + number));
-  console_line(cut_text(messages_line(3) + "String=" + std::string(record.field[8]) + "IP= " +
-                        std::string(record.field[1])));
+  console_line(cut_text(messages_line(MessageId::kPressKey) + " " + number));
+  console_line(cut_text(messages_line(MessageId::kBadSize) + "String=" +
+                        std::string(record.field[8]) + "IP= " + std::string(record.field[1])));
   error_log_entry(analysis.current_log_path, "Error, line: " + number +
                                                  ", file length conversion, String= " +
                                                  std::string(record.field[8]) + ", IP= " +
@@ -830,7 +830,7 @@ void stop_on_bad_time_stamp() {
   const LogRecord& record = analysis.record;
   console_line();
   console_line("Line: " + std::to_string(analysis.record_number));
-  console_line(cut_text(messages_line(1) + std::string(record.field[4])));
+  console_line(cut_text(messages_line(MessageId::kBadTimeStamp) + std::string(record.field[4])));
   error_log_entry(analysis.current_log_path,
                   "Time: Ip=" + std::string(record.field[1]) + ", x2=" +
                       std::string(record.field[2]) + ", x3=" + std::string(record.field[3]) +

@@ -37,7 +37,7 @@ std::string file_at(std::size_t index) {
 }
 
 void print_run_heading(const char* mode_letter) {
-  console_line(messages_line(10) + " " + mode_letter);
+  console_line(messages_line(MessageId::kRunMode) + " " + mode_letter);
 }
 
 void open_log_file(const std::string& name, const LogPiece& piece) {
@@ -123,11 +123,11 @@ void end_period(const PeriodEnd& end) {
 
 void announce_log_file(const std::string& name) {
   analysis.current_log_path = cut_text(settings.log_dir + name);
-  console_write(messages_line(11) + " " + name + " ... ");
+  console_write(messages_line(MessageId::kReading) + " " + name + " ... ");
 }
 
 void report_log_file_end() {
-  console_line(std::to_string(analysis.record_number) + messages_line(12));
+  console_line(std::to_string(analysis.record_number) + messages_line(MessageId::kEntries));
 }
 
 std::string two_digits(int n) {

@@ -71,11 +71,13 @@ void load_language() {
 
 void derive_vocabularies() {
   MessageTable& table = message_table;
-  table.list_letters = lists_line(0);
+  table.list_letters = lists_line(ListsId::kListLetters);
+  // Line i of "Lists" is the title of list i, line k of "Sort options" the
+  // name of sort key k.
   for (int i = 1; i < static_cast<int>(table.list_titles.size()); ++i) {
     table.list_titles[i] = lists_line(i);
   }
-  table.sort_letters = sort_options_line(0);
+  table.sort_letters = sort_options_line(SortOptionsId::kSortLetters);
   for (int i = 1; i < static_cast<int>(table.sort_names.size()); ++i) {
     table.sort_names[i] = sort_options_line(i);
   }

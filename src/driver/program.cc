@@ -44,7 +44,7 @@ int seconds_of_day(const LocalTime& t) { return (t.hour * 60 + t.minute) * 60 + 
 // "Y"; ends the run with status 1 on "N" or at the end of input.
 void ask_to_continue_without_dns() {
   error_log_entry("", "Warning! DNS not available");
-  console_write(messages_line(19) + " ");
+  console_write(messages_line(MessageId::kAskWithoutDns) + " ");
   for (;;) {
     const int key = console_read_key();
     if (key < 0) {
@@ -53,7 +53,7 @@ void ask_to_continue_without_dns() {
     }
     const char answer = static_cast<char>(key >= 'a' && key <= 'z' ? key - 'a' + 'A' : key);
     if (answer == 'J' || answer == 'Y') {
-      console_line(messages_line(20));
+      console_line(messages_line(MessageId::kContinuingWithoutDns));
       return;
     }
     if (answer == 'N') {
@@ -198,8 +198,8 @@ int run_program(const std::vector<std::string>& arguments) {
     const LocalTime end = clock_now();
     int elapsed_seconds = seconds_of_day(end) - seconds_of_day(start);
     if (elapsed_seconds < 0) elapsed_seconds += 86400;  // the run passed midnight
-    console_line(messages_line(13) + " " + std::to_string(elapsed_seconds));
-    console_write(messages_line(14));
+    console_line(messages_line(MessageId::kElapsedSeconds) + " " + std::to_string(elapsed_seconds));
+    console_write(messages_line(MessageId::kPressKey));
     console_wait_key();
     console_line();
     return exit_status;

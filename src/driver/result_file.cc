@@ -49,14 +49,14 @@ int64_t read_figure(std::string_view line, std::size_t position) {
 }
 
 // One console line: the text, a blank and the line in double quotes, then "!".
-void quoted_report(int message_line, std::string_view line) {
-  std::string text = messages_line(message_line);
+void quoted_report(MessageId message, std::string_view line) {
+  std::string text = messages_line(message);
   text.append(" \"").append(line).append("\"!");
   console_line(text);
 }
 
-void report_problem(int message_line, std::string_view line, std::string_view log_text) {
-  quoted_report(message_line, line);
+void report_problem(MessageId message, std::string_view line, std::string_view log_text) {
+  quoted_report(message, line);
   std::string text(log_text);
   text.append(line);
   error_log_entry(settings.results_file, text);
@@ -95,7 +95,7 @@ void read_data_line(int mode, std::string_view line) {
   if (complete_at == std::string_view::npos || files_at == std::string_view::npos ||
       kbytes_at == std::string_view::npos || visits_at == std::string_view::npos ||
       log_at == std::string_view::npos) {
-    report_problem(32, line, "Incomplete info ");
+    report_problem(MessageId::kIncompleteResultLine, line, "Incomplete info ");
     return;
   }
   ResultEntry entry;
@@ -116,7 +116,7 @@ void read_data_line(int mode, std::string_view line) {
 
   if (mode == 0) {
     std::string text = "info \"";
-    text.append(line).append("\" ").append(messages_line(33));
+    text.append(line).append("\" ").append(messages_line(MessageId::kWithoutRunMode));
     console_line(text);
     std::string log_text = "Info ";
     log_text.append(line).append(" without correct run mode");
@@ -124,7 +124,7 @@ void read_data_line(int mode, std::string_view line) {
   }
   const std::string_view name = mode == 0 ? std::string_view{} : period_name(mode, line);
   if (name.empty()) {
-    report_problem(34, line, "Incorrect line: ");
+    report_problem(MessageId::kIncorrectResultLine, line, "Incorrect line: ");
     return;
   }
   entry.name = std::string(name);
@@ -151,7 +151,7 @@ std::string entry_line(const ResultEntry& entry) {
 
 void read_results() {
   if (!path_exists(settings.results_file)) return;
-  console_write(messages_line(40) + " ");
+  console_write(messages_line(MessageId::kReadingResults) + " ");
   const std::vector<std::string> lines = read_text_lines(settings.results_file);
   int mode = 0;
   for (const std::string& line : lines) {
@@ -161,13 +161,13 @@ void read_results() {
       if (named != 0) {
         mode = named;
       } else {
-        report_problem(31, line, "Unknown option ");
+        report_problem(MessageId::kUnknownResultOption, line, "Unknown option ");
       }
       continue;
     }
     read_data_line(mode, line);
   }
-  console_line(messages_line(18));
+  console_line(messages_line(MessageId::kDone));
 }
 
 void record_result(int mode, const std::string& name, bool complete, const std::string& log) {

@@ -266,9 +266,9 @@ bool dns_available() { return hosts.dns_available; }
 
 void host_cache_load() {
   const std::string& path = settings.host_file;
-  console_write(messages_line(21) + " " + path + " ... ");
+  console_write(messages_line(MessageId::kReadingHostNames) + " " + path + " ... ");
   if (!path_exists(path)) {
-    console_line(messages_line(23));
+    console_line(messages_line(MessageId::kNewNames));
     error_log_entry(path, "File not found");
     return;
   }
@@ -278,7 +278,7 @@ void host_cache_load() {
     load_host_line(line, line_number);
     ++line_number;
   });
-  console_line(std::to_string(line_number) + messages_line(12));
+  console_line(std::to_string(line_number) + messages_line(MessageId::kEntries));
 }
 
 namespace {
@@ -329,15 +329,16 @@ void remember_saved_file(const std::string& path) {
 
 void host_cache_save() {
   const std::string& path = settings.host_file;
-  console_write(messages_line(29) + " ");
+  console_write(messages_line(MessageId::kSavingHostNames) + " ");
   if (hosts.cache.entries.empty()) {
-    console_line(messages_line(27));
+    console_line(messages_line(MessageId::kCacheEmpty));
     error_log_entry(path, "IP-list is empty, not saved");
     return;
   }
   const std::string backup = path + "~";
   if (keep_unchanged_file(path, backup)) {
-    console_line(std::to_string(hosts.cache.entries.size()) + " " + messages_line(12));
+    console_line(std::to_string(hosts.cache.entries.size()) + " " +
+                 messages_line(MessageId::kEntries));
     return;
   }
   // The file is written a part at a time: a busy site's cache makes tens
@@ -374,12 +375,13 @@ void host_cache_save() {
   if (path_exists(backup)) unlink(backup.c_str());
   if (path_exists(path) && link(path.c_str(), backup.c_str()) != 0 &&
       std::rename(path.c_str(), backup.c_str()) != 0) {
-    console_line(messages_line(28));
+    console_line(messages_line(MessageId::kNoBackup));
     error_log_entry(path, "Failed renaming to " + backup);
   }
   replace_file(temporary, path);
   remember_saved_file(path);
-  console_line(std::to_string(hosts.cache.entries.size()) + " " + messages_line(12));
+  console_line(std::to_string(hosts.cache.entries.size()) + " " +
+               messages_line(MessageId::kEntries));
 }
 
 void host_cache_free() {

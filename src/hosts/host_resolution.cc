@@ -159,7 +159,9 @@ void dns_check(bool quiet) {
   hosts.dns_available = look_up(hosts.resolver, address).found;
   // The check's lookup counts among those that tell the resolver's pace.
   note_lookup_time(hosts.pace, std::chrono::steady_clock::now() - start);
-  if (!quiet) console_line(hosts.dns_available ? std::string("ok.") : messages_line(25));
+  if (!quiet) {
+    console_line(hosts.dns_available ? std::string("ok.") : messages_line(MessageId::kFailed));
+  }
 }
 
 void resolve_new_hosts() {
@@ -202,17 +204,17 @@ void resolve_new_hosts() {
     }
   }
   const int64_t total = static_cast<int64_t>(addresses.size());
-  console_line(" " + messages_line(18));
+  console_line(" " + messages_line(MessageId::kDone));
   if (total > 0) {
-    console_line("IPs: " + std::to_string(total) + messages_line(23) + " " +
-                 std::to_string(resolved) + messages_line(24) + " " + std::to_string(failed) +
-                 messages_line(25));
+    console_line("IPs: " + std::to_string(total) + messages_line(MessageId::kNewNames) + " " +
+                 std::to_string(resolved) + messages_line(MessageId::kResolved) + " " +
+                 std::to_string(failed) + messages_line(MessageId::kFailed));
   }
 }
 
 void name_period_hosts() {
   const CountedList& clients = list_snapshot(1);
-  console_write(messages_line(41) + " ");
+  console_write(messages_line(MessageId::kCollectingClients) + " ");
   // The cache entry of each client, kept so that naming the clients needs no
   // second search; entries stay where they are while others are made. The
   // index buckets lie anywhere in memory: each is asked for a few clients
@@ -234,9 +236,9 @@ void name_period_hosts() {
     leaves[i] = &host_cache_entry(hosts.cache, address, made);
     if (made) hosts.unnamed.push_back(address);
   }
-  console_line(messages_line(18));
+  console_line(messages_line(MessageId::kDone));
   resolve_new_hosts();
-  console_write(messages_line(42) + " ");
+  console_write(messages_line(MessageId::kNamingClients) + " ");
   std::string named;
   // Every key changes; the index is made again if a lookup needs it.
   list_drop_index(1);
@@ -256,7 +258,7 @@ void name_period_hosts() {
     named += leaves[i] != nullptr ? std::string_view(leaves[i]->name) : kNotCachedName;
     list_set_key_at(1, static_cast<int64_t>(i) + 1, named);
   }
-  console_line(messages_line(18));
+  console_line(messages_line(MessageId::kDone));
 }
 
 }  // namespace sorvik

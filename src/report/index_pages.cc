@@ -51,21 +51,24 @@ void write_page_cell(OutputFile& page, std::string_view name, std::size_t list_l
   const std::size_t li = letter_position(name, list_letter_at, message_table.list_letters);
   const std::size_t si = letter_position(name, sort_letter_at, message_table.sort_letters);
   if (li >= 1 && si >= 1) {
+    // The letters stand in the order of the lines they name: letter i of the
+    // list letters stands for the list titled on line i, letter k of the sort
+    // letters for sort key k - 1, named on line k - 1.
     write_html_raw(page, "<TD><A HREF=\"");
     write_html_escaped(page, name);
     write_html_raw(page, "\">");
     write_html_raw(page, lists_line(static_cast<int>(li)));
-    write_html_raw(page, html_line(13));
+    write_html_raw(page, html_line(HtmlId::kSortedBy));
     write_html_raw(page, sort_options_line(static_cast<int>(si) - 1));
     write_html_raw(page, "</A>");
     return;
   }
   write_html_raw(page, "<TD>");
-  write_html_raw(page, html_line(46));
+  write_html_raw(page, html_line(HtmlId::kPeriodPage));
   write_html_escaped(page, name);
-  write_html_raw(page, html_line(43));
+  write_html_raw(page, html_line(HtmlId::kPageList));
   write_html_raw(page, std::to_string(li));
-  write_html_raw(page, html_line(48));
+  write_html_raw(page, html_line(HtmlId::kPageSort));
   write_html_raw(page, std::to_string(si));
 }
 
@@ -169,7 +172,10 @@ void write_index_row(OutputFile& page, int mode, const ResultEntry& entry) {
 // no period, the reports of its missing data.
 void write_index_mode(OutputFile& page, int mode) {
   write_html_raw(page, "<H2>");
-  write_html_raw(page, html_line(31 + mode));
+  // Run mode 1 years, 2 months, 3 weeks.
+  write_html_raw(page, html_line(mode == 1   ? HtmlId::kYears
+                                 : mode == 2 ? HtmlId::kMonths
+                                             : HtmlId::kWeeks));
   write_line(page, "</H2>");
 
   const std::vector<ResultEntry>& entries = results.result_lists[mode];
@@ -181,12 +187,18 @@ void write_index_mode(OutputFile& page, int mode) {
   }
 
   write_line(page, "<TABLE BORDER>");
-  write_html_raw(page, "<TR><TH>&nbsp;" + html_line(37) + "&nbsp;</TH>");
-  if (mode == 2) write_html_raw(page, "<TH>&nbsp;" + html_line(35) + "&nbsp;</TH>");
-  if (mode == 3) write_html_raw(page, "<TH>&nbsp;" + html_line(36) + "&nbsp;</TH>");
-  write_line(page, "<TH ALIGN=RIGHT>&nbsp;" + html_line(38) + "&nbsp;</TH><TH ALIGN=RIGHT>&nbsp;" +
-                       html_line(39) + "&nbsp;</TH>");
-  write_line(page, "<TH ALIGN=RIGHT>&nbsp;" + html_line(40) + "&nbsp;</TH></TR>");
+  write_html_raw(page, "<TR><TH>&nbsp;" + html_line(HtmlId::kYearColumn) + "&nbsp;</TH>");
+  if (mode == 2) {
+    write_html_raw(page, "<TH>&nbsp;" + html_line(HtmlId::kMonthColumn) + "&nbsp;</TH>");
+  }
+  if (mode == 3) {
+    write_html_raw(page, "<TH>&nbsp;" + html_line(HtmlId::kWeekColumn) + "&nbsp;</TH>");
+  }
+  write_line(page, "<TH ALIGN=RIGHT>&nbsp;" + html_line(HtmlId::kHitsColumn) +
+                       "&nbsp;</TH><TH ALIGN=RIGHT>&nbsp;" + html_line(HtmlId::kKbytesColumn) +
+                       "&nbsp;</TH>");
+  write_line(page,
+             "<TH ALIGN=RIGHT>&nbsp;" + html_line(HtmlId::kVisitsColumn) + "&nbsp;</TH></TR>");
   // The most recently recorded period comes first.
   for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
     write_index_row(page, mode, *entry);
@@ -210,11 +222,12 @@ void write_overview_pages() {
   list_sort(kPageListSlot, kKeyDescending);
 
   const CountedList& pages = list_snapshot(kPageListSlot);
-  console_line(std::to_string(pages.count) + html_line(49));
-  write_mode_overview_page('y', html_line(32));
-  write_mode_overview_page('m', html_line(33));
-  write_mode_overview_page('w', html_line(34));
-  console_line(html_line(50) + format_thousands(list_snapshot(kPageListSlot).total_kbytes));
+  console_line(std::to_string(pages.count) + html_line(HtmlId::kPagesFound));
+  write_mode_overview_page('y', html_line(HtmlId::kYears));
+  write_mode_overview_page('m', html_line(HtmlId::kMonths));
+  write_mode_overview_page('w', html_line(HtmlId::kWeeks));
+  console_line(html_line(HtmlId::kPagesSize) +
+               format_thousands(list_snapshot(kPageListSlot).total_kbytes));
 }
 
 void write_mode_overview_page(char letter, const std::string& heading) {
@@ -223,27 +236,35 @@ void write_mode_overview_page(char letter, const std::string& heading) {
                                           : "weeks.html";
   OutputFile page = create_output(html_path(file_name));
 
-  report.page_title = cut_text("Weblog" + html_line(44) + " http://" + settings.host_url);
+  report.page_title =
+      cut_text("Weblog" + html_line(HtmlId::kOverviewTitle) + " http://" + settings.host_url);
   write_page_header(page);
   write_top_anchor(page);
   write_line(page, "Path: <A HREF=\"../index.html\" TARGET=\"_top\">Home</A> ==>");
-  write_line(page, "<A HREF=\"index.html\">" + html_line(42) + "</A> ==> " + heading);
-  write_line(page, "<H1>" + heading + html_line(44) + "http://" + settings.host_url + "</H1>");
+  write_line(page,
+             "<A HREF=\"index.html\">" + html_line(HtmlId::kLogIndex) + "</A> ==> " + heading);
+  write_line(page, "<H1>" + heading + html_line(HtmlId::kOverviewTitle) + "http://" +
+                       settings.host_url + "</H1>");
 
-  write_line(page, html_line(28) + "<UL>");
+  write_line(page, html_line(HtmlId::kOverviewPages) + "<UL>");
   if (letter == 'y') {
-    write_line(page, "<LI><A HREF=\"years.html\">" + html_line(32) + "</A>,</LI>");
+    write_line(page, "<LI><A HREF=\"years.html\">" + html_line(HtmlId::kYears) + "</A>,</LI>");
   } else if (letter == 'm') {
-    write_line(page, "<LI><A HREF=\"monthes.html\">" + html_line(33) + "</A>,</LI>");
+    write_line(page, "<LI><A HREF=\"monthes.html\">" + html_line(HtmlId::kMonths) + "</A>,</LI>");
   } else {
-    write_line(page, "<LI><A HREF=\"weeks.html\">" + html_line(34) + "</A>.</LI>");
+    write_line(page, "<LI><A HREF=\"weeks.html\">" + html_line(HtmlId::kWeeks) + "</A>.</LI>");
   }
   write_line(page, "</UL>");
 
-  write_html_raw(page, "<TABLE BORDER><TR><TH>&nbsp;" + html_line(37) + "&nbsp;</TH><TH>&nbsp;");
-  if (letter == 'm') write_html_raw(page, html_line(35) + "&nbsp;</TH><TH>&nbsp;");
-  if (letter == 'w') write_html_raw(page, html_line(36) + "&nbsp;</TH><TH>&nbsp;");
-  write_line(page, html_line(45) + "&nbsp;</TH></TR>");
+  write_html_raw(page, "<TABLE BORDER><TR><TH>&nbsp;" + html_line(HtmlId::kYearColumn) +
+                           "&nbsp;</TH><TH>&nbsp;");
+  if (letter == 'm') {
+    write_html_raw(page, html_line(HtmlId::kMonthColumn) + "&nbsp;</TH><TH>&nbsp;");
+  }
+  if (letter == 'w') {
+    write_html_raw(page, html_line(HtmlId::kWeekColumn) + "&nbsp;</TH><TH>&nbsp;");
+  }
+  write_line(page, html_line(HtmlId::kPageColumn) + "&nbsp;</TH></TR>");
 
   write_overview_rows(page, select_run(letter), letter != 'y');
 
@@ -257,16 +278,21 @@ void write_index_page() {
   if (!settings.html_out || !settings.html_index) return;
 
   OutputFile page = create_output(html_path("index.html"));
-  report.page_title = cut_text("Weblog" + html_line(26) + " http://" + settings.host_url);
+  report.page_title =
+      cut_text("Weblog" + html_line(HtmlId::kIndexTitle) + " http://" + settings.host_url);
   write_page_header(page);
   write_top_anchor(page);
   write_html_raw(page, "Path: <A HREF=\"../index.html\" TARGET=\"_top\">Home</A>");
-  write_line(page, html_line(27));
-  write_line(page, "<H1>" + html_line(26) + " http://" + settings.host_url + "</H1>");
-  write_line(page, html_line(28));
-  write_line(page, "<UL><LI><A HREF=\"years.html\">" + html_line(29) + "</A>,</LI>");
-  write_line(page, "<LI><A HREF=\"monthes.html\">" + html_line(30) + "</A>,</LI>");
-  write_line(page, "<LI><A HREF=\"weeks.html\">" + html_line(31) + "</A>.</LI></UL>");
+  write_line(page, html_line(HtmlId::kIndexPath));
+  write_line(page,
+             "<H1>" + html_line(HtmlId::kIndexTitle) + " http://" + settings.host_url + "</H1>");
+  write_line(page, html_line(HtmlId::kOverviewPages));
+  write_line(page,
+             "<UL><LI><A HREF=\"years.html\">" + html_line(HtmlId::kIndexLinkYears) + "</A>,</LI>");
+  write_line(page,
+             "<LI><A HREF=\"monthes.html\">" + html_line(HtmlId::kIndexLinkMonths) + "</A>,</LI>");
+  write_line(
+      page, "<LI><A HREF=\"weeks.html\">" + html_line(HtmlId::kIndexLinkWeeks) + "</A>.</LI></UL>");
 
   for (int mode = 1; mode <= 3; ++mode) write_index_mode(page, mode);
 

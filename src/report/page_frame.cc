@@ -161,7 +161,7 @@ void write_page_footer(OutputFile& file) {
 }
 
 void write_back_to_top(OutputFile& file) {
-  write_line(file, "<A HREF=\"#ptop\">" + html_line(24) + "</A><BR><BR>");
+  write_line(file, "<A HREF=\"#ptop\">" + html_line(HtmlId::kBackToTop) + "</A><BR><BR>");
 }
 
 }  // namespace sorvik

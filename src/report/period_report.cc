@@ -27,9 +27,9 @@ constexpr std::string_view kTableMatrix[4] = {"                   X",   // key 1
 void create_period_file(const std::string& path, OutputFile& file) {
   int error_number = 0;
   if (try_create_output(path, file, error_number)) return;
-  console_line(html_line(1) + " " + path);
-  console_line(html_line(2));
-  console_line(html_line(3) + " " + std::to_string(error_number));
+  console_line(html_line(HtmlId::kCannotCreateFile) + " " + path);
+  console_line(html_line(HtmlId::kRunStopped));
+  console_line(html_line(HtmlId::kErrorCode) + " " + std::to_string(error_number));
   stop_run(kExitFileNotCreated, true);
 }
 
@@ -41,7 +41,11 @@ void write_text_head(const std::string& heading) {
 }
 
 void write_table_of_contents(OutputFile& file) {
-  write_line(file, "<TABLE BORDER=2><TR><TH>&nbsp;" + html_line(51) + "&nbsp;</TH>");
+  write_line(file,
+             "<TABLE BORDER=2><TR><TH>&nbsp;" + html_line(HtmlId::kTableColumn) + "&nbsp;</TH>");
+  // The sort names and the list titles are walked by their line numbers:
+  // line e of "Sort options" names sort key e, line p of "Lists" is the
+  // title of list p.
   for (int e = 1; e <= 4; ++e) {
     write_text(file, "<TH>&nbsp;" + sort_options_line(e) + "&nbsp;</TH>");
   }
@@ -66,16 +70,18 @@ void write_table_of_contents(OutputFile& file) {
 
 void write_html_head(const std::string& period) {
   OutputFile& file = report.period_html_file;
-  report.page_title = cut_text("Weblog " + html_line(14) + " http://" + settings.host_url);
+  report.page_title =
+      cut_text("Weblog " + html_line(HtmlId::kStatistics) + " http://" + settings.host_url);
   write_page_header(file);
   write_period_path(file, period);
-  write_line(file, "<H1>Weblog " + html_line(14) + " http://" + settings.host_url + "</H1>");
-  write_text(file, "<H2>" + html_line(19) + " ");
+  write_line(file, "<H1>Weblog " + html_line(HtmlId::kStatistics) + " http://" + settings.host_url +
+                       "</H1>");
+  write_text(file, "<H2>" + html_line(HtmlId::kHeadingYear) + " ");
   write_html_escaped(file, chars_at(period, 1, 4));
   write_text(file, " ");
   const std::string_view mode = chars_at(period, 5, 5);
   if (mode == "m" || mode == "w") {
-    write_text(file, html_line(mode == "m" ? 21 : 20) + " ");
+    write_text(file, html_line(mode == "m" ? HtmlId::kHeadingMonth : HtmlId::kHeadingWeek) + " ");
     write_html_escaped(file, chars_at(period, 6, 7));
   }
   write_line(file, "</H2>");
@@ -90,13 +96,13 @@ void write_period_path(OutputFile& file, const std::string& period) {
   write_text(file, "<A HREF=\"index.html\">Log-Index</A> ==> <A HREF=\"");
   const std::string_view mode = chars_at(period, 5, 5);
   if (mode == "m") {
-    write_text(file, "monthes.html\">" + html_line(16));
+    write_text(file, "monthes.html\">" + html_line(HtmlId::kPathMonths));
   } else if (mode == "w") {
-    write_text(file, "weeks.html\">" + html_line(17));
+    write_text(file, "weeks.html\">" + html_line(HtmlId::kPathWeeks));
   } else if (mode == "y") {
-    write_text(file, "years.html\">" + html_line(15));
+    write_text(file, "years.html\">" + html_line(HtmlId::kPathYears));
   }
-  write_text(file, html_line(18) + "</A> ==> Log ");
+  write_text(file, html_line(HtmlId::kPathOverview) + "</A> ==> Log ");
   write_html_escaped(file, period);
   write_line(file);
 }
@@ -121,7 +127,7 @@ void close_period_report(int64_t kbytes) {
   if (settings.text_out && report.period_text_file.is_open()) {
     OutputFile& file = report.period_text_file;
     write_line(file);
-    write_line(file, dotted_total_line(html_line(25), kbytes) + " kB");
+    write_line(file, dotted_total_line(html_line(HtmlId::kTransferredVolume), kbytes) + " kB");
     close_output(file);
   }
   if (settings.html_out && report.period_html_file.is_open()) {

@@ -36,16 +36,18 @@ bool wants_table_pages(const std::string& period) {
 }
 
 void write_table_page_head(OutputFile& file, const std::string& period) {
-  report.page_title = cut_text("Weblog" + html_line(14) + " http://" + settings.host_url);
+  report.page_title =
+      cut_text("Weblog" + html_line(HtmlId::kStatistics) + " http://" + settings.host_url);
   write_page_header(file);
   write_period_path(file, period);
-  write_line(file, "<H1>Weblog" + html_line(14) + " http://" + settings.host_url + "</H1>");
+  write_line(file, "<H1>Weblog" + html_line(HtmlId::kStatistics) + " http://" + settings.host_url +
+                       "</H1>");
   // Unlike the period page, this heading has no blanks between its parts.
-  write_text(file, "<H2>" + html_line(19));
+  write_text(file, "<H2>" + html_line(HtmlId::kHeadingYear));
   write_html_escaped(file, chars_at(period, 1, 4));
   const std::string_view mode = chars_at(period, 5, 5);
   if (mode == "m" || mode == "w") {
-    write_text(file, html_line(mode == "m" ? 21 : 20));
+    write_text(file, html_line(mode == "m" ? HtmlId::kHeadingMonth : HtmlId::kHeadingWeek));
     write_html_escaped(file, chars_at(period, 6, 7));
   }
   write_line(file, "</H2>");
@@ -189,13 +191,37 @@ int64_t sort_value(int k, uint64_t hits, int64_t kbytes, uint64_t visits) {
 }
 
 std::string sort_caption(int k) {
-  const int order_line = (k >= 1 && k <= 4) ? k + 3 : 8;
-  return cut_text(html_line(13) + " " + html_line(order_line));
+  HtmlId order = HtmlId::kNoOrder;
+  switch (k) {
+    case 1:
+      order = HtmlId::kOrderByKey;
+      break;
+    case 2:
+      order = HtmlId::kOrderByHits;
+      break;
+    case 3:
+      order = HtmlId::kOrderByKbytes;
+      break;
+    case 4:
+      order = HtmlId::kOrderByVisits;
+      break;
+  }
+  return cut_text(html_line(HtmlId::kSortedBy) + " " + html_line(order));
 }
 
 std::string value_caption(int k) {
-  if (k >= 1 && k <= 4) return html_line(k + 8);
-  return "???";
+  switch (k) {
+    case 1:
+      return html_line(HtmlId::kValueByKey);
+    case 2:
+      return html_line(HtmlId::kValueByHits);
+    case 3:
+      return html_line(HtmlId::kValueByKbytes);
+    case 4:
+      return html_line(HtmlId::kValueByVisits);
+    default:
+      return "???";
+  }
 }
 
 std::vector<std::string> dotted_entry_lines(std::string_view key, int64_t number,
@@ -245,8 +271,8 @@ void write_top_table(int slot, int k) {
 
   const int32_t shown = n > settings.html_tables ? settings.html_tables : n;
   const std::string caption_line =
-      cut_text("<H3>Top " + std::to_string(shown) + " " + html_line(22) + " " + std::to_string(n) +
-               " " + list.title + " " + sort_caption(k) + "</H3>");
+      cut_text("<H3>Top " + std::to_string(shown) + " " + html_line(HtmlId::kOf) + " " +
+               std::to_string(n) + " " + list.title + " " + sort_caption(k) + "</H3>");
   const std::string column_heads = "&nbsp;" + list.title + "&nbsp;</TH><TH>&nbsp;" +
                                    value_caption(k) + "&nbsp;</TH><TH>&nbsp;%&nbsp;</TH></TR>";
   if (table_page != nullptr) {
@@ -282,14 +308,15 @@ void write_top_table(int slot, int k) {
   }
 
   if (table_page != nullptr) {
-    write_line(*table_page, "<TR><TH ALIGN=LEFT>" + html_line(23) + "</TH><TH ALIGN=RIGHT>" +
-                                format_thousands(total) + "</TH><TH ALIGN=RIGHT>100.00</TH></TR>");
+    write_line(*table_page, "<TR><TH ALIGN=LEFT>" + html_line(HtmlId::kTotal) +
+                                "</TH><TH ALIGN=RIGHT>" + format_thousands(total) +
+                                "</TH><TH ALIGN=RIGHT>100.00</TH></TR>");
     write_line(*table_page, "</TABLE>");
     write_back_to_top(*table_page);
   }
   if (period_page != nullptr) {
     write_line(*period_page, "<TR><TH>&nbsp;&nbsp;&nbsp;</TH><TH ALIGN=LEFT>&nbsp;" +
-                                 html_line(23) + "&nbsp;</TH><TH ALIGN=RIGHT>&nbsp;" +
+                                 html_line(HtmlId::kTotal) + "&nbsp;</TH><TH ALIGN=RIGHT>&nbsp;" +
                                  format_thousands(total) +
                                  "&nbsp;</TH><TH ALIGN=RIGHT>&nbsp;100.00&nbsp;</TH></TR>");
     write_line(*period_page, "</TABLE><BR>");

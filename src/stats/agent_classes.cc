@@ -207,7 +207,7 @@ bool is_comment_line(const std::string& line) {
   return line.empty() || line[0] == '/' || line[0] == '*';
 }
 
-void write_unknown_file(int slot, int message, const std::string& list_file,
+void write_unknown_file(int slot, MessageId message, const std::string& list_file,
                         std::string_view heading) {
   const std::string path = list_file + ".unknown";
   console_write(messages_line(message));
@@ -223,7 +223,7 @@ void write_unknown_file(int slot, int message, const std::string& list_file,
     write_line(file, std::to_string(lists.current_entry.hits) + ": " + lists.current_entry.key);
   }
   close_output(file);
-  console_line(std::to_string(count) + messages_line(12));
+  console_line(std::to_string(count) + messages_line(MessageId::kEntries));
 }
 
 }  // namespace
@@ -240,7 +240,7 @@ void load_agent_list(int slot) {
   entry.time = 0;
   entry.visits = 0;
   const bool browsers = slot == kBrowserPatterns;
-  console_write(messages_line(browsers ? 38 : 39));
+  console_write(messages_line(browsers ? MessageId::kBrowserPatterns : MessageId::kOpsysPatterns));
   console_write(" ");
   for (std::string& line :
        read_text_lines(browsers ? settings.browser_file : settings.opsys_file)) {
@@ -248,7 +248,7 @@ void load_agent_list(int slot) {
     entry.key = std::move(line);
     list_add(slot);
   }
-  console_line(std::to_string(list_snapshot(slot).count) + messages_line(12));
+  console_line(std::to_string(list_snapshot(slot).count) + messages_line(MessageId::kEntries));
   forget_agents();
   class_cache.shapes[cache_side(slot)] = shape_of(list_snapshot(slot));
 }
@@ -264,7 +264,7 @@ void classify_agent_into(int slot, std::string_view agent, std::string& out) {
     return;
   }
   count_unknown_agent(slot, agent);
-  out.assign(hosts_line(7));
+  out.assign(hosts_line(HostsId::kUnknownAgentClass));
 }
 
 namespace {
@@ -304,13 +304,13 @@ void count_agent(std::string_view agent, int name_slot, int browser_slot, int op
       continue;
     }
     count_unknown_agent(side == 0 ? kBrowserPatterns : kOpsysPatterns, agent);
-    const std::string& unknown = hosts_line(7);
+    const std::string& unknown = hosts_line(HostsId::kUnknownAgentClass);
     list_add_key(class_slots[side], unknown, list_key_hash(unknown));
   }
 }
 
 void count_agent_list(const CountedList& agents, int name_slot, int browser_slot, int opsys_slot) {
-  const std::string& unknown = hosts_line(7);
+  const std::string& unknown = hosts_line(HostsId::kUnknownAgentClass);
   const uint32_t unknown_hash = list_key_hash(unknown);
   const int class_slots[2] = {browser_slot, opsys_slot};
   for (std::size_t i = 0; i < agents.entries.size(); ++i) {
@@ -359,8 +359,10 @@ std::string agent_name(std::string_view agent) {
 }
 
 void write_unknown_lists() {
-  write_unknown_file(kUnknownBrowsers, 36, settings.browser_file, "List of unknown browsers");
-  write_unknown_file(kUnknownOpsys, 37, settings.opsys_file, "List of unknown operating systems");
+  write_unknown_file(kUnknownBrowsers, MessageId::kUnknownBrowsers, settings.browser_file,
+                     "List of unknown browsers");
+  write_unknown_file(kUnknownOpsys, MessageId::kUnknownOpsys, settings.opsys_file,
+                     "List of unknown operating systems");
 }
 
 }  // namespace sorvik

@@ -41,11 +41,11 @@ TEST_F(LanguageFileTest, GroupsAreAddressedFromTheLineAfterTheirHeader) {
   EXPECT_EQ(table.entries[1], "before");  // stored, in no group
   EXPECT_EQ(table.group_start[kMessages], 2);
   EXPECT_EQ(table.group_end[kMessages], 5);
-  EXPECT_EQ(messages_line(0), "zero");
-  EXPECT_EQ(messages_line(1), "one");  // the empty line was skipped
-  EXPECT_EQ(messages_line(2), "   ");  // a blank-only line is a line
-  EXPECT_EQ(messages_line(3), "three");
-  EXPECT_EQ(html_line(0), "html zero");
+  EXPECT_EQ(message(kMessages, 0), "zero");
+  EXPECT_EQ(message(kMessages, 1), "one");  // the empty line was skipped
+  EXPECT_EQ(message(kMessages, 2), "   ");  // a blank-only line is a line
+  EXPECT_EQ(message(kMessages, 3), "three");
+  EXPECT_EQ(message(kHtml, 0), "html zero");
   EXPECT_EQ(table.group_end[kHtml], 6);
   EXPECT_EQ(table.group_start[kEndOfConfiguration], 7);
   EXPECT_EQ(table.group_end[kEndOfConfiguration], 0);  // the last group never ends
@@ -64,21 +64,21 @@ TEST_F(LanguageFileTest, HeaderNamesTheFirstGroupInTableOrder) {
       "second hosts\n"
       "[Return codes]\n"
       "000 none\n");
-  EXPECT_EQ(lists_line(0), "lists line");
+  EXPECT_EQ(message(kLists, 0), "lists line");
   EXPECT_EQ(message_table.group_start[kSortOptions], 0);
   // A repeated header takes the later position; the group current at it
   // ends there.
-  EXPECT_EQ(hosts_line(0), "second hosts");
+  EXPECT_EQ(message(kHosts, 0), "second hosts");
   EXPECT_EQ(message_table.group_end[kMessages], 3);
   EXPECT_EQ(message_table.group_end[kHosts], 4);
-  EXPECT_EQ(return_codes_line(0), "000 none");
+  EXPECT_EQ(message(kReturnCodes, 0), "000 none");
 }
 
 TEST_F(LanguageFileTest, MissingGroupReadsFromTheTableStart) {
   load("[Lists]\n" + std::string("a\nb\nc\n"));
   EXPECT_EQ(message_table.group_start[kMessages], 0);
-  EXPECT_EQ(messages_line(2), "b");  // Messages line k is entry k
-  EXPECT_EQ(messages_line(0), "");   // entry 0 is never filled
+  EXPECT_EQ(message(kMessages, 2), "b");  // Messages line k is entry k
+  EXPECT_EQ(message(kMessages, 0), "");   // entry 0 is never filled
 }
 
 TEST_F(LanguageFileTest, LinesBeyondEntry200AreIgnored) {
@@ -88,19 +88,19 @@ TEST_F(LanguageFileTest, LinesBeyondEntry200AreIgnored) {
   load(content);
   EXPECT_EQ(message_table.entry_count, 200);
   EXPECT_EQ(message_table.entries[200], "m198");
-  EXPECT_EQ(messages_line(198), "m198");
-  EXPECT_EQ(messages_line(199), "");  // entry 201 is outside the table
+  EXPECT_EQ(message(kMessages, 198), "m198");
+  EXPECT_EQ(message(kMessages, 199), "");  // entry 201 is outside the table
   EXPECT_EQ(message_table.group_end[kMessages], 251);
   EXPECT_EQ(message_table.group_start[kHtml], 252);
-  EXPECT_EQ(html_line(0), "");
+  EXPECT_EQ(message(kHtml, 0), "");
   EXPECT_EQ(console_output(), "Read language in test.lng ... done.\n");
 }
 
 TEST_F(LanguageFileTest, LongLinesAreCutAndCrLfEndsALine) {
   load("[Messages]\r\n" + std::string(300, 'x') + "\nwindows\r\n[HTML]\r\nh\r\n");
-  EXPECT_EQ(messages_line(0), std::string(255, 'x'));
-  EXPECT_EQ(messages_line(1), "windows");
-  EXPECT_EQ(html_line(0), "h");
+  EXPECT_EQ(message(kMessages, 0), std::string(255, 'x'));
+  EXPECT_EQ(message(kMessages, 1), "windows");
+  EXPECT_EQ(message(kHtml, 0), "h");
 }
 
 TEST_F(LanguageFileTest, UnknownGroupStopsWithStatus5AfterAKey) {

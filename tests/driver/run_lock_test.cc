@@ -79,7 +79,7 @@ TEST_F(RunLockTest, SecondRunStopsAtOnceWithoutTouchingAnyFile) {
   ASSERT_GE(console.size(), line.size());
   EXPECT_EQ(console.substr(console.size() - line.size()), line) << console;
   EXPECT_EQ(console.find("Logfiles"), std::string::npos) << console;
-  EXPECT_EQ(console.find(messages_line(14)), std::string::npos) << "no key wait";
+  EXPECT_EQ(console.find(messages_line(MessageId::kPressKey)), std::string::npos) << "no key wait";
   EXPECT_EQ(tree(), before);
 
   // Once the holder lets go, the next run goes ahead; the lock file keeps its

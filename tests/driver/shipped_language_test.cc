@@ -176,6 +176,37 @@ TEST_P(ShippedLanguageTest, NonAsciiBytesAreLatin1Umlauts) {
   }
 }
 
+// The named lines are the ones the English file says they are: an id off by
+// one would put a neighbouring text into every console line and page.
+using EnglishLanguageTest = SorvikTest;
+
+TEST_F(EnglishLanguageTest, NamedLinesReadTheirTexts) {
+  settings.lang_file = std::string(SORVIK_SOURCE_DIR) + "/examples/english.lng";
+  load_language();
+  EXPECT_EQ(messages_line(MessageId::kFilesFound), " log files found.");
+  EXPECT_EQ(messages_line(MessageId::kBadSize), "Wrong size: ");
+  EXPECT_EQ(messages_line(MessageId::kUnresolved), "(unresolved)");
+  EXPECT_EQ(messages_line(MessageId::kPressKey), "Press any key to end the program.");
+  EXPECT_EQ(messages_line(MessageId::kNewNames), " (new)");
+  EXPECT_EQ(messages_line(MessageId::kWithoutRunMode), "without a run mode!");
+  EXPECT_EQ(messages_line(MessageId::kUnknownBrowsers), "Unknown browsers:");
+  EXPECT_EQ(messages_line(MessageId::kNamingClients), "Naming clients");
+  EXPECT_EQ(html_line(HtmlId::kCannotCreateFile), "Cannot create file");
+  EXPECT_EQ(html_line(HtmlId::kNoOrder), "no order");
+  EXPECT_EQ(html_line(HtmlId::kValueByKbytes), "kB");
+  EXPECT_EQ(html_line(HtmlId::kHeadingMonth), " month ");
+  EXPECT_EQ(html_line(HtmlId::kIndexLinkWeeks), "Weeks");
+  EXPECT_EQ(html_line(HtmlId::kYearColumn), "Year");
+  EXPECT_EQ(html_line(HtmlId::kLogIndex), "Log index");
+  EXPECT_EQ(html_line(HtmlId::kPeriodPage), "Period page ");
+  EXPECT_EQ(html_line(HtmlId::kPageSort), ", sort ");
+  EXPECT_EQ(html_line(HtmlId::kTableColumn), "Table");
+  EXPECT_EQ(lists_line(ListsId::kListLetters), "abcdefghijklmnopqrstuvwxyz");
+  EXPECT_EQ(sort_options_line(SortOptionsId::kSortLetters), "uahkvz");
+  EXPECT_EQ(hosts_line(HostsId::kUnknownAgentClass), "Unknown");
+  EXPECT_EQ(return_codes_line(ReturnCodesId::kUnknownCode), "Unknown status code");
+}
+
 INSTANTIATE_TEST_SUITE_P(Examples, ShippedLanguageTest,
                          ::testing::Values("english.lng", "german.lng"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
