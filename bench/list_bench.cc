@@ -26,7 +26,7 @@ void report(const char* step, double ms) {
 int main() {
   using namespace sorvik;
   constexpr int kDistinct = 200000;
-  constexpr int kSlot = 5;
+  constexpr int kSlot = kFiles;
   reset_lists();
 
   // A cheap generator keeps the run repeatable.
@@ -59,7 +59,7 @@ int main() {
   }
   report("fill (200000 keys, 600000 adds)", elapsed_ms(fill_start));
 
-  const int keys[] = {2, 3, 1};
+  const int keys[] = {kByHits, kByKbytes, kByKey};
   for (int key : keys) {
     const Clock::time_point sort_start = Clock::now();
     list_sort(kSlot, key);

@@ -104,8 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   settings.html_copyright = "Copyright line";
   settings.html_tables = 1000;
   const uint8_t control = data[0];
-  const int slot = 1 + control % 20;
-  const int sort_key = 1 + (control / 20) % 4;
+  // One of the period lists, and one of the sort keys kByKey to kByVisits.
+  const int slot = 1 + control % kPeriodListSlots;
+  const int sort_key = kByKey + (control / kPeriodListSlots) % 4;
   std::string_view keys = fuzz::as_text(data + 1, size - 1);
   uint64_t hits = 1;
   for (;;) {

@@ -26,9 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     lists.current_entry.key = "/index.html";
     lists.current_entry.hits = 3;
     lists.current_entry.visits = 1;
-    list_add(5);
+    list_add(kFiles);
     open_period_report("2002w23", "Heading");
-    write_top_table(5, 2);
+    write_top_table(kFiles, kByHits);
     close_period_report(12);
   } catch (const RunStop&) {
   }

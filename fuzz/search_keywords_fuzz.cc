@@ -14,8 +14,8 @@ namespace {
 
 void check_keyword(std::string_view referrer) {
   const bool found = extract_search_keyword(referrer);
-  const CountedList& engines = list_snapshot(15);
-  const CountedList& phrases = list_snapshot(16);
+  const CountedList& engines = list_snapshot(kSearchEngines);
+  const CountedList& phrases = list_snapshot(kSearchPhrases);
   if (!found) {
     fuzz::check(engines.count == 0 && phrases.count == 0, "lists changed without a keyword");
     return;

@@ -23,33 +23,6 @@ namespace sorvik {
 
 namespace {
 
-// Slots of the period lists, named after what they count.
-enum Slot : int {
-  kClients = kClientList,
-  kRepeatClients = 2,
-  kDomains = 3,
-  kDirectories = 4,
-  kFiles = 5,
-  kPages = 6,
-  kJpegImages = 7,
-  kGifImages = 8,
-  kEntryPages = kEntryPageList,
-  kExitPages = 10,
-  kStatusCodes = 11,
-  kNotFound = 12,
-  kInternalReferrers = 13,
-  kExternalReferrers = 14,
-  kSearchEngines = 15,
-  kSearchPhrases = 16,
-  kAgentNames = 17,
-  kBrowsers = 18,
-  kOperatingSystems = 19,
-  kHours = 20,
-};
-
-// Sort keys of the ranked tables.
-enum SortBy : int { kByKey = 1, kByHits = 2, kByKbytes = 3, kByVisits = 4 };
-
 constexpr std::string_view kPlainScheme = "http://";
 constexpr std::string_view kSecureScheme = "https://";
 
@@ -291,8 +264,8 @@ void count_request(const RequestInfo& info) {
   list_add_repeating(kStatusCodes, record.field[7]);
   if (not_found) list_add_key(kNotFound, info.path, path_hash);
 
-  // An unknown agent is also counted in list 25 or 26 with values of its
-  // own; the request's staged values are handed back afterwards.
+  // An unknown agent is also counted in kUnknownBrowsers or kUnknownOpsys
+  // with values of its own; the request's staged values are handed back afterwards.
   const std::string_view agent = record.field[11];
   if (analysis.agents_owed && agent.size() > kTextLimit) make_agent_lists();
   if (analysis.agents_owed) {

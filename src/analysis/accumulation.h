@@ -9,11 +9,6 @@
 
 namespace sorvik {
 
-// The period lists of the clients and of the entry pages: a client's first
-// request in a period, when a page, is an entry page.
-inline constexpr int kClientList = 1;
-inline constexpr int kEntryPageList = 9;
-
 // Adds one parsed request (with analysis.record) to the period lists 1..20.
 void count_request(const RequestInfo& info);
 

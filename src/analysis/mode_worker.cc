@@ -851,9 +851,9 @@ std::unique_ptr<PeriodLists> merged_lists(const StretchStore& store,
     ItemReader reader;
     reader.start(stretch_lists(store, found->second, spilled));
     for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
-      merge_counted_list(reader, slot == kEntryPageList ? nullptr : &merged[slot], first_times,
-                         is_new, read, hashes);
-      if (slot == kClientList) new_clients = is_new;
+      merge_counted_list(reader, slot == kEntryPages ? nullptr : &merged[slot], first_times, is_new,
+                         read, hashes);
+      if (slot == kClients) new_clients = is_new;
     }
     const uint64_t clients = reader.get_u64();
     for (uint64_t i = 0; i < clients; ++i) {
@@ -865,7 +865,7 @@ std::unique_ptr<PeriodLists> merged_lists(const StretchStore& store,
       entry.hits = 1;
       entry.visits = 1;
       if (is_page && i < new_clients.size() && new_clients[i]) {
-        list_merge_entry(merged[kEntryPageList], entry, entry.time);
+        list_merge_entry(merged[kEntryPages], entry, entry.time);
       }
     }
   }

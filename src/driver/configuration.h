@@ -9,7 +9,7 @@ namespace sorvik {
 
 // Reads the command line (`arguments` without the program name), the
 // configuration file, the language file and the two agent list files into
-// Settings, the message table and lists 23/24. Ends the run itself (RunStop)
+// Settings, the message table and the pattern lists. Ends the run itself (RunStop)
 // on too many arguments (2), a missing configuration file (3), an unknown
 // language group (5) and I/O failures (74). False, after the missing ones
 // have been reported on the console, when "Lang_file", "logfiles" or

@@ -175,9 +175,9 @@ void record_result(int mode, const std::string& name, bool complete, const std::
   entry.name = cut_text(name);
   entry.log = cut_text(log);
   entry.complete = complete;
-  entry.files = static_cast<int64_t>(list_snapshot(5).total_hits);
-  entry.kbytes = list_snapshot(5).total_kbytes;
-  entry.visits = static_cast<int64_t>(list_snapshot(1).total_visits);
+  entry.files = static_cast<int64_t>(list_snapshot(kFiles).total_hits);
+  entry.kbytes = list_snapshot(kFiles).total_kbytes;
+  entry.visits = static_cast<int64_t>(list_snapshot(kClients).total_visits);
   insert_result(mode, std::move(entry));
 }
 

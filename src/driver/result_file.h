@@ -34,7 +34,7 @@ void reset_results();
 void read_results();
 
 // Inserts or updates the entry `name` of run mode `mode` with the current
-// totals of lists 5 (files, kbytes) and 1 (visits).
+// totals of kFiles (files, kbytes) and kClients (visits).
 void record_result(int mode, const std::string& name, bool complete, const std::string& log);
 
 // Rewrites settings.results_file from the lists (atomically), then empties them.

@@ -200,8 +200,8 @@ void host_cache_free();
 // that looks the addresses up one by one in ascending order.
 void resolve_new_hosts();
 
-// Enters the client addresses of list 1 into the cache, resolves the new ones
-// and appends "=" and the host name to every list-1 key.
+// Enters the client addresses of kClients into the cache, resolves the new
+// ones and appends "=" and the host name to every client key.
 void name_period_hosts();
 
 }  // namespace sorvik

@@ -213,7 +213,7 @@ void resolve_new_hosts() {
 }
 
 void name_period_hosts() {
-  const CountedList& clients = list_snapshot(1);
+  const CountedList& clients = list_snapshot(kClients);
   console_write(messages_line(MessageId::kCollectingClients) + " ");
   // The cache entry of each client, kept so that naming the clients needs no
   // second search; entries stay where they are while others are made. The
@@ -241,7 +241,7 @@ void name_period_hosts() {
   console_write(messages_line(MessageId::kNamingClients) + " ");
   std::string named;
   // Every key changes; the index is made again if a lookup needs it.
-  list_drop_index(1);
+  list_drop_index(kClients);
   // The cache entries and their names lie anywhere in memory: each entry is
   // asked for a few clients ahead, and its name (reached through it) half as
   // many, so that the copies below find them loaded.
@@ -256,7 +256,7 @@ void name_period_hosts() {
     named.assign(clients.entries[i].key);
     named += '=';
     named += leaves[i] != nullptr ? std::string_view(leaves[i]->name) : kNotCachedName;
-    list_set_key_at(1, static_cast<int64_t>(i) + 1, named);
+    list_set_key_at(kClients, static_cast<int64_t>(i) + 1, named);
   }
   console_line(messages_line(MessageId::kDone));
 }

@@ -19,11 +19,6 @@ namespace sorvik {
 
 namespace {
 
-// Slot of the counted list that holds the pages found in the HTML directory.
-constexpr int kPageListSlot = 21;
-// Sort key 5: key descending, so later years come first.
-constexpr int kKeyDescending = 5;
-
 // A file of the HTML directory.
 std::string html_path(std::string_view name) { return report_path(settings.html_dir, name); }
 
@@ -128,7 +123,7 @@ void write_overview_rows(OutputFile& page, const std::vector<ListEntry>& run, bo
 // 5: the pages of the latest year of that run mode, and of earlier years while
 // no page of another run mode lies between them.
 std::vector<ListEntry> select_run(char letter) {
-  const std::vector<ListEntry>& entries = list_snapshot(kPageListSlot).entries;
+  const std::vector<ListEntry>& entries = list_snapshot(kPeriodPages).entries;
   std::size_t first = 0;
   while (first < entries.size() && !has_mode_letter(entries[first].key, letter)) ++first;
   std::size_t end = first;
@@ -217,17 +212,18 @@ void write_overview_pages() {
     lists.current_entry.hits = 1;
     // The kbytes field holds the file's size in bytes here.
     lists.current_entry.kbytes = file.size;
-    list_add(kPageListSlot);
+    list_add(kPeriodPages);
   }
-  list_sort(kPageListSlot, kKeyDescending);
+  // Later years come first.
+  list_sort(kPeriodPages, kByKeyDescending);
 
-  const CountedList& pages = list_snapshot(kPageListSlot);
+  const CountedList& pages = list_snapshot(kPeriodPages);
   console_line(std::to_string(pages.count) + html_line(HtmlId::kPagesFound));
   write_mode_overview_page('y', html_line(HtmlId::kYears));
   write_mode_overview_page('m', html_line(HtmlId::kMonths));
   write_mode_overview_page('w', html_line(HtmlId::kWeeks));
   console_line(html_line(HtmlId::kPagesSize) +
-               format_thousands(list_snapshot(kPageListSlot).total_kbytes));
+               format_thousands(list_snapshot(kPeriodPages).total_kbytes));
 }
 
 void write_mode_overview_page(char letter, const std::string& heading) {

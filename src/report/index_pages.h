@@ -6,7 +6,7 @@
 
 namespace sorvik {
 
-// Lists the period and table pages in the HTML directory into counted list 21
+// Lists the period and table pages in the HTML directory into kPeriodPages
 // (sorted by key descending) and writes "years.html", "monthes.html" and
 // "weeks.html" from it. Does nothing unless html_out and html_index are set.
 void write_overview_pages();
@@ -17,8 +17,8 @@ void write_overview_pages();
 // Does nothing unless html_out and html_index are set.
 void write_index_page();
 
-// Writes the overview page of run mode `letter` ('y', 'm' or 'w') from counted
-// list 21, which write_overview_pages has filled and sorted; `heading` is the
+// Writes the overview page of run mode `letter` ('y', 'm' or 'w') from
+// kPeriodPages, which write_overview_pages has filled and sorted; `heading` is the
 // page's heading text.
 void write_mode_overview_page(char letter, const std::string& heading);
 

@@ -10,6 +10,7 @@
 #include "driver/text.h"
 #include "report/page_frame.h"
 #include "report/top_table.h"
+#include "stats/counted_list.h"
 
 namespace sorvik {
 namespace {
@@ -46,13 +47,13 @@ void write_table_of_contents(OutputFile& file) {
   // The sort names and the list titles are walked by their line numbers:
   // line e of "Sort options" names sort key e, line p of "Lists" is the
   // title of list p.
-  for (int e = 1; e <= 4; ++e) {
+  for (int e = kByKey; e <= kByVisits; ++e) {
     write_text(file, "<TH>&nbsp;" + sort_options_line(e) + "&nbsp;</TH>");
   }
   write_line(file, "</TR>");
-  for (int p = 1; p <= 20; ++p) {
+  for (int p = 1; p <= kPeriodListSlots; ++p) {
     write_line(file, "<TR><TD>" + lists_line(p) + "</TD>");
-    for (int e = 1; e <= 4; ++e) {
+    for (int e = kByKey; e <= kByVisits; ++e) {
       if (kTableMatrix[e - 1][p - 1] == 'X') {
         std::string cell = "<TD ALIGN=CENTER><A HREF=\"#";
         cell += letter_at(message_table.list_letters, p);

@@ -19,9 +19,9 @@ constexpr std::size_t kKeyPieceWidth = 70;
 // The section total that sort key k divides by.
 int64_t section_total(int k, const CountedList& list) {
   switch (k) {
-    case 3:
+    case kByKbytes:
       return list.total_kbytes;
-    case 4:
+    case kByVisits:
       return static_cast<int64_t>(list.total_visits);
     default:
       return static_cast<int64_t>(list.total_hits);
@@ -181,9 +181,9 @@ char letter_at(const std::string& letters, int i) {
 
 int64_t sort_value(int k, uint64_t hits, int64_t kbytes, uint64_t visits) {
   switch (k) {
-    case 3:
+    case kByKbytes:
       return kbytes;
-    case 4:
+    case kByVisits:
       return static_cast<int64_t>(visits);
     default:
       return static_cast<int64_t>(hits);
@@ -193,16 +193,16 @@ int64_t sort_value(int k, uint64_t hits, int64_t kbytes, uint64_t visits) {
 std::string sort_caption(int k) {
   HtmlId order = HtmlId::kNoOrder;
   switch (k) {
-    case 1:
+    case kByKey:
       order = HtmlId::kOrderByKey;
       break;
-    case 2:
+    case kByHits:
       order = HtmlId::kOrderByHits;
       break;
-    case 3:
+    case kByKbytes:
       order = HtmlId::kOrderByKbytes;
       break;
-    case 4:
+    case kByVisits:
       order = HtmlId::kOrderByVisits;
       break;
   }
@@ -211,13 +211,13 @@ std::string sort_caption(int k) {
 
 std::string value_caption(int k) {
   switch (k) {
-    case 1:
+    case kByKey:
       return html_line(HtmlId::kValueByKey);
-    case 2:
+    case kByHits:
       return html_line(HtmlId::kValueByHits);
-    case 3:
+    case kByKbytes:
       return html_line(HtmlId::kValueByKbytes);
-    case 4:
+    case kByVisits:
       return html_line(HtmlId::kValueByVisits);
     default:
       return "???";
@@ -297,7 +297,8 @@ void write_top_table(int slot, int k) {
       write_text(*period_page, "<TR><TD ALIGN=RIGHT>" + std::to_string(i) + "</TD><TD ALIGN=LEFT>");
     }
     // The link test looks at the raw key; only referrer lists carry links.
-    const bool is_link = (slot == 14 || slot == 15) && entry.key.size() <= kKeyPieceWidth &&
+    const bool is_link = (slot == kExternalReferrers || slot == kSearchEngines) &&
+                         entry.key.size() <= kKeyPieceWidth &&
                          (entry.key.starts_with("http://") || entry.key.starts_with("https://"));
     write_key_cell(table_page, period_page, entry.key, is_link);
     const std::string value_cells = "</TD><TD ALIGN=RIGHT>" + format_thousands(v) +

@@ -10,7 +10,8 @@
 
 namespace sorvik {
 
-// The counted quantity of sort key k: kbytes for 3, visits for 4, hits else.
+// The counted quantity of sort key k: kbytes for kByKbytes, visits for
+// kByVisits, hits else.
 int64_t sort_value(int k, uint64_t hits, int64_t kbytes, uint64_t visits);
 // "<sorted by> <order>" heading part for sort key k (at most 255 bytes).
 std::string sort_caption(int k);

@@ -186,8 +186,9 @@ CachedClass find_class(const CountedList& patterns, std::string_view agent) {
   return none;
 }
 
-// Counts the agent in list 25 or 26 with values of its own, then gives the
-// caller back the values it staged for the request's further adds.
+// Counts the agent in kUnknownBrowsers or kUnknownOpsys with values of its
+// own, then gives the caller back the values it staged for the request's
+// further adds.
 void count_unknown_agent(int slot, std::string_view agent) {
   EntryValues& entry = lists.current_entry;
   const uint64_t staged_hits = entry.hits;
@@ -215,7 +216,7 @@ void write_unknown_file(int slot, MessageId message, const std::string& list_fil
   console_write(path);
   console_write(" ... ");
   const int32_t count = list_snapshot(slot).count;
-  list_sort(slot, 2);
+  list_sort(slot, kByHits);
   OutputFile file = create_output(path);
   write_line(file, heading);
   for (int32_t i = 1; i <= count; ++i) {

@@ -10,18 +10,14 @@
 
 namespace sorvik {
 
-inline constexpr int kBrowserPatterns = 23;
-inline constexpr int kOpsysPatterns = 24;
-inline constexpr int kUnknownBrowsers = 25;
-inline constexpr int kUnknownOpsys = 26;
-
-// Reads settings.browser_file (slot 23) or settings.opsys_file (slot 24) into
-// that list, one pattern per line.
+// Reads settings.browser_file (kBrowserPatterns) or settings.opsys_file
+// (kOpsysPatterns) into that list, one pattern per line.
 void load_agent_list(int slot);
 
-// The class of `agent` by the patterns of slot 23 or 24: the first pattern
-// found in the agent plus the version text after it; Hosts line 7 when none
-// matches, and the agent is then counted in slot 25 or 26.
+// The class of `agent` by the patterns of kBrowserPatterns or kOpsysPatterns:
+// the first pattern found in the agent plus the version text after it; Hosts
+// line 7 when none matches, and the agent is then counted in kUnknownBrowsers
+// or kUnknownOpsys.
 std::string classify_agent(int slot, std::string_view agent);
 
 // classify_agent, with the class assigned to `out` (which keeps its
@@ -31,8 +27,8 @@ void classify_agent_into(int slot, std::string_view agent, std::string& out);
 
 // Counts a request's agent as agent_name and classify_agent would: its name
 // in `name_slot`, its classes in `browser_slot` and `opsys_slot`, an unknown
-// class also in list 25 or 26. The other values of the adds are those staged
-// in lists.current_entry.
+// class also in kUnknownBrowsers or kUnknownOpsys. The other values of the
+// adds are those staged in lists.current_entry.
 void count_agent(std::string_view agent, int name_slot, int browser_slot, int opsys_slot);
 
 // Counts the requests of a list keyed by agent (each entry one agent's
@@ -40,7 +36,8 @@ void count_agent(std::string_view agent, int name_slot, int browser_slot, int op
 // by agent in list order, into the lists count_agent counts them in: the
 // names and classes with each agent's hits and kilobytes summed (their
 // visits and latest times are then only estimated), an unknown class's
-// agent also in list 25 or 26 with the values count_agent gives it there.
+// agent also in kUnknownBrowsers or kUnknownOpsys with the values
+// count_agent gives it there.
 void count_agent_list(const CountedList& agents, int name_slot, int browser_slot, int opsys_slot);
 
 // The agent's name: the whole agent when shorter than 20 bytes without "(",
@@ -53,7 +50,7 @@ void agent_name_into(std::string_view agent, std::string& out);
 void write_unknown_lists();
 
 // Forgets the classes remembered per agent text. load_agent_list does this
-// itself, and a change of list 23 or 24 by other means is noticed on the next
+// itself, and a change of a pattern list by other means is noticed on the next
 // classify_agent; the reset of the run's state calls it to be certain.
 void reset_agent_class_cache();
 

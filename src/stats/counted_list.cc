@@ -208,7 +208,7 @@ void mark_unsorted(CountedList& list) {
   list.sort_letter = 'u';
 }
 
-// Puts the entries into the stable order for `key` (1..5): equal values keep
+// Puts the entries into the stable order for `key` (a SortKey): equal values keep
 // their present order, which is what the adjacent-swap order gives.
 void reorder(CountedList& list, int key) {
   std::vector<ListEntry>& entries = list.entries;
@@ -216,9 +216,9 @@ void reorder(CountedList& list, int key) {
   std::vector<uint32_t> order(n);
   for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<uint32_t>(i);
 
-  if (key == 1 || key == 5) {
+  if (key == kByKey || key == kByKeyDescending) {
     // std::string compares bytes as unsigned values, a shorter prefix first.
-    if (key == 1) {
+    if (key == kByKey) {
       std::stable_sort(order.begin(), order.end(),
                        [&](uint32_t a, uint32_t b) { return entries[a].key < entries[b].key; });
     } else {
@@ -234,9 +234,9 @@ void reorder(CountedList& list, int key) {
     for (std::size_t i = 0; i < n; ++i) {
       const ListEntry& e = entries[i];
       uint64_t v = 0;
-      if (key == 2) v = e.hits;
-      if (key == 3) v = static_cast<uint64_t>(e.kbytes) ^ (uint64_t{1} << 63);
-      if (key == 4) v = e.visits;
+      if (key == kByHits) v = e.hits;
+      if (key == kByKbytes) v = static_cast<uint64_t>(e.kbytes) ^ (uint64_t{1} << 63);
+      if (key == kByVisits) v = e.visits;
       values[i] = {~v, static_cast<uint32_t>(i)};
     }
     radix_sort_by_value(values);
@@ -584,7 +584,7 @@ void clear_run_lists() {
 void list_sort(int slot, int key) {
   CountedList* list = slot_list(slot);
   if (list == nullptr) return;
-  if (key >= 1 && key <= 5 && list->entries.size() > 1) reorder(*list, key);
+  if (key >= kByKey && key <= kByKeyDescending && list->entries.size() > 1) reorder(*list, key);
   list->sort_key = static_cast<uint8_t>(key);
   // Character key + 1 of the sort letters; a key beyond their end (or below
   // 0) records the character with code 0, which no letter line supplies.

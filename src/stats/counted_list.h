@@ -20,9 +20,40 @@ namespace sorvik {
 // 21-24 month, 25-31 year minus 1980. Differences are unsigned 32-bit.
 using PackedTime = uint32_t;
 
+// The lists by slot, and what their entries' keys are. Slots 1 to 20 are the
+// period lists: filled while a period's records are read (or made from the
+// client list at its end) and emptied once its reports are written. Slots 21
+// to 26 live for the whole run. Slot 22 is not used.
+enum ListSlot : int {
+  kClients = 1,             // client addresses, at the period's end "address=host name";
+                            // the extra is the client's latest page
+  kRepeatClients = 2,       // clients with more than one visit (from kClients)
+  kDomains = 3,             // the clients' top-level domains (from kClients)
+  kDirectories = 4,         // request paths up to and including their last "/"
+  kFiles = 5,               // every request path
+  kPages = 6,               // paths of pages
+  kJpegImages = 7,          // paths with an extension beginning ".JP"
+  kGifImages = 8,           // paths with the extension ".GIF"
+  kEntryPages = 9,          // a client's first request of the period, when it is a page
+  kExitPages = 10,          // each client's latest page (from kClients)
+  kStatusCodes = 11,        // status codes, at the period's end their "Return codes" texts
+  kNotFound = 12,           // paths of requests answered with 404
+  kInternalReferrers = 13,  // the path part of referrers on the own site
+  kExternalReferrers = 14,  // other referrers that are no search query
+  kSearchEngines = 15,      // scheme and host of search-query referrers
+  kSearchPhrases = 16,      // the phrases of search queries
+  kAgentNames = 17,         // agent names
+  kBrowsers = 18,           // browser classes of the agents
+  kOperatingSystems = 19,   // operating-system classes of the agents
+  kHours = 20,              // the two hour digits of the requests' time stamps
+  kPeriodPages = 21,        // period pages found in the HTML directory
+  kBrowserPatterns = 23,    // the browser list file's patterns
+  kOpsysPatterns = 24,      // the operating-system list file's patterns
+  kUnknownBrowsers = 25,    // agents that match no browser pattern
+  kUnknownOpsys = 26,       // agents that match no operating-system pattern
+};
 inline constexpr int kListSlots = 26;
-// Slots 1..20 are filled per period and emptied at each period's end.
-inline constexpr int kPeriodListSlots = 20;
+inline constexpr int kPeriodListSlots = kHours;
 
 // The values of one list entry, its texts held as `Text`.
 template <typename Text>
@@ -237,10 +268,19 @@ void empty_list(CountedList& list);
 // list_clear for slots 21..26.
 void clear_run_lists();
 
-// Sorts the list stably: 1 key ascending, 2 hits, 3 kbytes, 4 visits (all
-// descending), 5 key descending, any other key no reordering. Records the key
-// and its sort letter: character key + 1 of the sort letters, or the
-// character with code 0 when the sort letters are shorter than that.
+// The orders of list_sort. Any other key (0 as well) leaves the order.
+enum SortKey : int {
+  kByKey = 1,            // key ascending
+  kByHits = 2,           // hits descending
+  kByKbytes = 3,         // kilobytes descending
+  kByVisits = 4,         // visits descending
+  kByKeyDescending = 5,  // key descending
+};
+
+// Sorts the list stably by `key` (SortKey; any other key no reordering).
+// Records the key and its sort letter: character key + 1 of the sort
+// letters, or the character with code 0 when the sort letters are shorter
+// than that.
 void list_sort(int slot, int key);
 
 template <typename Text>

@@ -9,9 +9,6 @@
 namespace sorvik {
 namespace {
 
-inline constexpr int kSearchEngines = 15;
-inline constexpr int kSearchPhrases = 16;
-
 // The query keys that carry a search phrase, in the order they are tried. The
 // order matters: a query holding several of them gives the phrase of the one
 // that stands first here, wherever it stands in the query.

@@ -10,8 +10,8 @@ namespace sorvik {
 
 // True when `referrer` is a search query ("http://" or "https://", a host and
 // a query part holding one of the search keys); the engine (scheme and host)
-// has then been added to list 15 and the decoded phrase to list 16 (with the
-// caller's staged values).
+// has then been added to kSearchEngines and the decoded phrase to
+// kSearchPhrases (with the caller's staged values).
 bool extract_search_keyword(std::string_view referrer);
 
 // 0..15 for "0"-"9" and "A"-"F", else 255.

@@ -61,7 +61,9 @@ class AccumulationTest : public SorvikTest {
     std::vector<std::string> host_texts(8);
     host_texts[7] = "other agent";
     set_group_lines(kHosts, host_texts);
-    for (int slot = 1; slot <= 20; ++slot) list_set_title(slot, "T" + std::to_string(slot));
+    for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
+      list_set_title(slot, "T" + std::to_string(slot));
+    }
 
     settings.target_dir = ".";
     settings.html_out = false;
@@ -184,20 +186,20 @@ TEST_F(AccumulationTest, PageRequestFillsItsLists) {
   Request r;
   r.path = "/docs/a.html";
   count(r);
-  EXPECT_EQ(list_keys(1), Keys{"192.0.2.1"});
-  EXPECT_EQ(list_snapshot(1).entries[0].extra, "/docs/a.html");
-  EXPECT_EQ(list_keys(9), Keys{"/docs/a.html"});
-  EXPECT_EQ(list_keys(5), Keys{"/docs/a.html"});
-  EXPECT_EQ(list_keys(6), Keys{"/docs/a.html"});
-  EXPECT_EQ(list_keys(4), Keys{"/docs/"});
-  EXPECT_EQ(list_keys(14), Keys{"-"});  // a missing referrer is an external one
-  EXPECT_EQ(list_keys(11), Keys{"200"});
-  EXPECT_EQ(list_keys(17), Keys{"Mozilla/5.0"});
-  EXPECT_EQ(list_keys(18), Keys{"other agent"});
-  EXPECT_EQ(list_keys(19), Keys{"other agent"});
-  EXPECT_EQ(list_keys(20), Keys{"13"});
+  EXPECT_EQ(list_keys(kClients), Keys{"192.0.2.1"});
+  EXPECT_EQ(list_snapshot(kClients).entries[0].extra, "/docs/a.html");
+  EXPECT_EQ(list_keys(kEntryPages), Keys{"/docs/a.html"});
+  EXPECT_EQ(list_keys(kFiles), Keys{"/docs/a.html"});
+  EXPECT_EQ(list_keys(kPages), Keys{"/docs/a.html"});
+  EXPECT_EQ(list_keys(kDirectories), Keys{"/docs/"});
+  EXPECT_EQ(list_keys(kExternalReferrers), Keys{"-"});  // a missing referrer is an external one
+  EXPECT_EQ(list_keys(kStatusCodes), Keys{"200"});
+  EXPECT_EQ(list_keys(kAgentNames), Keys{"Mozilla/5.0"});
+  EXPECT_EQ(list_keys(kBrowsers), Keys{"other agent"});
+  EXPECT_EQ(list_keys(kOperatingSystems), Keys{"other agent"});
+  EXPECT_EQ(list_keys(kHours), Keys{"13"});
   for (int slot : {2, 3, 7, 8, 10, 12, 13, 15, 16}) EXPECT_EQ(list_snapshot(slot).count, 0) << slot;
-  EXPECT_EQ(list_snapshot(5).total_kbytes, 4);
+  EXPECT_EQ(list_snapshot(kFiles).total_kbytes, 4);
 }
 
 TEST_F(AccumulationTest, FirstRequestThatIsNoPageGivesNoEntryPage) {
@@ -205,9 +207,9 @@ TEST_F(AccumulationTest, FirstRequestThatIsNoPageGivesNoEntryPage) {
   Request page;
   page.minute = 6;
   count(page);
-  EXPECT_EQ(list_snapshot(9).count, 0);
-  EXPECT_EQ(list_snapshot(1).entries[0].extra, "/index.html");
-  EXPECT_EQ(list_snapshot(1).entries[0].hits, 2u);
+  EXPECT_EQ(list_snapshot(kEntryPages).count, 0);
+  EXPECT_EQ(list_snapshot(kClients).entries[0].extra, "/index.html");
+  EXPECT_EQ(list_snapshot(kClients).entries[0].hits, 2u);
 }
 
 TEST_F(AccumulationTest, OtherFilesAreSortedByExtensionAndTheirReferrersIgnored) {
@@ -223,11 +225,11 @@ TEST_F(AccumulationTest, OtherFilesAreSortedByExtensionAndTheirReferrersIgnored)
     r.referrer = referrers[i];
     count(r);
   }
-  EXPECT_EQ(list_keys(8), (Keys{"/a.gif", "/e.gifx"}));
-  EXPECT_EQ(list_keys(7), (Keys{"/b.jpeg", "/c.jp"}));
-  EXPECT_EQ(list_snapshot(6).count, 0);
-  EXPECT_EQ(list_snapshot(5).count, 5);
-  EXPECT_EQ(list_keys(4), Keys{"/"});
+  EXPECT_EQ(list_keys(kGifImages), (Keys{"/a.gif", "/e.gifx"}));
+  EXPECT_EQ(list_keys(kJpegImages), (Keys{"/b.jpeg", "/c.jp"}));
+  EXPECT_EQ(list_snapshot(kPages).count, 0);
+  EXPECT_EQ(list_snapshot(kFiles).count, 5);
+  EXPECT_EQ(list_keys(kDirectories), Keys{"/"});
   for (int slot = 13; slot <= 16; ++slot) EXPECT_EQ(list_snapshot(slot).count, 0) << slot;
 }
 
@@ -239,10 +241,10 @@ TEST_F(AccumulationTest, ReferrersOfPagesAreInternalSearchOrExternal) {
     r.referrer = referrer;
     count(r);
   }
-  EXPECT_EQ(list_keys(13), (Keys{"/", "/x.html"}));
-  EXPECT_EQ(list_keys(14), Keys{"HTTP://www.example.org/x.html"});
-  EXPECT_EQ(list_keys(15), Keys{"http://www.google.com"});
-  EXPECT_EQ(list_keys(16), Keys{"log report"});
+  EXPECT_EQ(list_keys(kInternalReferrers), (Keys{"/", "/x.html"}));
+  EXPECT_EQ(list_keys(kExternalReferrers), Keys{"HTTP://www.example.org/x.html"});
+  EXPECT_EQ(list_keys(kSearchEngines), Keys{"http://www.google.com"});
+  EXPECT_EQ(list_keys(kSearchPhrases), Keys{"log report"});
 }
 
 TEST_F(AccumulationTest, SecureReferrersOfTheOwnSiteAreInternalToo) {
@@ -253,10 +255,10 @@ TEST_F(AccumulationTest, SecureReferrersOfTheOwnSiteAreInternalToo) {
     r.referrer = referrer;
     count(r);
   }
-  EXPECT_EQ(list_hits(13), (KeyHits{{"/", 1}, {"/x.html", 2}}));
-  EXPECT_EQ(list_keys(14), Keys{"HTTPS://www.example.org/y.html"});
-  EXPECT_EQ(list_keys(15), Keys{"https://search.example"});
-  EXPECT_EQ(list_keys(16), Keys{"log report"});
+  EXPECT_EQ(list_hits(kInternalReferrers), (KeyHits{{"/", 1}, {"/x.html", 2}}));
+  EXPECT_EQ(list_keys(kExternalReferrers), Keys{"HTTPS://www.example.org/y.html"});
+  EXPECT_EQ(list_keys(kSearchEngines), Keys{"https://search.example"});
+  EXPECT_EQ(list_keys(kSearchPhrases), Keys{"log report"});
 }
 
 TEST_F(AccumulationTest, NotFoundPathsAreCountedOnlyFor404) {
@@ -267,8 +269,8 @@ TEST_F(AccumulationTest, NotFoundPathsAreCountedOnlyFor404) {
   r.path = "/other.html";
   r.status = "4040";
   count(r);
-  EXPECT_EQ(list_keys(12), Keys{"/gone.html"});
-  EXPECT_EQ(list_keys(11), (Keys{"404", "4040"}));
+  EXPECT_EQ(list_keys(kNotFound), Keys{"/gone.html"});
+  EXPECT_EQ(list_keys(kStatusCodes), (Keys{"404", "4040"}));
 }
 
 TEST_F(AccumulationTest, UnknownMethodCountsAsPageWithEmptyPath) {
@@ -276,10 +278,10 @@ TEST_F(AccumulationTest, UnknownMethodCountsAsPageWithEmptyPath) {
   r.path = "";
   r.extension = "";
   count(r);
-  EXPECT_EQ(list_keys(5), Keys{""});
-  EXPECT_EQ(list_keys(6), Keys{""});
-  EXPECT_EQ(list_keys(9), Keys{""});
-  EXPECT_EQ(list_keys(4), Keys{""});
+  EXPECT_EQ(list_keys(kFiles), Keys{""});
+  EXPECT_EQ(list_keys(kPages), Keys{""});
+  EXPECT_EQ(list_keys(kEntryPages), Keys{""});
+  EXPECT_EQ(list_keys(kDirectories), Keys{""});
 }
 
 // The page and image lists made from the file list at the end equal those
@@ -328,9 +330,9 @@ TEST_F(AccumulationTest, PageAndImageListsMadeFromTheFileListEqualThoseCountedOn
     EXPECT_EQ(counted(n, true), counted(n, false)) << n;
     EXPECT_FALSE(analysis.path_lists_owed);
   }
-  EXPECT_EQ(list_keys(8), (Keys{"/b.gif", stem.substr(0, 255)}));
-  EXPECT_EQ(list_keys(6), (Keys{"/a.html", "/", "", stem.substr(0, 255), "/e.htm"}));
-  EXPECT_EQ(list_snapshot(6).entries[3].hits, 2u);  // the long ".html" and ".htm"
+  EXPECT_EQ(list_keys(kGifImages), (Keys{"/b.gif", stem.substr(0, 255)}));
+  EXPECT_EQ(list_keys(kPages), (Keys{"/a.html", "/", "", stem.substr(0, 255), "/e.htm"}));
+  EXPECT_EQ(list_snapshot(kPages).entries[3].hits, 2u);  // the long ".html" and ".htm"
 }
 
 // The directory list made from the file list at the end shows what counting
@@ -363,21 +365,21 @@ TEST_F(AccumulationTest, DirectoriesMadeFromTheFileListShowWhatCountingOneByOneS
     for (std::size_t i = 0; i < n; ++i) {
       count(requests[i]);
       if (owed && i + 1 < short_ones) {
-        EXPECT_EQ(list_snapshot(4).count, 0);
+        EXPECT_EQ(list_snapshot(kDirectories).count, 0);
       }
     }
     if (analysis.directories_owed) make_directory_list();
     EXPECT_FALSE(analysis.directories_owed);
-    return shown_list(4);
+    return shown_list(kDirectories);
   };
   for (const std::size_t n : {short_ones, requests.size()}) {
     EXPECT_EQ(counted(n, true), counted(n, false)) << n;
   }
-  const Keys keys = list_keys(4);
+  const Keys keys = list_keys(kDirectories);
   ASSERT_EQ(keys.size(), 8u);
   EXPECT_EQ(Keys(keys.begin(), keys.begin() + 5), (Keys{"/a/", "/b/", "", "/", "/a/b/"}));
   EXPECT_EQ(keys[7], "/c/");
-  EXPECT_EQ(list_snapshot(4).entries[0].hits, 4u);
+  EXPECT_EQ(list_snapshot(kDirectories).entries[0].hits, 4u);
 }
 
 // Clients given their latest pages from the file list at the end hold what
@@ -414,8 +416,8 @@ TEST_F(AccumulationTest, LatestPagesGivenFromTheFileListEqualThoseCopiedPerReque
     }
     if (owed) give_client_pages();
     EXPECT_TRUE(analysis.client_pages.empty());
-    std::vector<ListEntry> entries = list_snapshot(kClientList).entries;
-    EXPECT_EQ(list_snapshot(5).entries.size(), 8u);
+    std::vector<ListEntry> entries = list_snapshot(kClients).entries;
+    EXPECT_EQ(list_snapshot(kFiles).entries.size(), 8u);
     analysis.client_pages_owed = false;
     return entries;
   };
@@ -429,8 +431,8 @@ TEST_F(AccumulationTest, LatestPagesGivenFromTheFileListEqualThoseCopiedPerReque
     EXPECT_EQ(clients(true, give_after), copied) << give_after;
   }
   clients(true, 7);
-  EXPECT_EQ(list_snapshot(kClientList).entries[2].extra, "/");
-  EXPECT_EQ(list_snapshot(5).entries[5].key, long_page.substr(0, 255));
+  EXPECT_EQ(list_snapshot(kClients).entries[2].extra, "/");
+  EXPECT_EQ(list_snapshot(kFiles).entries[5].key, long_page.substr(0, 255));
 }
 
 // The keys of a line are hashed as it is cut, and the counting takes those
@@ -475,9 +477,9 @@ TEST_F(AccumulationTest, KeysHashedAsTheLinesWereCutCountAsKeysHashedAgain) {
   };
   const auto hashed_again = counted(true);
   EXPECT_EQ(counted(false), hashed_again);
-  EXPECT_EQ(list_keys(kClientList), (Keys{"192.0.2.0", "192.0.2.1", "192.0.2.2"}));
+  EXPECT_EQ(list_keys(kClients), (Keys{"192.0.2.0", "192.0.2.1", "192.0.2.2"}));
   // Files: "/docs/index.html", "/a.gif", "", the long one cut, "/index.html".
-  EXPECT_EQ(list_snapshot(5).count, 5);
+  EXPECT_EQ(list_snapshot(kFiles).count, 5);
   reset_log_reader();
 }
 
@@ -541,14 +543,16 @@ TEST_F(AccumulationTest, AgentListsMadeFromTheRequestsAgentsShowWhatCountingOneB
     for (std::size_t i = 0; i < n; ++i) {
       count(requests[i]);
       if (owed && i + 1 < short_ones) {
-        EXPECT_EQ(list_snapshot(kUnknownOpsys).count + list_snapshot(17).count, 0);
+        EXPECT_EQ(list_snapshot(kUnknownOpsys).count + list_snapshot(kAgentNames).count, 0);
       }
     }
     if (analysis.agents_owed) make_agent_lists();
     EXPECT_FALSE(analysis.agents_owed);
     EXPECT_TRUE(analysis.stretch_agents.entries.empty());
     Counted result;
-    for (const int slot : {17, 18, 19}) result.shown.push_back(shown_list(slot));
+    for (const int slot : {kAgentNames, kBrowsers, kOperatingSystems}) {
+      result.shown.push_back(shown_list(slot));
+    }
     for (const int slot : unknown_lists) {
       const CountedList& list = list_snapshot(slot);
       result.unknown.push_back(list.entries);
@@ -561,10 +565,12 @@ TEST_F(AccumulationTest, AgentListsMadeFromTheRequestsAgentsShowWhatCountingOneB
   for (const std::size_t n : {short_ones, requests.size()}) {
     EXPECT_EQ(counted(n, true), counted(n, false)) << n;
   }
-  EXPECT_EQ(list_keys(17), (Keys{"Mozilla/5.0", "Zq7Fetch/0.4", "Mozilla/4.0", "Opera",
-                                 "Zq7Fetch/0.5", "Firefox/" + std::string(247, 'v')}));
-  EXPECT_EQ(list_keys(18).size(), 5u);  // Firefox, other agent, MSIE 6.0, MSIE 5.5, long Firefox
-  EXPECT_EQ(list_keys(19), (Keys{"Linux x86_64", "other agent", "Windows 98", "Linux", "Windows"}));
+  EXPECT_EQ(list_keys(kAgentNames), (Keys{"Mozilla/5.0", "Zq7Fetch/0.4", "Mozilla/4.0", "Opera",
+                                          "Zq7Fetch/0.5", "Firefox/" + std::string(247, 'v')}));
+  EXPECT_EQ(list_keys(kBrowsers).size(),
+            5u);  // Firefox, other agent, MSIE 6.0, MSIE 5.5, long Firefox
+  EXPECT_EQ(list_keys(kOperatingSystems),
+            (Keys{"Linux x86_64", "other agent", "Windows 98", "Linux", "Windows"}));
   EXPECT_EQ(list_keys(kUnknownOpsys), (Keys{"Zq7Fetch/0.4", "Zq7Fetch/0.5"}));
   EXPECT_EQ(list_snapshot(kUnknownOpsys).entries[0].visits, 3u);
   EXPECT_EQ(list_snapshot(kUnknownBrowsers).count, 3);  // with "Opera (Linux)"
@@ -596,7 +602,9 @@ TEST_F(AccumulationTest, VeryManyAgentsAreCountedAsTheyReachTheMostHeld) {
     if (analysis.agents_owed) make_agent_lists();
     EXPECT_LT(most_held, kStretchAgentsHeld);
     std::vector<ShownList> shown;
-    for (const int slot : {17, 18, 19, kUnknownOpsys}) shown.push_back(shown_list(slot));
+    for (const int slot : {kAgentNames, kBrowsers, kOperatingSystems, kUnknownOpsys}) {
+      shown.push_back(shown_list(slot));
+    }
     const CountedList& unknown = list_snapshot(kUnknownOpsys);
     return std::make_pair(shown, std::vector<ListEntry>(unknown.entries));
   };
@@ -629,8 +637,8 @@ TEST_F(AccumulationTest, DirectoriesNotHashedByTheReaderAreHashedByTheCounting) 
   };
   const auto with_hashes = counted(true);
   EXPECT_EQ(counted(false), with_hashes);
-  EXPECT_EQ(list_keys(4), (Keys{"/a/", "/b/", "/", "/c/d/"}));
-  EXPECT_EQ(list_snapshot(4).entries[0].hits, 3u);
+  EXPECT_EQ(list_keys(kDirectories), (Keys{"/a/", "/b/", "/", "/c/d/"}));
+  EXPECT_EQ(list_snapshot(kDirectories).entries[0].hits, 3u);
   reset_log_reader();
 }
 
@@ -638,9 +646,9 @@ TEST_F(AccumulationTest, UnknownAgentKeepsTheRequestsOwnValues) {
   Request r;
   r.kbytes = 7;
   count(r);
-  EXPECT_EQ(list_snapshot(18).total_kbytes, 7);
-  EXPECT_EQ(list_snapshot(19).total_kbytes, 7);
-  EXPECT_EQ(list_snapshot(20).total_kbytes, 7);
+  EXPECT_EQ(list_snapshot(kBrowsers).total_kbytes, 7);
+  EXPECT_EQ(list_snapshot(kOperatingSystems).total_kbytes, 7);
+  EXPECT_EQ(list_snapshot(kHours).total_kbytes, 7);
   EXPECT_EQ(list_keys(kUnknownBrowsers), Keys{"Mozilla/5.0 (X11; Linux x86_64)"});
 }
 

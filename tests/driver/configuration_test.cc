@@ -153,10 +153,10 @@ TEST_F(ConfigurationTest, CleanFileGivesExactConsoleAndEveryKey) {
   EXPECT_EQ(settings.decsep, ',');
   EXPECT_EQ(settings.ksep, '.');
   // The pattern lists and the list vocabulary were loaded on the way.
-  EXPECT_EQ(list_snapshot(23).count, 2);
-  EXPECT_EQ(list_snapshot(24).count, 1);
-  EXPECT_EQ(list_snapshot(1).title, "Clients");
-  EXPECT_EQ(list_snapshot(2).list_letter, 'b');
+  EXPECT_EQ(list_snapshot(kBrowserPatterns).count, 2);
+  EXPECT_EQ(list_snapshot(kOpsysPatterns).count, 1);
+  EXPECT_EQ(list_snapshot(kClients).title, "Clients");
+  EXPECT_EQ(list_snapshot(kRepeatClients).list_letter, 'b');
 }
 
 TEST_F(ConfigurationTest, FlagsNeedExactlyLowerCaseYes) {

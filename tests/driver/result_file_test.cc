@@ -216,11 +216,11 @@ TEST_F(ResultFileTest, LaterDuplicateReplacesValuesAtTheFirstPosition) {
 TEST_F(ResultFileTest, RecordResultTakesTheListTotalsAndUpdatesInPlace) {
   EntryValues& staged = lists.current_entry;
   staged = EntryValues{"/a.html", "", 1, 0, 1, 3000000000};
-  list_add(5);
+  list_add(kFiles);
   staged.key = "/b.html";
-  list_add(5);
+  list_add(kFiles);
   staged.key = "192.0.2.1";
-  list_add(1);
+  list_add(kClients);
   record_result(2, "2002m04", false, "a.21");
   record_result(2, "2002m05", false, "a.22");
   ASSERT_EQ(names(2), (std::vector<std::string>{"2002m04", "2002m05"}));

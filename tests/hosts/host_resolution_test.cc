@@ -195,14 +195,14 @@ TEST_F(HostResolutionTest, PeriodClientsGetTheirHostNames) {
   for (const std::string& key : clients) {
     lists.current_entry = EntryValues{};
     lists.current_entry.key = key;
-    list_add(1);
+    list_add(kClients);
   }
   resolver_.answer("9.0.0.1", "nine.example");
   name_period_hosts();
   EXPECT_EQ(take_console_output(),
             "[41] [18]\nip2url: .- [18]\nIPs: 2[23] 1[24] 1[25]\n[42] [18]\n");
   std::vector<std::string> keys;
-  for (const ListEntry& entry : list_snapshot(1).entries) keys.emplace_back(entry.key);
+  for (const ListEntry& entry : list_snapshot(kClients).entries) keys.emplace_back(entry.key);
   const std::vector<std::string> named = {"10.0.0.1=ten.example", "9.0.0.1=nine.example",
                                           "10.0.0.7=(not found)", "www.example.com=(Not found!)",
                                           std::string(250, 'k') + "=(Not"};  // cut at 255
@@ -222,14 +222,14 @@ TEST_F(HostResolutionTest, ClientsInAnyOrderFindTheirCacheEntries) {
   for (const std::string& key : clients) {
     lists.current_entry = EntryValues{};
     lists.current_entry.key = key;
-    list_add(1);
+    list_add(kClients);
   }
   resolver_.answer("10.0.1.5", "new.example");
   resolver_.answer("9.9.9.9", "nine.example");
   name_period_hosts();
   take_console_output();
   std::vector<std::string> keys;
-  for (const ListEntry& entry : list_snapshot(1).entries) keys.emplace_back(entry.key);
+  for (const ListEntry& entry : list_snapshot(kClients).entries) keys.emplace_back(entry.key);
   const std::vector<std::string> named = {
       "10.0.0.150=n150.example", "10.0.0.3=n3.example",     "10.0.1.5=new.example",
       "010.0.0.3=n3.example",    "10.0.0.4=n4.example",     "10.0.0.190=n190.example",

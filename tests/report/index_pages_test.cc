@@ -88,7 +88,7 @@ TEST_F(IndexPagesTest, SwitchedOffWritesNoPageAndLeavesTheListEmpty) {
     settings.html_index = !html_out;
     write_overview_pages();
     write_index_page();
-    EXPECT_EQ(list_snapshot(21).count, 0);
+    EXPECT_EQ(list_snapshot(kPeriodPages).count, 0);
     EXPECT_FALSE(file_exists("html/index.html"));
     EXPECT_FALSE(file_exists("html/years.html"));
     EXPECT_FALSE(file_exists("html/monthes.html"));
@@ -134,7 +134,7 @@ TEST_F(IndexPagesTest, ListsEveryMatchingFileWithItsSizeInBytes) {
   write_file("html/2002m01.txt", "x");
   write_overview_pages();
   EXPECT_EQ(console_output(), "2 HTML files found\nTotal size: 1,500\n");
-  const CountedList& pages = list_snapshot(21);
+  const CountedList& pages = list_snapshot(kPeriodPages);
   ASSERT_EQ(pages.count, 2);
   EXPECT_EQ(pages.entries[0].key, "2002w01.html");
   EXPECT_EQ(pages.entries[0].hits, 1u);

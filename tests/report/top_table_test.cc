@@ -156,12 +156,12 @@ TEST_F(TopTableTest, ReferrerLinksNeedExactSchemeAndAtMost70RawBytes) {
   const std::string split = std::string(69, 'a') + "&bcdef";  // piece ends with the "&"
   const std::string too_long = "http://" + std::string(64, 'u');
   for (const std::string& key : {link, split, too_long, std::string("HTTP://x/")}) {
-    add_entry(14, key, 1);
+    add_entry(kExternalReferrers, key, 1);
   }
   add_entry(5, "http://x/", 1);
   write_section(5, 2);
   EXPECT_FALSE(has(read_file("period.html"), "HREF=\"http"));
-  write_section(14, 2);
+  write_section(kExternalReferrers, 2);
   const std::string page = read_file("period.html");
   const std::string escaped = "http://x/?" + std::string(55, 'a') + "&amp;b&lt;&gt;c";
   EXPECT_TRUE(has(page, "<TD ALIGN=LEFT><A HREF=\"" + escaped + "\">" + escaped + "</A>\n</TD>"));
@@ -176,10 +176,10 @@ TEST_F(TopTableTest, ReferrerLinksNeedExactSchemeAndAtMost70RawBytes) {
 TEST_F(TopTableTest, SecureReferrerKeysAreLinksUnderTheSameRule) {
   const std::string link = "https://x/?" + std::string(59, 'a');  // 70 bytes
   const std::string too_long = link + "b";
-  add_entry(15, link, 2);
-  add_entry(15, too_long, 1);
-  add_entry(15, "HTTPS://x/", 1);
-  write_section(15, 2);
+  add_entry(kSearchEngines, link, 2);
+  add_entry(kSearchEngines, too_long, 1);
+  add_entry(kSearchEngines, "HTTPS://x/", 1);
+  write_section(kSearchEngines, 2);
   const std::string page = read_file("period.html");
   EXPECT_TRUE(has(page, "<TD ALIGN=LEFT><A HREF=\"" + link + "\">" + link + "</A>\n</TD>"));
   EXPECT_TRUE(has(page, too_long.substr(0, 70) + "\n<BR>&nbsp;&nbsp;&nbsp;b\n</TD>"));

@@ -26,10 +26,10 @@ class SearchKeywordTest : public SorvikTest {
 
   // The phrase a search referrer yields, or "<none>" when it is no search.
   std::string phrase_of(const std::string& referrer) {
-    list_clear(15);
-    list_clear(16);
+    list_clear(kSearchEngines);
+    list_clear(kSearchPhrases);
     if (!extract_search_keyword(referrer)) return "<none>";
-    return std::string(list_snapshot(16).entries.at(0).key);
+    return std::string(list_snapshot(kSearchPhrases).entries.at(0).key);
   }
 };
 
@@ -37,17 +37,17 @@ TEST_F(SearchKeywordTest, SearchQueryCountsEngineAndPhraseWithStagedValues) {
   lists.current_entry.hits = 5;
   EXPECT_TRUE(
       extract_search_keyword("http://www.example-search.com/search?hl=de&q=blue+shoes&x=1"));
-  EXPECT_EQ(list_hits(15), (KeyHits{{"http://www.example-search.com", 1}}));
-  EXPECT_EQ(list_hits(16), (KeyHits{{"blue shoes", 1}}));
-  const ListEntry& phrase = list_snapshot(16).entries.at(0);
+  EXPECT_EQ(list_hits(kSearchEngines), (KeyHits{{"http://www.example-search.com", 1}}));
+  EXPECT_EQ(list_hits(kSearchPhrases), (KeyHits{{"blue shoes", 1}}));
+  const ListEntry& phrase = list_snapshot(kSearchPhrases).entries.at(0);
   EXPECT_EQ(phrase.kbytes, 7);
   EXPECT_EQ(phrase.time, 0x2D8C5A20u);
   EXPECT_EQ(phrase.visits, 1u);
   EXPECT_EQ(phrase.extra, "/page.html");
 
   EXPECT_TRUE(extract_search_keyword("http://www.example-search.com/search?q=blue+shoes"));
-  EXPECT_EQ(list_hits(15), (KeyHits{{"http://www.example-search.com", 2}}));
-  EXPECT_EQ(list_hits(16), (KeyHits{{"blue shoes", 2}}));
+  EXPECT_EQ(list_hits(kSearchEngines), (KeyHits{{"http://www.example-search.com", 2}}));
+  EXPECT_EQ(list_hits(kSearchPhrases), (KeyHits{{"blue shoes", 2}}));
 }
 
 TEST_F(SearchKeywordTest, ReferrersThatAreNoSearchAddNothing) {
@@ -69,22 +69,24 @@ TEST_F(SearchKeywordTest, ReferrersThatAreNoSearchAddNothing) {
        }) {
     EXPECT_FALSE(extract_search_keyword(referrer)) << referrer;
   }
-  EXPECT_EQ(list_snapshot(15).count, 0);
-  EXPECT_EQ(list_snapshot(16).count, 0);
+  EXPECT_EQ(list_snapshot(kSearchEngines).count, 0);
+  EXPECT_EQ(list_snapshot(kSearchPhrases).count, 0);
 }
 
 TEST_F(SearchKeywordTest, EngineIsSchemeAndHostWithPort) {
   EXPECT_TRUE(extract_search_keyword("http://a+b.example:8080/cgi/find?s=c+d"));
   EXPECT_TRUE(extract_search_keyword("http://x/?q=y"));  // a one-character host
-  EXPECT_EQ(list_hits(15), (KeyHits{{"http://a+b.example:8080", 1}, {"http://x", 1}}));
-  EXPECT_EQ(list_hits(16), (KeyHits{{"c d", 1}, {"y", 1}}));  // "+" becomes a blank only here
+  EXPECT_EQ(list_hits(kSearchEngines), (KeyHits{{"http://a+b.example:8080", 1}, {"http://x", 1}}));
+  EXPECT_EQ(list_hits(kSearchPhrases),
+            (KeyHits{{"c d", 1}, {"y", 1}}));  // "+" becomes a blank only here
 }
 
 TEST_F(SearchKeywordTest, SecureReferrersAreReadLikePlainOnes) {
   EXPECT_TRUE(extract_search_keyword("https://www.example-search.com/search?hl=de&q=blue+shoes"));
   EXPECT_TRUE(extract_search_keyword("https://x/?q=y"));
-  EXPECT_EQ(list_hits(15), (KeyHits{{"https://www.example-search.com", 1}, {"https://x", 1}}));
-  EXPECT_EQ(list_hits(16), (KeyHits{{"blue shoes", 1}, {"y", 1}}));
+  EXPECT_EQ(list_hits(kSearchEngines),
+            (KeyHits{{"https://www.example-search.com", 1}, {"https://x", 1}}));
+  EXPECT_EQ(list_hits(kSearchPhrases), (KeyHits{{"blue shoes", 1}, {"y", 1}}));
 }
 
 TEST_F(SearchKeywordTest, KeysAreTriedInTableOrderNotQueryOrder) {
@@ -106,8 +108,8 @@ TEST_F(SearchKeywordTest, OnlyTheFirstOccurrenceOfAKeyIsExamined) {
 TEST_F(SearchKeywordTest, EmptyPhraseStillCountsTheEngine) {
   EXPECT_TRUE(extract_search_keyword("http://e.example/find?q=&hl=en"));
   EXPECT_TRUE(extract_search_keyword("http://e.example/find?q="));
-  EXPECT_EQ(list_hits(15), (KeyHits{{"http://e.example", 2}}));
-  EXPECT_EQ(list_hits(16), (KeyHits{{"", 2}}));
+  EXPECT_EQ(list_hits(kSearchEngines), (KeyHits{{"http://e.example", 2}}));
+  EXPECT_EQ(list_hits(kSearchPhrases), (KeyHits{{"", 2}}));
 }
 
 TEST_F(SearchKeywordTest, EscapesAreDecodedAfterPlusSigns) {
@@ -154,8 +156,8 @@ TEST_F(SearchKeywordTest, DecodingEndsOnRunsOfPercentSigns) {
 TEST_F(SearchKeywordTest, LongKeysAreCutAt255Bytes) {
   const std::string host(300, 'h');
   EXPECT_TRUE(extract_search_keyword("http://" + host + "/?q=" + std::string(300, 'w')));
-  EXPECT_EQ(list_snapshot(15).entries.at(0).key, ("http://" + host).substr(0, 255));
-  EXPECT_EQ(list_snapshot(16).entries.at(0).key, std::string(255, 'w'));
+  EXPECT_EQ(list_snapshot(kSearchEngines).entries.at(0).key, ("http://" + host).substr(0, 255));
+  EXPECT_EQ(list_snapshot(kSearchPhrases).entries.at(0).key, std::string(255, 'w'));
 }
 
 TEST(HexValueTest, AcceptsDigitsAndUpperCaseLettersOnly) {
