@@ -55,8 +55,8 @@ void count_stretch_agents() {
 // Counts the referrer of a page request as internal, as a search query or as
 // external. The own site is reached by "http://" and by "https://" alike.
 void count_referrer(const LogRecord& record) {
-  const std::string_view referrer = record.field[10];
-  const std::string_view server = record.field[9];
+  const std::string_view referrer = record.field[kFieldReferrer];
+  const std::string_view server = record.field[kFieldServerHost];
   const std::string_view scheme =
       referrer.starts_with(kSecureScheme) ? kSecureScheme : kPlainScheme;
   // The own site's address is a text like any other, so it holds at most 255 bytes.
@@ -209,13 +209,13 @@ void count_request(const RequestInfo& info) {
   // The lists not asked for ahead (images, pages not found) are asked for
   // their buckets and then their entries before any add, so that the loads
   // overlap.
-  const bool not_found = same_text(record.field[7], "404");
+  const bool not_found = same_text(record.field[kFieldStatus], "404");
   const int path_list = path_list_of(info.is_page, info.extension);
   // The keys were hashed as the line was cut, unless the request's path is
   // not the one its request line names.
   RecordHints hints;
   const bool hinted = current_record_hints(hints);
-  if (!hinted) hints.client = list_key_hash(record.field[1]);
+  if (!hinted) hints.client = list_key_hash(record.field[kFieldClient]);
   const bool path_hinted = hinted && hints.path_size == info.path.size();
   if (!path_hinted) hints.path = list_key_hash(info.path);
   const uint32_t client_hash = hints.client;
@@ -226,7 +226,8 @@ void count_request(const RequestInfo& info) {
   if (not_found) list_prefetch_entry(kNotFound, path_hash);
 
   std::size_t client_at = 0;
-  const bool new_client = list_add_key(kClients, record.field[1], client_hash, client_at);
+  const bool new_client =
+      list_add_key(kClients, record.field[kFieldClient], client_hash, client_at);
   // Only the client list's extra (the client's latest page) is ever read, so
   // the other lists are spared a copy of the path on every add.
   entry.extra.clear();
@@ -261,12 +262,13 @@ void count_request(const RequestInfo& info) {
   // Referrers of requests that are not pages are not counted anywhere.
   if (info.is_page) count_referrer(record);
 
-  list_add_repeating(kStatusCodes, record.field[7]);
+  list_add_repeating(kStatusCodes, record.field[kFieldStatus]);
   if (not_found) list_add_key(kNotFound, info.path, path_hash);
 
   // An unknown agent is also counted in kUnknownBrowsers or kUnknownOpsys
-  // with values of its own; the request's staged values are handed back afterwards.
-  const std::string_view agent = record.field[11];
+  // with values of its own; the request's staged values are handed back
+  // afterwards.
+  const std::string_view agent = record.field[kFieldAgent];
   if (analysis.agents_owed && agent.size() > kTextLimit) make_agent_lists();
   if (analysis.agents_owed) {
     list_add_repeating(analysis.stretch_agents, agent);
@@ -275,7 +277,7 @@ void count_request(const RequestInfo& info) {
     count_agent(agent, kAgentNames, kBrowsers, kOperatingSystems);
   }
 
-  list_add_repeating(kHours, chars_at(record.field[4], 14, 15));
+  list_add_repeating(kHours, chars_at(record.field[kFieldTimeStamp], 14, 15));
 }
 
 void make_path_lists() {

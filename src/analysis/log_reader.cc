@@ -282,8 +282,8 @@ void add_hints(LineEvent& event, const std::string& bytes, bool directory) {
   const auto field = [&](int i) {
     return std::string_view(bytes).substr(event.start[i], event.length[i]);
   };
-  const std::string_view path = requested_path(field(6));
-  event.hints.client = list_key_hash(field(1));
+  const std::string_view path = requested_path(field(kFieldRequest));
+  event.hints.client = list_key_hash(field(kFieldClient));
   event.hints.path = list_key_hash(path);
   if (directory) event.hints.directory = list_key_hash(directory_of(path));
   event.hints.path_size = static_cast<uint32_t>(path.size());
@@ -301,7 +301,8 @@ bool all_digits(std::string_view text) {
 }
 
 // The first of tokens 4, 5, 7 and 8 of a line of a record's token count
-// (is_record_count) that does not have its format's shape, 0 when all fit:
+// (is_record_count) that does not have its format's shape, 0 when all fit
+// (in every format tokens 1 to 8 are the record's fields 1 to 8):
 // the time stamp's two tokens are bracketed, and in the standard formats the
 // status is three digits and the size "-" or digits. Strangers write the
 // user name, the request and the agent, and the servers do not escape a
@@ -311,15 +312,15 @@ bool all_digits(std::string_view text) {
 // `token(i)` gives token i as it is held.
 template <typename Token>
 int misfit_token(int64_t tokens, const Token& token) {
-  const std::string_view time = token(4);
-  if (time.empty() || time.front() != '[') return 4;
-  const std::string_view zone = token(5);
-  if (zone.empty() || zone.back() != ']') return 5;
+  const std::string_view time = token(kFieldTimeStamp);
+  if (time.empty() || time.front() != '[') return kFieldTimeStamp;
+  const std::string_view zone = token(kFieldZone);
+  if (zone.empty() || zone.back() != ']') return kFieldZone;
   if (tokens == kRecordFields) return 0;
-  const std::string_view status = token(7);
-  if (status.size() != 3 || !all_digits(status)) return 7;
-  const std::string_view size = token(8);
-  if (size != "-" && !all_digits(size)) return 8;
+  const std::string_view status = token(kFieldStatus);
+  if (status.size() != 3 || !all_digits(status)) return kFieldStatus;
+  const std::string_view size = token(kFieldSize);
+  if (size != "-" && !all_digits(size)) return kFieldSize;
   return 0;
 }
 
@@ -352,16 +353,16 @@ void add_record(Cutter& c, int64_t tokens, const TokenBegins& begin, const Token
     event.length[field] = static_cast<uint16_t>(text.size());
     bytes.append(text);
   };
-  const int own_tokens = tokens == kRecordFields ? kRecordFields : 8;
+  const int own_tokens = tokens == kRecordFields ? kRecordFields : kFieldSize;
   for (int i = 1; i <= own_tokens; ++i) token_field(i, i);
   if (tokens == kCombinedTokens) {
-    token_field(10, 9);
-    token_field(11, 10);
+    token_field(kFieldReferrer, 9);
+    token_field(kFieldAgent, 10);
   } else if (tokens == kCommonTokens) {
-    added_field(10, "-");
-    added_field(11, "-");
+    added_field(kFieldReferrer, "-");
+    added_field(kFieldAgent, "-");
   }
-  if (tokens != kRecordFields) added_field(9, c.server_host);
+  if (tokens != kRecordFields) added_field(kFieldServerHost, c.server_host);
   add_hints(event, bytes, c.directory_hints);
 }
 
@@ -813,12 +814,13 @@ bool convert_size(std::string_view text, int64_t& size) {
   const std::string number = std::to_string(analysis.record_number);
   console_line();
   console_line(cut_text(messages_line(MessageId::kPressKey) + " " + number));
-  console_line(cut_text(messages_line(MessageId::kBadSize) + "String=" +
-                        std::string(record.field[8]) + "IP= " + std::string(record.field[1])));
-  error_log_entry(analysis.current_log_path, "Error, line: " + number +
-                                                 ", file length conversion, String= " +
-                                                 std::string(record.field[8]) + ", IP= " +
-                                                 std::string(record.field[1]));
+  console_line(cut_text(messages_line(MessageId::kBadSize) +
+                        "String=" + std::string(record.field[kFieldSize]) +
+                        "IP= " + std::string(record.field[kFieldClient])));
+  error_log_entry(analysis.current_log_path,
+                  "Error, line: " + number +
+                      ", file length conversion, String= " + std::string(record.field[kFieldSize]) +
+                      ", IP= " + std::string(record.field[kFieldClient]));
   stop_run(kExitBadSize, true);
 }
 
@@ -830,11 +832,13 @@ void stop_on_bad_time_stamp() {
   const LogRecord& record = analysis.record;
   console_line();
   console_line("Line: " + std::to_string(analysis.record_number));
-  console_line(cut_text(messages_line(MessageId::kBadTimeStamp) + std::string(record.field[4])));
+  console_line(cut_text(messages_line(MessageId::kBadTimeStamp) +
+                        std::string(record.field[kFieldTimeStamp])));
   error_log_entry(analysis.current_log_path,
-                  "Time: Ip=" + std::string(record.field[1]) + ", x2=" +
-                      std::string(record.field[2]) + ", x3=" + std::string(record.field[3]) +
-                      ", time=" + std::string(record.field[4]));
+                  "Time: Ip=" + std::string(record.field[kFieldClient]) +
+                      ", x2=" + std::string(record.field[kFieldIdentity]) +
+                      ", x3=" + std::string(record.field[kFieldUser]) +
+                      ", time=" + std::string(record.field[kFieldTimeStamp]));
   stop_run(kExitBadTime, true);
 }
 
@@ -1098,11 +1102,12 @@ void parse_request_into(RequestInfo& info) {
   info.size = 0;
   info.path.clear();
 
-  if (record.field[8] != "-" && !convert_size(record.field[8], info.size)) stop_on_bad_size();
+  if (record.field[kFieldSize] != "-" && !convert_size(record.field[kFieldSize], info.size))
+    stop_on_bad_size();
   analysis.period_bytes += static_cast<long double>(info.size);
 
   TimeStamp stamp;
-  if (!parse_time_stamp(record.field[4], stamp)) stop_on_bad_time_stamp();
+  if (!parse_time_stamp(record.field[kFieldTimeStamp], stamp)) stop_on_bad_time_stamp();
   info.time = pack_time(stamp);
   // Most requests fall on the day of the one before.
   if (stamp.year != info.day.year || stamp.month != info.day.month || stamp.day != info.day.day) {
@@ -1112,7 +1117,7 @@ void parse_request_into(RequestInfo& info) {
   info.seconds = info.day_seconds + static_cast<int64_t>(stamp.hour) * 3600 +
                  static_cast<int64_t>(stamp.minute) * 60 + stamp.second;
 
-  const std::string_view request = record.field[6];
+  const std::string_view request = record.field[kFieldRequest];
   assign_if_changed(info.method, request.substr(0, method_end(request)));
   info.is_page = true;
   if (same_text(info.method, "GET") || same_text(info.method, "HEAD")) {

@@ -15,14 +15,26 @@
 
 namespace sorvik {
 
+// The fields of a record, numbered in the order they stand in a log line.
+enum RecordField : int {
+  kFieldClient = 1,      // client address, dotted IPv4
+  kFieldIdentity = 2,    // identity
+  kFieldUser = 3,        // user
+  kFieldTimeStamp = 4,   // "[dd/Mon/yyyy:hh:mm:ss"
+  kFieldZone = 5,        // time zone with the closing "]"
+  kFieldRequest = 6,     // request line without its quotes: method, path, protocol
+  kFieldStatus = 7,      // status code
+  kFieldSize = 8,        // size in bytes, or "-"
+  kFieldServerHost = 9,  // host name of the server that answered
+  kFieldReferrer = 10,   // referrer without its quotes, or "-"
+  kFieldAgent = 11,      // user agent without its quotes
+};
 inline constexpr int kRecordFields = 11;
 
-// Eleven fields of at most 255 bytes, numbered 1..11 (index 0 unused):
-// 1 client address, 2 identity, 3 user, 4 "[dd/Mon/yyyy:hh:mm:ss", 5 zone,
-// 6 request line, 7 status, 8 size, 9 server host, 10 referrer, 11 agent.
-// The fields of a record that read_record gave lie in the reader's buffer
-// and stay valid until the next read_record or close_log; whoever keeps a
-// field longer copies it.
+// Eleven fields of at most 255 bytes, indexed by RecordField (index 0
+// unused). The fields of a record that read_record gave lie in the reader's
+// buffer and stay valid until the next read_record or close_log; whoever
+// keeps a field longer copies it.
 struct LogRecord {
   std::array<std::string_view, kRecordFields + 1> field;
 };

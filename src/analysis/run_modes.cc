@@ -71,7 +71,7 @@ void analyse_record() {
 // Notes the stretch of its file that the record just read belongs to: a new
 // one begins where the month or the year text changes.
 void note_stretch() {
-  const std::string_view stamp = chars_at(analysis.record.field[4], 5, 12);
+  const std::string_view stamp = chars_at(analysis.record.field[kFieldTimeStamp], 5, 12);
   if (analysis.stretch < 0 || !same_text(stamp, analysis.stretch_stamp)) {
     analysis.stretch += 1;
     analysis.stretch_stamp.assign(stamp);
@@ -101,7 +101,7 @@ std::string week_of_file(std::string_view name) {
 // four ASCII digits would put arbitrary bytes into period and file names, so
 // it ends the run exactly as an unconvertible time stamp does.
 void take_checked_year_text() {
-  const std::string_view stamp = analysis.record.field[4];
+  const std::string_view stamp = analysis.record.field[kFieldTimeStamp];
   analysis.year_text.assign(chars_at(stamp, 9, 12));
   bool digits = analysis.year_text.size() == 4;
   for (const char c : analysis.year_text) digits = digits && c >= '0' && c <= '9';
@@ -150,7 +150,7 @@ void read_week_file(std::size_t k, const LogPiece& piece) {
   open_selected_file(k, piece);
   while (read_next_record() > 0) {
     note_stretch();
-    assign_if_changed(analysis.year_text, chars_at(analysis.record.field[4], 9, 12));
+    assign_if_changed(analysis.year_text, chars_at(analysis.record.field[kFieldTimeStamp], 9, 12));
     analyse_record();
     analysis.record_number += 1;
   }
@@ -267,7 +267,7 @@ PeriodAdvance advance_period(PeriodRun& run, std::string_view stamp, bool first_
 bool period_step(PeriodRun& run, std::size_t k) {
   analysis.record_number += 1;
   const PeriodAdvance advance =
-      advance_period(run, analysis.record.field[4], analysis.record_number == 1);
+      advance_period(run, analysis.record.field[kFieldTimeStamp], analysis.record_number == 1);
   // A late record's time stamp converts, so its year is four digits.
   if (!advance.late) take_checked_year_text();
   if (advance.ended && advance.ended_active) {

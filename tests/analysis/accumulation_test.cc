@@ -77,12 +77,12 @@ class AccumulationTest : public SorvikTest {
 
   void count(const Request& r) {
     LogRecord& record = analysis.record;
-    record.field[1] = r.client;
-    record.field[4] = r.stamp;
-    record.field[7] = r.status;
-    record.field[9] = "www.example.org";
-    record.field[10] = r.referrer;
-    record.field[11] = r.agent;
+    record.field[kFieldClient] = r.client;
+    record.field[kFieldTimeStamp] = r.stamp;
+    record.field[kFieldStatus] = r.status;
+    record.field[kFieldServerHost] = "www.example.org";
+    record.field[kFieldReferrer] = r.referrer;
+    record.field[kFieldAgent] = r.agent;
     RequestInfo info;
     info.path = r.path;
     info.extension = r.extension;

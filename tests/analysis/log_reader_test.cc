@@ -58,8 +58,8 @@ class LogReaderTest : public SorvikTest {
     open_log("a.log");
     std::vector<std::string> records;
     while (read_record() == kRecordFields) {
-      records.push_back(std::string(analysis.record.field[1]) + "|" +
-                        std::string(analysis.record.field[11]));
+      records.push_back(std::string(analysis.record.field[kFieldClient]) + "|" +
+                        std::string(analysis.record.field[kFieldAgent]));
       for (int i = 1; i <= kRecordFields; ++i) last_fields_[i] = analysis.record.field[i];
     }
     EXPECT_EQ(read_record(), 0);
@@ -130,8 +130,8 @@ TEST_F(LogReaderTest, CombinedAndCommonLinesBecomeElevenFields) {
   ASSERT_EQ(read_record(), kRecordFields);
   EXPECT_EQ(record_texts(), record("c2", "www.ex.org", "-", "-"));
   ASSERT_EQ(read_record(), kRecordFields);
-  EXPECT_EQ(analysis.record.field[9], "www.ex.org");
-  EXPECT_EQ(analysis.record.field[11], "Moz (X)");
+  EXPECT_EQ(analysis.record.field[kFieldServerHost], "www.ex.org");
+  EXPECT_EQ(analysis.record.field[kFieldAgent], "Moz (X)");
   EXPECT_EQ(read_record(), 0);
   EXPECT_EQ(console_output(), "!!");
   EXPECT_EQ(error_log_entries(), entry("Malformed line 4: 9 fields, line skipped") +
@@ -174,11 +174,12 @@ TEST_F(LogReaderTest, BackslashEscapesHoldTheirCharacterInsideQuotes) {
   read_all(
       "a\\b - - [t +0] \"GET /q?\\\"x\\\" HTTP/1.0\" 200 1 u\\\"v w\" "
       "\"back\\\\\" \"A \\x22\\n\\\\\\\"\\\\\"\n");
-  EXPECT_EQ(analysis.record.field[1], "a\\b");
-  EXPECT_EQ(analysis.record.field[6], "GET /q?\"x\" HTTP/1.0");
-  EXPECT_EQ(analysis.record.field[9], "u\\v w");  // outside quotes a backslash is a byte
-  EXPECT_EQ(analysis.record.field[10], "back\\");
-  EXPECT_EQ(analysis.record.field[11], "A \\x22\\n\\\"\\");
+  EXPECT_EQ(analysis.record.field[kFieldClient], "a\\b");
+  EXPECT_EQ(analysis.record.field[kFieldRequest], "GET /q?\"x\" HTTP/1.0");
+  EXPECT_EQ(analysis.record.field[kFieldServerHost],
+            "u\\v w");  // outside quotes a backslash is a byte
+  EXPECT_EQ(analysis.record.field[kFieldReferrer], "back\\");
+  EXPECT_EQ(analysis.record.field[kFieldAgent], "A \\x22\\n\\\"\\");
   // A backslash ending a line inside quotes escapes nothing.
   EXPECT_EQ(read_all(log_line("1") + "2 - - [t +0] \"r\" 1 2 h \"-\" \"open\\\n"),
             (std::vector<std::string>{"1|Moz (X)", "2|open\\"}));
@@ -371,18 +372,18 @@ TEST_F(LogReaderTest, LongFileKeepsMarksInStepWithRecordsAndCanBeLeftEarly) {
   }
   EXPECT_EQ(records, marks_before.size());
   EXPECT_EQ(console_output(), std::string(static_cast<std::size_t>(malformed), '!'));
-  EXPECT_EQ(analysis.record.field[1], "20000");
+  EXPECT_EQ(analysis.record.field[kFieldClient], "20000");
   close_log();
 
   // Left after three records while the rest is still being read ahead; the
   // next file starts from its own first line.
   open_log("a.log");
   for (int k = 0; k < 3; ++k) ASSERT_EQ(read_record(), kRecordFields);
-  EXPECT_EQ(analysis.record.field[1], "3");
+  EXPECT_EQ(analysis.record.field[kFieldClient], "3");
   write_file("b.log", log_line("b1"));
   open_log("b.log");
   ASSERT_EQ(read_record(), kRecordFields);
-  EXPECT_EQ(analysis.record.field[1], "b1");
+  EXPECT_EQ(analysis.record.field[kFieldClient], "b1");
   EXPECT_EQ(read_record(), 0);
   // A reader left open is ended by the reset as well.
   open_log("a.log");
@@ -403,10 +404,10 @@ TEST_F(LogReaderTest, APieceOfAFileGivesItsOwnLinesNumberedFromItsFirst) {
                       std::to_string(malformed.fields));
   };
   open_log("a.log", LogPiece{head.size(), head.size() + middle.size()});
-  while (read_record() == kRecordFields) clients.emplace_back(analysis.record.field[1]);
+  while (read_record() == kRecordFields) clients.emplace_back(analysis.record.field[kFieldClient]);
   EXPECT_EQ(log_lines_read(), 4);
   open_log("a.log", LogPiece{head.size() + middle.size(), LogPiece::kToEnd});
-  while (read_record() == kRecordFields) clients.emplace_back(analysis.record.field[1]);
+  while (read_record() == kRecordFields) clients.emplace_back(analysis.record.field[kFieldClient]);
   EXPECT_EQ(log_lines_read(), 1);
   close_log();
   analysis.held_malformed_line = nullptr;
@@ -526,12 +527,12 @@ TEST_F(LogReaderTest, HintsNameTheKeysOfTheRecordsAhead) {
   EXPECT_EQ(hints.client, list_key_hash("c2"));
   EXPECT_EQ(hints.path, list_key_hash("/a/b.gif"));
   EXPECT_EQ(hints.path_size, 8u);
-  const std::string client = std::string(analysis.record.field[1]);
-  analysis.record.field[1] = client;
+  const std::string client = std::string(analysis.record.field[kFieldClient]);
+  analysis.record.field[kFieldClient] = client;
   EXPECT_FALSE(current_record_hints(hints));
   ASSERT_EQ(read_record(), kRecordFields);
-  const std::string request = std::string(analysis.record.field[6]);
-  analysis.record.field[6] = request;
+  const std::string request = std::string(analysis.record.field[kFieldRequest]);
+  analysis.record.field[kFieldRequest] = request;
   EXPECT_FALSE(current_record_hints(hints));
   EXPECT_EQ(read_record(), 0);
   close_log();
@@ -593,14 +594,14 @@ TEST_F(ParseRequestTest, SizesAreSigned64BitRoundedToKilobytes) {
       {"9223372036854775807", {kMax, kMax / 1024 + 1}},
       {"-9223372036854775808", {-kMax - 1, -(kMax / 1024)}}};
   for (const auto& [text, expected] : cases) {
-    const RequestInfo info = parse_with(8, text);
+    const RequestInfo info = parse_with(kFieldSize, text);
     EXPECT_EQ(std::make_pair(info.size, info.kbytes), expected) << text;
   }
 }
 
 TEST_F(ParseRequestTest, BadSizeStopsWithStatus5BeforeCountingAnything) {
   console_write("Reading a.23 ... ");
-  EXPECT_EQ(stop_status(8, "12a"), kExitBadSize);
+  EXPECT_EQ(stop_status(kFieldSize, "12a"), kExitBadSize);
   EXPECT_EQ(console_output(),
             "Reading a.23 ... \nError in line 7\nBad size String=12aIP= 1.2.3.4\n");
   EXPECT_EQ(error_log_entries(),
@@ -608,12 +609,12 @@ TEST_F(ParseRequestTest, BadSizeStopsWithStatus5BeforeCountingAnything) {
   EXPECT_EQ(analysis.period_bytes, 0);
   for (const char* bad :
        {"", "+", "--5", " 5", "5 ", "0x10", "9223372036854775808", "-99999999999999999999"}) {
-    EXPECT_EQ(stop_status(8, bad), kExitBadSize) << bad;
+    EXPECT_EQ(stop_status(kFieldSize, bad), kExitBadSize) << bad;
   }
 }
 
 TEST_F(ParseRequestTest, BadTimeStopsWithStatus4AfterAddingTheSize) {
-  EXPECT_EQ(stop_status(4, "[3x/Dec/2002:03:05:33"), kExitBadTime);
+  EXPECT_EQ(stop_status(kFieldTimeStamp, "[3x/Dec/2002:03:05:33"), kExitBadTime);
   EXPECT_EQ(console_output(), "\nLine: 7\nBad time: [3x/Dec/2002:03:05:33\n");
   EXPECT_EQ(error_log_entries(),
             entry("Time: Ip=1.2.3.4, x2=id, x3=user, time=[3x/Dec/2002:03:05:33"));
@@ -648,7 +649,7 @@ TEST(CalendarSecondsTest, CountFromTheStartOf1970) {
 
 TEST_F(ParseRequestTest, PathAndExtensionDecidePages) {
   for (const auto& [request, expected] : kPathCases) {
-    const RequestInfo info = parse_with(6, request);
+    const RequestInfo info = parse_with(kFieldRequest, request);
     EXPECT_EQ(info.path + " " + info.extension + (info.is_page ? " page" : " file"), expected);
   }
   EXPECT_EQ(console_output(), "!!");
@@ -667,9 +668,9 @@ TEST_F(ParseRequestTest, ARequestParsedAfterAnyOtherGivesWhatItGivesAlone) {
   for (const auto& [before, ignored] : kPathCases) {
     for (const auto& [request, expected] : kPathCases) {
       RequestInfo info;
-      analysis.record.field[6] = before;
+      analysis.record.field[kFieldRequest] = before;
       parse_request_into(info);
-      analysis.record.field[6] = request;
+      analysis.record.field[kFieldRequest] = request;
       parse_request_into(info);
       EXPECT_EQ(shown(info), shown(parse_request())) << before << " then " << request;
     }
