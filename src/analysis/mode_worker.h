@@ -109,11 +109,10 @@ using PeriodLists = std::array<CountedList, kPeriodListSlots + 1>;
 //
 // A period whose stretches took more than `beside_writing` bytes as they
 // were sent is not begun while the analyzer writes a period's reports, but
-// once it has written them. Merged beside the writing, a month of 50,000
-// clients and the one written then slowed each other so much that one
-// after the other they were done as soon, and the two periods' lists were
-// held at once (16 MB more at the peak). The many small periods of long
-// logs (a month of a few MB) still overlap, where that pays.
+// once it has written them. Merged beside the writing, a large period and
+// the one being written share the heap's lock so often that each is slowed
+// more than the overlap gains, and both periods' lists are held at once.
+// The many small periods of long logs still overlap, where that pays.
 struct MergeAhead {
   std::mutex mutex;
   std::condition_variable changed;
