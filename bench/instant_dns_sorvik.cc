@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/heap_growth.h"
+#include "base/heap_growth.h"
 #include "driver/program.h"
 #include "hosts/host_cache.h"
 

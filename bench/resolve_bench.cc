@@ -8,7 +8,7 @@
 #include <string_view>
 #include <thread>
 
-#include "driver/console.h"
+#include "base/console.h"
 #include "driver/program.h"
 #include "hosts/host_cache.h"
 

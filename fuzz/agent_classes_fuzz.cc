@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/message_table.h"
-#include "driver/settings.h"
-#include "driver/text.h"
+#include "base/message_table.h"
+#include "base/settings.h"
+#include "base/text.h"
 #include "fuzz_support.h"
 #include "stats/agent_classes.h"
 #include "stats/counted_list.h"

@@ -13,10 +13,10 @@
 #include <string>
 #include <string_view>
 
+#include "base/run_stop.h"
+#include "base/settings.h"
+#include "base/text.h"
 #include "driver/configuration.h"
-#include "driver/run_stop.h"
-#include "driver/settings.h"
-#include "driver/text.h"
 #include "fuzz_support.h"
 
 namespace sorvik {

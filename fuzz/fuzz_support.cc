@@ -8,8 +8,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "driver/clock.h"
-#include "driver/console.h"
+#include "base/clock.h"
+#include "base/console.h"
 #include "driver/program.h"
 #include "hosts/host_cache.h"
 

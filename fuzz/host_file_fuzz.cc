@@ -6,8 +6,8 @@
 #include <map>
 #include <string>
 
-#include "driver/run_stop.h"
-#include "driver/settings.h"
+#include "base/run_stop.h"
+#include "base/settings.h"
 #include "fuzz_support.h"
 #include "hosts/host_cache.h"
 

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/message_table.h"
-#include "driver/run_stop.h"
-#include "driver/settings.h"
+#include "base/message_table.h"
+#include "base/run_stop.h"
+#include "base/settings.h"
 #include "fuzz_support.h"
 #include "report/page_frame.h"
 #include "report/period_report.h"

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <string>
 
+#include "base/message_table.h"
+#include "base/run_stop.h"
+#include "base/settings.h"
 #include "driver/language_file.h"
-#include "driver/message_table.h"
-#include "driver/run_stop.h"
-#include "driver/settings.h"
 #include "fuzz_support.h"
 #include "report/period_report.h"
 #include "stats/counted_list.h"

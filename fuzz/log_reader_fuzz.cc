@@ -19,13 +19,13 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/log_reader.h"
 #include "analysis/log_record.h"
-#include "driver/error_log.h"
-#include "driver/run_stop.h"
-#include "driver/settings.h"
-#include "driver/text.h"
+#include "base/error_log.h"
+#include "base/run_stop.h"
+#include "base/settings.h"
+#include "base/text.h"
 #include "fuzz_support.h"
+#include "logs/log_reader.h"
 
 namespace sorvik {
 namespace {

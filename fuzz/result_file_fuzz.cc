@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <string>
 
+#include "base/run_stop.h"
+#include "base/settings.h"
+#include "base/text.h"
 #include "driver/result_file.h"
-#include "driver/run_stop.h"
-#include "driver/settings.h"
-#include "driver/text.h"
 #include "fuzz_support.h"
 
 namespace sorvik {

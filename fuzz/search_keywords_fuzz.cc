@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/text.h"
+#include "base/text.h"
 #include "fuzz_support.h"
 #include "stats/counted_list.h"
 #include "stats/search_keywords.h"

@@ -6,13 +6,13 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/log_reader.h"
-#include "driver/console.h"
-#include "driver/error_log.h"
-#include "driver/heap_growth.h"
-#include "driver/message_table.h"
-#include "driver/text.h"
+#include "base/console.h"
+#include "base/error_log.h"
+#include "base/heap_growth.h"
+#include "base/message_table.h"
+#include "base/text.h"
 #include "hosts/host_cache.h"
+#include "logs/log_reader.h"
 #include "report/period_report.h"
 #include "stats/agent_classes.h"
 #include "stats/counted_list.h"
@@ -233,8 +233,8 @@ void count_request(const RequestInfo& info) {
   entry.extra.clear();
   if (new_client && info.is_page) list_add_key(kEntryPages, info.path, path_hash);
   if (new_client && analysis.keep_first_requests) {
-    analysis.first_requests.push_back(
-        FirstRequest{info.is_page, info.is_page ? info.path : std::string(), info.kbytes, info.time});
+    analysis.first_requests.push_back(FirstRequest{
+        info.is_page, info.is_page ? info.path : std::string(), info.kbytes, info.time});
   }
 
   if (info.path.size() > kTextLimit) {

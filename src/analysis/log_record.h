@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "stats/counted_list.h"
+#include "stats/result_lists.h"
 
 namespace sorvik {
 
@@ -82,11 +83,6 @@ struct RequestInfo {
   bool is_page = true;
   int64_t kbytes = 0;
 };
-
-// Run modes, numbered as in the result file.
-inline constexpr int kModeYears = 1;
-inline constexpr int kModeMonths = 2;
-inline constexpr int kModeWeeks = 3;
 
 // A client's first request in the lists being counted: what the entry pages
 // count when the client is new to a period.

@@ -6,16 +6,16 @@
 #include <vector>
 
 #include "analysis/accumulation.h"
-#include "analysis/log_reader.h"
 #include "analysis/log_record.h"
-#include "driver/console.h"
-#include "driver/error_log.h"
-#include "driver/message_table.h"
-#include "driver/result_file.h"
-#include "driver/run_stop.h"
-#include "driver/settings.h"
-#include "driver/text.h"
+#include "base/console.h"
+#include "base/error_log.h"
+#include "base/message_table.h"
+#include "base/run_stop.h"
+#include "base/settings.h"
+#include "base/text.h"
 #include "hosts/host_cache.h"
+#include "logs/log_reader.h"
+#include "stats/result_lists.h"
 #include "stats/text_hash.h"
 
 namespace sorvik {
@@ -216,8 +216,8 @@ namespace {
 bool is_late(const PeriodRun& run, std::string_view year, std::string_view number,
              std::string_view stamp) {
   if (!run.first_time_known) return false;
-  const bool earlier = year != run.period_year ? year < run.period_year
-                                               : run.months && number < run.period_number;
+  const bool earlier =
+      year != run.period_year ? year < run.period_year : run.months && number < run.period_number;
   if (!earlier) return false;
   TimeStamp time;
   if (!parse_time_stamp(stamp, time)) return false;

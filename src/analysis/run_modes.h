@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "analysis/log_reader.h"
+#include "logs/log_reader.h"
 
 namespace sorvik {
 

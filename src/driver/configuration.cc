@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <string_view>
 
-#include "driver/console.h"
-#include "driver/console_texts.h"
-#include "driver/file_io.h"
+#include "base/console.h"
+#include "base/console_texts.h"
+#include "base/file_io.h"
+#include "base/run_stop.h"
+#include "base/settings.h"
+#include "base/text.h"
 #include "driver/language_file.h"
-#include "driver/run_stop.h"
-#include "driver/settings.h"
-#include "driver/text.h"
 #include "stats/agent_classes.h"
 
 namespace sorvik {

@@ -5,12 +5,12 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/console.h"
-#include "driver/error_log.h"
-#include "driver/file_io.h"
-#include "driver/message_table.h"
-#include "driver/run_stop.h"
-#include "driver/settings.h"
+#include "base/console.h"
+#include "base/error_log.h"
+#include "base/file_io.h"
+#include "base/message_table.h"
+#include "base/run_stop.h"
+#include "base/settings.h"
 #include "stats/counted_list.h"
 
 namespace sorvik {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/heap_growth.h"
+#include "base/heap_growth.h"
 #include "driver/program.h"
 
 int main(int argc, char** argv) {

@@ -3,34 +3,17 @@
 #include <string_view>
 #include <utility>
 
-#include "analysis/log_record.h"
-#include "driver/console.h"
-#include "driver/error_log.h"
-#include "driver/file_io.h"
-#include "driver/message_table.h"
-#include "driver/settings.h"
-#include "driver/text.h"
+#include "base/console.h"
+#include "base/error_log.h"
+#include "base/file_io.h"
+#include "base/message_table.h"
+#include "base/settings.h"
+#include "base/text.h"
 #include "stats/counted_list.h"
 
 namespace sorvik {
 
-ResultState results;
-
-void reset_results() { results = ResultState{}; }
-
 namespace {
-
-// Inserts `entry` into the list of `mode`, or overwrites the entry that has
-// its name; a list holds one entry per period name.
-void insert_result(int mode, ResultEntry entry) {
-  for (ResultEntry& existing : results.result_lists[mode]) {
-    if (existing.name == entry.name) {
-      existing = std::move(entry);
-      return;
-    }
-  }
-  results.result_lists[mode].push_back(std::move(entry));
-}
 
 bool contains(std::string_view line, std::string_view part) {
   return line.find(part) != std::string_view::npos;
@@ -168,17 +151,6 @@ void read_results() {
     read_data_line(mode, line);
   }
   console_line(messages_line(MessageId::kDone));
-}
-
-void record_result(int mode, const std::string& name, bool complete, const std::string& log) {
-  ResultEntry entry;
-  entry.name = cut_text(name);
-  entry.log = cut_text(log);
-  entry.complete = complete;
-  entry.files = static_cast<int64_t>(list_snapshot(kFiles).total_hits);
-  entry.kbytes = list_snapshot(kFiles).total_kbytes;
-  entry.visits = static_cast<int64_t>(list_snapshot(kClients).total_visits);
-  insert_result(mode, std::move(entry));
 }
 
 void write_results() {

@@ -6,8 +6,8 @@
 
 #include <cerrno>
 
-#include "driver/run_stop.h"
-#include "driver/settings.h"
+#include "base/run_stop.h"
+#include "base/settings.h"
 
 namespace sorvik {
 

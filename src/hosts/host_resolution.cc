@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "driver/console.h"
-#include "driver/message_table.h"
+#include "base/console.h"
+#include "base/message_table.h"
 #include "hosts/host_cache.h"
 #include "stats/counted_list.h"
 

@@ -5,15 +5,15 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/console.h"
-#include "driver/error_log.h"
-#include "driver/file_io.h"
-#include "driver/message_table.h"
-#include "driver/result_file.h"
-#include "driver/settings.h"
-#include "driver/text.h"
+#include "base/console.h"
+#include "base/error_log.h"
+#include "base/file_io.h"
+#include "base/message_table.h"
+#include "base/settings.h"
+#include "base/text.h"
 #include "report/page_frame.h"
 #include "stats/counted_list.h"
+#include "stats/result_lists.h"
 
 namespace sorvik {
 
@@ -147,7 +147,7 @@ void write_index_row(OutputFile& page, int mode, const ResultEntry& entry) {
     if (has_page) write_html_raw(page, "</A>");
   };
   write_html_raw(page, "<TR><TD ALIGN=LEFT>");
-  if (mode == 1) {
+  if (mode == kModeYears) {
     write_linked(chars_at(period, 1, 4));
   } else {
     write_html_escaped(page, chars_at(period, 1, 4));
@@ -167,10 +167,9 @@ void write_index_row(OutputFile& page, int mode, const ResultEntry& entry) {
 // no period, the reports of its missing data.
 void write_index_mode(OutputFile& page, int mode) {
   write_html_raw(page, "<H2>");
-  // Run mode 1 years, 2 months, 3 weeks.
-  write_html_raw(page, html_line(mode == 1   ? HtmlId::kYears
-                                 : mode == 2 ? HtmlId::kMonths
-                                             : HtmlId::kWeeks));
+  write_html_raw(page, html_line(mode == kModeYears    ? HtmlId::kYears
+                                 : mode == kModeMonths ? HtmlId::kMonths
+                                                       : HtmlId::kWeeks));
   write_line(page, "</H2>");
 
   const std::vector<ResultEntry>& entries = results.result_lists[mode];
@@ -183,10 +182,10 @@ void write_index_mode(OutputFile& page, int mode) {
 
   write_line(page, "<TABLE BORDER>");
   write_html_raw(page, "<TR><TH>&nbsp;" + html_line(HtmlId::kYearColumn) + "&nbsp;</TH>");
-  if (mode == 2) {
+  if (mode == kModeMonths) {
     write_html_raw(page, "<TH>&nbsp;" + html_line(HtmlId::kMonthColumn) + "&nbsp;</TH>");
   }
-  if (mode == 3) {
+  if (mode == kModeWeeks) {
     write_html_raw(page, "<TH>&nbsp;" + html_line(HtmlId::kWeekColumn) + "&nbsp;</TH>");
   }
   write_line(page, "<TH ALIGN=RIGHT>&nbsp;" + html_line(HtmlId::kHitsColumn) +

@@ -3,10 +3,10 @@
 #include <charconv>
 #include <cstdio>
 
-#include "driver/clock.h"
-#include "driver/message_table.h"
-#include "driver/settings.h"
-#include "driver/text.h"
+#include "base/clock.h"
+#include "base/message_table.h"
+#include "base/settings.h"
+#include "base/text.h"
 
 namespace sorvik {
 

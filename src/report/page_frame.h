@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/file_io.h"
+#include "base/file_io.h"
 
 namespace sorvik {
 

@@ -2,12 +2,12 @@
 
 #include <string_view>
 
-#include "driver/block_writer.h"
-#include "driver/console.h"
-#include "driver/message_table.h"
-#include "driver/run_stop.h"
-#include "driver/settings.h"
-#include "driver/text.h"
+#include "base/block_writer.h"
+#include "base/console.h"
+#include "base/message_table.h"
+#include "base/run_stop.h"
+#include "base/settings.h"
+#include "base/text.h"
 #include "report/page_frame.h"
 #include "report/top_table.h"
 #include "stats/counted_list.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/file_io.h"
+#include "base/file_io.h"
 
 namespace sorvik {
 

@@ -1,9 +1,9 @@
 #include "report/top_table.h"
 
-#include "driver/block_writer.h"
-#include "driver/message_table.h"
-#include "driver/settings.h"
-#include "driver/text.h"
+#include "base/block_writer.h"
+#include "base/message_table.h"
+#include "base/settings.h"
+#include "base/text.h"
 #include "report/page_frame.h"
 #include "report/period_report.h"
 #include "stats/counted_list.h"

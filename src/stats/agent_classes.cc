@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "driver/console.h"
-#include "driver/file_io.h"
-#include "driver/message_table.h"
-#include "driver/settings.h"
-#include "driver/text.h"
+#include "base/console.h"
+#include "base/file_io.h"
+#include "base/message_table.h"
+#include "base/settings.h"
+#include "base/text.h"
 #include "stats/counted_list.h"
 #include "stats/text_hash.h"
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <utility>
 
-#include "driver/message_table.h"
-#include "driver/text.h"
+#include "base/message_table.h"
+#include "base/text.h"
 #include "stats/radix_sort.h"
 #include "stats/text_hash.h"
 

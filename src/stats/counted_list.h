@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/text.h"
+#include "base/text.h"
 #include "stats/text_arena.h"
 #include "stats/text_hash.h"
 

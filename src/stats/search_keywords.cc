@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "driver/text.h"
+#include "base/text.h"
 #include "stats/counted_list.h"
 
 namespace sorvik {

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "analysis/log_reader.h"
 #include "analysis/log_record.h"
-#include "driver/error_log.h"
-#include "driver/settings.h"
+#include "base/error_log.h"
+#include "base/settings.h"
+#include "logs/log_reader.h"
 #include "stats/agent_classes.h"
 #include "stats/counted_list.h"
 #include "support/fake_resolver.h"

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "analysis/log_reader.h"
 #include "analysis/log_record.h"
-#include "driver/error_log.h"
+#include "base/error_log.h"
+#include "base/run_stop.h"
+#include "base/settings.h"
 #include "driver/result_file.h"
-#include "driver/run_stop.h"
-#include "driver/settings.h"
+#include "logs/log_reader.h"
 #include "stats/counted_list.h"
 #include "support/fake_resolver.h"
 #include "support/test_support.h"

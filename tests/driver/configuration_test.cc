@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "driver/console.h"
-#include "driver/message_table.h"
+#include "base/console.h"
+#include "base/message_table.h"
+#include "base/run_stop.h"
+#include "base/settings.h"
 #include "driver/program.h"
-#include "driver/run_stop.h"
-#include "driver/settings.h"
 #include "stats/counted_list.h"
 #include "support/test_support.h"
 

@@ -2,8 +2,8 @@
 // readers, as plain examples; the raw inputs are in fuzz/regressions/.
 #include <string>
 
+#include "base/settings.h"
 #include "driver/result_file.h"
-#include "driver/settings.h"
 #include "support/test_support.h"
 
 namespace sorvik {

@@ -3,10 +3,10 @@
 #include <functional>
 #include <string>
 
-#include "driver/error_log.h"
-#include "driver/message_table.h"
-#include "driver/run_stop.h"
-#include "driver/settings.h"
+#include "base/error_log.h"
+#include "base/message_table.h"
+#include "base/run_stop.h"
+#include "base/settings.h"
 #include "stats/counted_list.h"
 #include "support/test_support.h"
 

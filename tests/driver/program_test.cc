@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/console.h"
-#include "driver/run_stop.h"
+#include "base/console.h"
+#include "base/run_stop.h"
 #include "support/fake_resolver.h"
 #include "support/test_support.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/error_log.h"
-#include "driver/run_stop.h"
-#include "driver/settings.h"
+#include "base/error_log.h"
+#include "base/run_stop.h"
+#include "base/settings.h"
 #include "stats/counted_list.h"
 #include "support/test_support.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/console.h"
+#include "base/console.h"
 #include "driver/program.h"
 #include "hosts/host_cache.h"
 #include "support/test_support.h"

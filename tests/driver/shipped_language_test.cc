@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "base/message_table.h"
+#include "base/settings.h"
 #include "driver/language_file.h"
-#include "driver/message_table.h"
-#include "driver/settings.h"
 #include "support/test_support.h"
 
 namespace sorvik {

@@ -8,7 +8,7 @@
 #include <map>
 #include <random>
 
-#include "driver/run_stop.h"
+#include "base/run_stop.h"
 #include "hosts_fixture.h"
 
 namespace sorvik {

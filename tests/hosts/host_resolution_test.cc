@@ -216,9 +216,8 @@ TEST_F(HostResolutionTest, ClientsInAnyOrderFindTheirCacheEntries) {
   for (int i = 0; i < 200; ++i) {
     host_insert("10.0.0." + std::to_string(i), "n" + std::to_string(i) + ".example", 46000);
   }
-  const std::vector<std::string> clients = {"10.0.0.150", "10.0.0.3",  "10.0.1.5",
-                                            "010.0.0.3",  "10.0.0.4",  "10.0.0.190",
-                                            "9.9.9.9",    "10.0.0.199"};
+  const std::vector<std::string> clients = {"10.0.0.150", "10.0.0.3",   "10.0.1.5", "010.0.0.3",
+                                            "10.0.0.4",   "10.0.0.190", "9.9.9.9",  "10.0.0.199"};
   for (const std::string& key : clients) {
     lists.current_entry = EntryValues{};
     lists.current_entry.key = key;
@@ -230,10 +229,10 @@ TEST_F(HostResolutionTest, ClientsInAnyOrderFindTheirCacheEntries) {
   take_console_output();
   std::vector<std::string> keys;
   for (const ListEntry& entry : list_snapshot(kClients).entries) keys.emplace_back(entry.key);
-  const std::vector<std::string> named = {
-      "10.0.0.150=n150.example", "10.0.0.3=n3.example",     "10.0.1.5=new.example",
-      "010.0.0.3=n3.example",    "10.0.0.4=n4.example",     "10.0.0.190=n190.example",
-      "9.9.9.9=nine.example",    "10.0.0.199=n199.example"};
+  const std::vector<std::string> named = {"10.0.0.150=n150.example", "10.0.0.3=n3.example",
+                                          "10.0.1.5=new.example",    "010.0.0.3=n3.example",
+                                          "10.0.0.4=n4.example",     "10.0.0.190=n190.example",
+                                          "9.9.9.9=nine.example",    "10.0.0.199=n199.example"};
   EXPECT_EQ(keys, named);
   EXPECT_EQ(hosts.cache.entries.size(), 202u);
 }

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/error_log.h"
-#include "driver/settings.h"
+#include "base/error_log.h"
+#include "base/settings.h"
 #include "hosts/host_cache.h"
 #include "support/fake_resolver.h"
 #include "support/test_support.h"

@@ -5,11 +5,11 @@
 #include <utility>
 #include <vector>
 
-#include "driver/error_log.h"
-#include "driver/message_table.h"
-#include "driver/result_file.h"
-#include "driver/settings.h"
+#include "base/error_log.h"
+#include "base/message_table.h"
+#include "base/settings.h"
 #include "stats/counted_list.h"
+#include "stats/result_lists.h"
 #include "support/test_support.h"
 
 namespace sorvik {

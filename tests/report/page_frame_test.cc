@@ -4,8 +4,8 @@
 #include <limits>
 #include <string>
 
-#include "driver/clock.h"
-#include "driver/settings.h"
+#include "base/clock.h"
+#include "base/settings.h"
 #include "support/test_support.h"
 
 namespace sorvik {

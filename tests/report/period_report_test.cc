@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "driver/run_stop.h"
+#include "base/run_stop.h"
 #include "report/page_frame.h"
 #include "report/report_fixture.h"
 

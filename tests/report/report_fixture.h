@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/message_table.h"
-#include "driver/settings.h"
+#include "base/message_table.h"
+#include "base/settings.h"
 #include "stats/counted_list.h"
 #include "support/test_support.h"
 

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <string>
 
-#include "driver/block_writer.h"
-#include "driver/run_stop.h"
+#include "base/block_writer.h"
+#include "base/run_stop.h"
 #include "report/page_frame.h"
 #include "report/period_report.h"
 #include "report/report_fixture.h"

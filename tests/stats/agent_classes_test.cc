@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/run_stop.h"
-#include "driver/settings.h"
+#include "base/run_stop.h"
+#include "base/settings.h"
 #include "stats/counted_list.h"
 #include "support/test_support.h"
 

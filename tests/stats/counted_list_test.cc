@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "driver/message_table.h"
+#include "base/message_table.h"
 #include "support/test_support.h"
 
 namespace sorvik {
@@ -581,8 +581,8 @@ TEST_F(CountedListTest, MergingALaterListEqualsAddingItsRequests) {
       const uint32_t step = random() % 4 == 0 ? 5000 : random() % 1200;
       time = random() % 10 == 0 ? time - step : time + step;
       requests.push_back(Request{"k" + std::to_string(random() % 6),
-                                 random() % 3 == 0 ? "" : "x" + std::to_string(random() % 4),
-                                 time, static_cast<int64_t>(random() % 9) - 2});
+                                 random() % 3 == 0 ? "" : "x" + std::to_string(random() % 4), time,
+                                 static_cast<int64_t>(random() % 9) - 2});
     }
     const auto add_all = [&](std::size_t from, std::size_t to, bool keep_first_times) {
       reset_lists();
@@ -614,7 +614,8 @@ TEST_F(CountedListTest, MergingALaterListEqualsAddingItsRequests) {
     EXPECT_EQ(merged.total_visits, whole.total_visits);
     for (std::size_t i = 0; i < later.entries.size(); ++i) {
       bool earlier = false;
-      for (std::size_t j = 0; j < cut; ++j) earlier = earlier || requests[j].key == later.entries[i].key;
+      for (std::size_t j = 0; j < cut; ++j)
+        earlier = earlier || requests[j].key == later.entries[i].key;
       EXPECT_EQ(is_new[i], !earlier);
     }
 

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "driver/console.h"
+#include "base/console.h"
 #include "driver/program.h"
 #include "hosts/host_cache.h"
 #include "stats/counted_list.h"

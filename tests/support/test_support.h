@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "driver/clock.h"
-#include "driver/message_table.h"
-#include "driver/run_stop.h"
+#include "base/clock.h"
+#include "base/message_table.h"
+#include "base/run_stop.h"
 #include "stats/text_arena.h"
 
 namespace sorvik {
