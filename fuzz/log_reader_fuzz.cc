@@ -19,13 +19,13 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/log_record.h"
 #include "base/error_log.h"
 #include "base/run_stop.h"
 #include "base/settings.h"
 #include "base/text.h"
 #include "fuzz_support.h"
 #include "logs/log_reader.h"
+#include "logs/request_parser.h"
 
 namespace sorvik {
 namespace {
@@ -47,45 +47,51 @@ std::string log_file_bytes(std::string_view input) {
 
 // The fields of every record of access.log, read with the given cutting.
 std::string records_read(bool plain_lines, bool reading_thread) {
-  set_plain_line_cutting(plain_lines);
-  set_reading_thread(reading_thread);
   std::string records;
-  open_log("access.log");
-  while (read_record() == kRecordFields) {
+  open_log("access.log", {}, {.plain_line_cutting = plain_lines, .reading_thread = reading_thread});
+  LogRecord record;
+  while (read_record(record, LogReporter{}) == kRecordFields) {
     for (int i = 1; i <= kRecordFields; ++i) {
-      records += analysis.record.field[i];
+      records += record.field[i];
       records += '\0';
     }
     records += '\n';
   }
   close_log();
-  set_plain_line_cutting(true);
-  set_reading_thread(true);
   return records;
 }
+
+// What a reporter that notes the malformed lines of pieces gets.
+struct NotedLines {
+  std::string* read = nullptr;
+  int64_t lines_before = 0;
+};
 
 // The fields of every record and the malformed lines of access.log, read
 // in `pieces` one after the other, each line numbered from the file's first.
 std::string pieces_read(const std::vector<LogPiece>& pieces) {
   std::string read;
-  int64_t lines_before = 0;
-  analysis.held_malformed_line = [&read, &lines_before](const MalformedLine& malformed) {
-    read += "malformed " + std::to_string(lines_before + malformed.line) + " " +
-            std::to_string(malformed.fields) + " " + std::to_string(malformed.misfit) + "\n";
+  NotedLines noted{&read, 0};
+  LogReporter reporter;
+  reporter.context = &noted;
+  reporter.malformed_line = [](void* context, std::string_view, const MalformedLine& malformed) {
+    NotedLines& noted = *static_cast<NotedLines*>(context);
+    *noted.read += "malformed " + std::to_string(noted.lines_before + malformed.line) + " " +
+                   std::to_string(malformed.fields) + " " + std::to_string(malformed.misfit) + "\n";
   };
+  LogRecord record;
   for (const LogPiece& piece : pieces) {
     open_log("access.log", piece);
-    while (read_record() == kRecordFields) {
+    while (read_record(record, reporter) == kRecordFields) {
       for (int i = 1; i <= kRecordFields; ++i) {
-        read += analysis.record.field[i];
+        read += record.field[i];
         read += '\0';
       }
       read += '\n';
     }
-    lines_before += log_lines_read();
+    noted.lines_before += log_lines_read();
   }
   close_log();
-  analysis.held_malformed_line = nullptr;
   return read;
 }
 
@@ -118,7 +124,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   fuzz::write_input_file("access.log", file);
   settings.default_file = "index.html";
   settings.errlog_file = "errlog.txt";
-  analysis.current_log_path = "access.log";
   error_log_open();
   try {
     fuzz::check(records_read(true, false) == records_read(false, true),
@@ -129,14 +134,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   try {
     open_log("access.log");
-    while (read_record() == kRecordFields) {
-      ++analysis.record_number;
+    LogRecord record;
+    int32_t number = 0;
+    while (read_record(record, LogReporter{}) == kRecordFields) {
+      ++number;
       for (int i = 1; i <= kRecordFields; ++i) {
-        fuzz::check(analysis.record.field[i].size() <= kTextLimit, "field longer than 255 bytes");
+        fuzz::check(record.field[i].size() <= kTextLimit, "field longer than 255 bytes");
       }
-      check_request(parse_request());
+      check_request(parse_request(record, {"access.log", number}, LogReporter{}));
     }
-    fuzz::check(read_record() == 0, "a record after the end of the file");
+    fuzz::check(read_record(record, LogReporter{}) == 0, "a record after the end of the file");
   } catch (const RunStop&) {
   }
   close_log();

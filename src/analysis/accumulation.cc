@@ -13,6 +13,7 @@
 #include "base/text.h"
 #include "hosts/host_cache.h"
 #include "logs/log_reader.h"
+#include "logs/request_parser.h"
 #include "report/period_report.h"
 #include "stats/agent_classes.h"
 #include "stats/counted_list.h"
@@ -214,7 +215,7 @@ void count_request(const RequestInfo& info) {
   // The keys were hashed as the line was cut, unless the request's path is
   // not the one its request line names.
   RecordHints hints;
-  const bool hinted = current_record_hints(hints);
+  const bool hinted = current_record_hints(record, hints);
   if (!hinted) hints.client = list_key_hash(record.field[kFieldClient]);
   const bool path_hinted = hinted && hints.path_size == info.path.size();
   if (!path_hinted) hints.path = list_key_hash(info.path);

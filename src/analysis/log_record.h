@@ -11,78 +11,13 @@
 #include <string_view>
 #include <vector>
 
+#include "logs/log_file_selection.h"
+#include "logs/log_record.h"
+#include "logs/read_ahead.h"
 #include "stats/counted_list.h"
 #include "stats/result_lists.h"
 
 namespace sorvik {
-
-// The fields of a record, numbered in the order they stand in a log line.
-enum RecordField : int {
-  kFieldClient = 1,      // client address, dotted IPv4
-  kFieldIdentity = 2,    // identity
-  kFieldUser = 3,        // user
-  kFieldTimeStamp = 4,   // "[dd/Mon/yyyy:hh:mm:ss"
-  kFieldZone = 5,        // time zone with the closing "]"
-  kFieldRequest = 6,     // request line without its quotes: method, path, protocol
-  kFieldStatus = 7,      // status code
-  kFieldSize = 8,        // size in bytes, or "-"
-  kFieldServerHost = 9,  // host name of the server that answered
-  kFieldReferrer = 10,   // referrer without its quotes, or "-"
-  kFieldAgent = 11,      // user agent without its quotes
-};
-inline constexpr int kRecordFields = 11;
-
-// Eleven fields of at most 255 bytes, indexed by RecordField (index 0
-// unused). The fields of a record that read_record gave lie in the reader's
-// buffer and stay valid until the next read_record or close_log; whoever
-// keeps a field longer copies it.
-struct LogRecord {
-  std::array<std::string_view, kRecordFields + 1> field;
-};
-
-// Where a request line's method ends: its first blank, or npos. Methods are
-// a few letters, so the bytes are looked at one by one, which for so short
-// a distance costs less than the library's search.
-inline std::size_t method_end(std::string_view request) {
-  for (std::size_t i = 0; i < request.size(); ++i) {
-    if (request[i] == ' ') return i;
-  }
-  return std::string_view::npos;
-}
-
-// The path a request line ("GET /docs/ HTTP/1.0") names: its second word.
-inline std::string_view requested_path(std::string_view request) {
-  const std::size_t blank = method_end(request);
-  if (blank == std::string_view::npos) return {};
-  const std::string_view rest = request.substr(blank + 1);
-  return rest.substr(0, rest.find(' '));
-}
-
-// The directory of a path: up to and including its last "/".
-inline std::string_view directory_of(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash + 1);
-}
-
-// The parts of a time stamp (field 4), as written.
-struct TimeStamp {
-  uint16_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-};
-
-struct RequestInfo {
-  int64_t size = 0;
-  PackedTime time = 0;
-  int64_t seconds = 0;  // the time stamp's calendar_seconds
-  // The day of the request parsed last and its calendar_day_seconds, which
-  // the next one, mostly of the same day, takes over.
-  TimeStamp day;
-  int64_t day_seconds = 0;
-  std::string method;
-  std::string path;
-  std::string extension;  // at most 4 bytes, upper case
-  bool is_page = true;
-  int64_t kbytes = 0;
-};
 
 // A client's first request in the lists being counted: what the entry pages
 // count when the client is new to a period.
@@ -104,28 +39,10 @@ struct PeriodEnd {
   std::string year;
 };
 
-// A line of a log that is neither a record nor empty: line `line` of its
-// file (or piece), which has `fields` tokens; `misfit` is the first of
-// tokens 4, 5, 7 and 8 that does not have its format's shape, 0 when the
-// token count alone makes it no record.
-struct MalformedLine {
-  int64_t line = 0;
-  int64_t fields = 0;
-  int misfit = 0;
-};
-
 // What the run is doing with the current record: reading it from the file,
 // parsing it, or neither. A child process counting a run mode ahead tells by
 // it which console text and error-log entries came from the reading.
 enum class RecordPhase : uint8_t { kOther, kReading, kParsing };
-
-// A directory entry that matched `logfiles` but is not read as a log: the
-// error-log source (the log folder and the name, control bytes shown as "?")
-// and the reason.
-struct SkippedLogFile {
-  std::string source;
-  std::string text;
-};
 
 struct AnalysisState {
   LogRecord record;
@@ -199,6 +116,9 @@ struct AnalysisState {
   // called for each record to be analysed, after it is parsed into
   // `request`; false when the record is not to be counted here.
   std::function<bool()> before_count;
+
+  // How the run modes read their log files.
+  ReaderOptions reader_options;
 
   // Whether a whole run counts its run modes in child processes
   // (mode_worker.h); off, each run mode reads the files when its turn comes.

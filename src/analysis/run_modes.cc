@@ -15,6 +15,7 @@
 #include "base/text.h"
 #include "hosts/host_cache.h"
 #include "logs/log_reader.h"
+#include "logs/request_parser.h"
 #include "stats/result_lists.h"
 #include "stats/text_hash.h"
 
@@ -42,7 +43,7 @@ void print_run_heading(const char* mode_letter) {
 
 void open_log_file(const std::string& name, const LogPiece& piece) {
   announce_log_file(name);
-  open_log(analysis.current_log_path, piece);
+  open_log(analysis.current_log_path, piece, analysis.reader_options);
   analysis.record_number = 0;
 }
 
@@ -51,18 +52,33 @@ void close_log_file() {
   report_log_file_end();
 }
 
+// The reports of the reading: direct, but a child that counts pieces of
+// files hands its malformed lines over (held_malformed_line).
+LogReporter reading_reporter() {
+  LogReporter reporter;
+  if (analysis.held_malformed_line) {
+    reporter.malformed_line = [](void*, std::string_view, const MalformedLine& malformed) {
+      console_write("!");
+      analysis.held_malformed_line(malformed);
+    };
+  }
+  return reporter;
+}
+
 // Reads the next record; the phase tells a child process counting ahead
 // which console text and error-log entries the reading made.
 int read_next_record() {
   analysis.phase = RecordPhase::kReading;
-  const int fields = read_record();
+  const int fields = read_record(analysis.record, reading_reporter());
   analysis.phase = RecordPhase::kOther;
   return fields;
 }
 
 void analyse_record() {
   analysis.phase = RecordPhase::kParsing;
-  parse_request_into(analysis.request);
+  parse_request_into(analysis.record, {analysis.current_log_path, analysis.record_number},
+                     LogReporter{}, analysis.request);
+  analysis.period_bytes += static_cast<long double>(analysis.request.size);
   analysis.phase = RecordPhase::kOther;
   if (analysis.before_count && !analysis.before_count()) return;
   count_request(analysis.request);
@@ -105,7 +121,9 @@ void take_checked_year_text() {
   analysis.year_text.assign(chars_at(stamp, 9, 12));
   bool digits = analysis.year_text.size() == 4;
   for (const char c : analysis.year_text) digits = digits && c >= '0' && c <= '9';
-  if (!digits) stop_on_bad_time_stamp();
+  if (!digits) {
+    stop_on_bad_time_stamp(analysis.record, {analysis.current_log_path, analysis.record_number});
+  }
 }
 
 // Records the result entry of a period and writes its reports; a run mode

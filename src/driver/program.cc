@@ -97,9 +97,12 @@ struct ReportWriter {
 // Steps 6 to 19 of a run whose configuration was read.
 void analyse_and_report() {
   share_one_heap();
-  if (!select_log_files()) return;
+  LogFileSelection selection = select_log_files();
+  analysis.log_files = std::move(selection.names);
+  analysis.skipped_log_files = std::move(selection.skipped);
+  if (analysis.log_files.empty()) return;
   error_log_open();
-  report_skipped_log_files();
+  report_skipped_log_files(analysis.skipped_log_files);
   dns_check(false);
   if (!dns_available()) ask_to_continue_without_dns();
   host_cache_load();

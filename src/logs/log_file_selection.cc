@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "analysis/log_record.h"
 #include "base/console.h"
 #include "base/error_log.h"
 #include "base/file_io.h"
@@ -31,7 +30,7 @@ std::string printable_name(std::string_view name) {
 
 }  // namespace
 
-bool select_log_files() {
+LogFileSelection select_log_files() {
   console_write("Logfiles ... ");
   std::vector<DirectoryEntry> entries = list_matching(settings.logfiles);
   // std::string compares as unsigned bytes, a proper prefix first; the stable
@@ -39,10 +38,9 @@ bool select_log_files() {
   std::stable_sort(
       entries.begin(), entries.end(),
       [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
-  std::vector<std::string>& names = analysis.log_files;
-  std::vector<SkippedLogFile>& skipped = analysis.skipped_log_files;
-  names.clear();
-  skipped.clear();
+  LogFileSelection selection;
+  std::vector<std::string>& names = selection.names;
+  std::vector<SkippedLogFile>& skipped = selection.skipped;
   for (DirectoryEntry& entry : entries) {
     if (std::any_of(entry.name.begin(), entry.name.end(), is_control_byte)) {
       skipped.push_back({settings.log_dir + printable_name(entry.name),
@@ -54,11 +52,11 @@ bool select_log_files() {
     }
   }
   console_line(std::to_string(names.size()) + messages_line(MessageId::kFilesFound));
-  return !names.empty();
+  return selection;
 }
 
-void report_skipped_log_files() {
-  for (const SkippedLogFile& entry : analysis.skipped_log_files) {
+void report_skipped_log_files(const std::vector<SkippedLogFile>& skipped) {
+  for (const SkippedLogFile& entry : skipped) {
     error_log_entry(entry.source, entry.text);
   }
 }

@@ -646,7 +646,7 @@ namespace {
   analysis.keep_first_requests = true;
   analysis.path_lists_owed = true;
   analysis.directories_owed = true;
-  set_directory_hints(false);
+  analysis.reader_options.directory_hints = false;
   analysis.agents_owed = true;
   analysis.stretch_agents.keep_first_times = true;
   analysis.client_pages_owed = true;
@@ -1690,7 +1690,7 @@ std::unique_ptr<ModeWorker> fork_worker(int mode, Role role, int number, bool wa
     // left while a core idles. Set before any thread of the child starts,
     // which takes the value over; a failure only leaves the child as it was.
     if (role == Role::kCounting) setpriority(PRIO_PROCESS, 0, kCountingChildNice);
-    set_reading_thread(child_reading_thread(at_once));
+    analysis.reader_options.reading_thread = child_reading_thread(at_once);
     if (role == Role::kCounting) run_counting_child(*store, number, 3);
     run_mode_child(mode, 3, start_fd >= 0 ? 4 : -1);
   }

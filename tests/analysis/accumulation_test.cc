@@ -8,6 +8,7 @@
 #include "base/error_log.h"
 #include "base/settings.h"
 #include "logs/log_reader.h"
+#include "logs/request_parser.h"
 #include "stats/agent_classes.h"
 #include "stats/counted_list.h"
 #include "support/fake_resolver.h"
@@ -457,7 +458,7 @@ TEST_F(AccumulationTest, KeysHashedAsTheLinesWereCutCountAsKeysHashedAgain) {
     open_log("a.log");
     std::size_t hinted = 0;
     std::vector<std::string> fields(kRecordFields + 1);
-    while (read_record() == kRecordFields) {
+    while (read_record(analysis.record, LogReporter{}) == kRecordFields) {
       if (copied) {
         // Fields of their own, as the reader did not give them.
         for (int i = 1; i <= kRecordFields; ++i) {
@@ -466,9 +467,9 @@ TEST_F(AccumulationTest, KeysHashedAsTheLinesWereCutCountAsKeysHashedAgain) {
         }
       }
       RecordHints hints;
-      if (current_record_hints(hints)) hinted += 1;
+      if (current_record_hints(analysis.record, hints)) hinted += 1;
       RequestInfo info;
-      parse_request_into(info);
+      parse_request_into(analysis.record, {}, LogReporter{}, info);
       count_request(info);
     }
     close_log();
@@ -624,12 +625,11 @@ TEST_F(AccumulationTest, DirectoriesNotHashedByTheReaderAreHashedByTheCounting) 
   write_file("a.log", log);
   const auto counted = [&](bool hints) {
     clear_period_lists();
-    set_directory_hints(hints);
-    open_log("a.log");
+    open_log("a.log", {}, {.directory_hints = hints});
     EXPECT_EQ(record_hints_have_directory(), hints);
-    while (read_record() == kRecordFields) {
+    while (read_record(analysis.record, LogReporter{}) == kRecordFields) {
       RequestInfo info;
-      parse_request_into(info);
+      parse_request_into(analysis.record, {}, LogReporter{}, info);
       count_request(info);
     }
     close_log();

@@ -1,5 +1,6 @@
 // Gzip-compressed access logs read through read_record: the records of the
 // decompressed content, several members, and damaged files.
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <string>
@@ -9,6 +10,7 @@
 #include "base/error_log.h"
 #include "base/settings.h"
 #include "logs/log_reader.h"
+#include "support/log_lines.h"
 #include "support/test_support.h"
 
 namespace sorvik {
@@ -40,11 +42,16 @@ std::string gzip_member(std::string_view text, std::size_t flush_at = 0,
   return out;
 }
 
-std::string log_line(const std::string& client) {
-  return client +
-         " - - [06/Dec/2002:03:05:33 +0100] \"GET /docs/ HTTP/1.0\" 200 2326 "
-         "\"http://r.example/\" \"Moz \\\"q\\\" (X)\"\n";
+// A line of the combined format, with escaped quotes in its agent.
+std::string combined_line(const std::string& client) {
+  return log_line({.client = client,
+                   .server = "",
+                   .referrer = "http://r.example/",
+                   .agent = "Moz \\\"q\\\" (X)"});
 }
+
+// The log the tests read, and the source of its error-log entries.
+const std::string kLog = "logs/a.gz";
 
 class CompressedLogTest : public SorvikTest {
  protected:
@@ -54,7 +61,7 @@ class CompressedLogTest : public SorvikTest {
     settings.host_url = "www.ex.org";
     error_log_open();
     take_console_output();
-    analysis.current_log_path = "logs/a.gz";
+    ASSERT_EQ(mkdir("logs", 0755), 0);
   }
   void TearDown() override {
     reset_log_reader();
@@ -65,21 +72,22 @@ class CompressedLogTest : public SorvikTest {
   std::vector<std::string> read_all(const std::string& path) {
     open_log(path);
     std::vector<std::string> records;
-    while (read_record() == kRecordFields) {
+    LogRecord record;
+    while (read_record(record, LogReporter{}) == kRecordFields) {
       std::string joined;
       for (int i = 1; i <= kRecordFields; ++i) {
-        joined += analysis.record.field[i];
+        joined += record.field[i];
         joined += '|';
       }
       records.push_back(joined);
     }
-    EXPECT_EQ(read_record(), 0);
+    EXPECT_EQ(read_record(record, LogReporter{}), 0);
     close_log();
     return records;
   }
 
   static std::string entry(const std::string& text) {
-    return "101112: Error in file logs/a.gz!\n        " + text + "!\n";
+    return "101112: Error in file " + kLog + "!\n        " + text + "!\n";
   }
 };
 
@@ -88,21 +96,23 @@ TEST_F(CompressedLogTest, CompressedFileGivesTheRecordsOfItsPlainCopy) {
   // whose boundaries fall inside lines, then zero padding.
   std::string plain;
   for (int n = 0; n < 4000; ++n) {
-    plain += n % 1000 == 999 ? "bad line\n" : log_line(std::to_string(n));
+    plain += n % 1000 == 999 ? "bad line\n" : combined_line(std::to_string(n));
     if (n % 3 == 0) plain += "c" + std::to_string(n) + " - - [t +0] \"r\" 404 -\n";
   }
-  write_file("plain.log", plain);
-  const std::size_t third = plain.size() / 3 + 7;
-  write_file("packed.log", gzip_member(std::string_view(plain).substr(0, third)) +
-                               gzip_member(std::string_view(plain).substr(third, third)) +
-                               gzip_member(std::string_view(plain).substr(2 * third)) +
-                               std::string(100, '\0'));
-  const std::vector<std::string> expected = read_all("plain.log");
+  // The plain copy and the packed one are read under the same name, the
+  // source of their error-log entries.
+  write_file(kLog, plain);
+  const std::vector<std::string> expected = read_all(kLog);
   ASSERT_EQ(expected.size(), 4000u - 4 + 1334);
   const std::string plain_log = error_log_entries();
   ASSERT_EQ(take_console_output(), "!!!!");
 
-  EXPECT_EQ(read_all("packed.log"), expected);
+  const std::size_t third = plain.size() / 3 + 7;
+  write_file(kLog, gzip_member(std::string_view(plain).substr(0, third)) +
+                       gzip_member(std::string_view(plain).substr(third, third)) +
+                       gzip_member(std::string_view(plain).substr(2 * third)) +
+                       std::string(100, '\0'));
+  EXPECT_EQ(read_all(kLog), expected);
   EXPECT_EQ(take_console_output(), "!!!!");
   EXPECT_EQ(error_log_entries(), plain_log + plain_log);
 
@@ -113,10 +123,10 @@ TEST_F(CompressedLogTest, CompressedFileGivesTheRecordsOfItsPlainCopy) {
 
 TEST_F(CompressedLogTest, DamagedFileKeepsItsCompleteLinesAndTheNextFileIsRead) {
   // Lines 1 and 2, then a cut in the middle of line 3.
-  const std::string text = log_line("1") + "bad\n" + log_line("2") + log_line("3");
+  const std::string text = combined_line("1") + "bad\n" + combined_line("2") + combined_line("3");
   std::size_t flushed = 0;
   const std::string cut_member = gzip_member(text, text.size() - 20, &flushed);
-  const std::string member_12 = gzip_member(log_line("1") + "bad\n" + log_line("2"));
+  const std::string member_12 = gzip_member(combined_line("1") + "bad\n" + combined_line("2"));
   std::string bad_check = member_12;
   bad_check[bad_check.size() - 8] ^= 1;  // the CRC of the content
   // A member header followed by a block of the reserved type 3.
@@ -127,14 +137,14 @@ TEST_F(CompressedLogTest, DamagedFileKeepsItsCompleteLinesAndTheNextFileIsRead) 
       {member_12 + "trailing text", "incorrect header check"},
       {bad_check, "incorrect data check"},
   };
-  write_file("next.log", log_line("next"));
+  write_file("next.log", combined_line("next"));
   for (const auto& [bytes, damage] : cases) {
     error_log_close();
     write_file("errlog.txt", "");
     error_log_open();
     take_console_output();
-    write_file("a.gz", bytes);
-    const std::vector<std::string> records = read_all("a.gz");
+    write_file(kLog, bytes);
+    const std::vector<std::string> records = read_all(kLog);
     ASSERT_EQ(records.size(), 2u) << damage;
     EXPECT_EQ(records[1].substr(0, 2), "2|");
     EXPECT_EQ(take_console_output(), "!!") << damage;

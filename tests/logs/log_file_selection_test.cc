@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "analysis/log_record.h"
 #include "base/error_log.h"
 #include "base/settings.h"
 #include "support/test_support.h"
@@ -27,18 +26,17 @@ TEST_F(LogFileSelectionTest, EveryMatchIsSelectedAndSortedByteWise) {
   }
   for (int i = 0; i < 120; ++i) write_file("logs/a.x" + std::to_string(1000 + i), "");
   settings.logfiles = "logs/*a.*";
-  EXPECT_TRUE(select_log_files());
+  const Names names = select_log_files().names;
   // The directory is no log (see below).
-  ASSERT_EQ(analysis.log_files.size(), 127u);
-  const Names first(analysis.log_files.begin(), analysis.log_files.begin() + 6);
+  ASSERT_EQ(names.size(), 127u);
+  const Names first(names.begin(), names.begin() + 6);
   EXPECT_EQ(first, (Names{".a.h", "a.02", "a.1", "a.10", "a.Z", "a.x1000"}));
-  EXPECT_EQ(analysis.log_files[125], "a.z");
-  EXPECT_EQ(analysis.log_files[126], "a.\xE4");
+  EXPECT_EQ(names[125], "a.z");
+  EXPECT_EQ(names[126], "a.\xE4");
   EXPECT_EQ(take_console_output(), "Logfiles ... 127 files\n");
 
   settings.logfiles = "missing/*";
-  EXPECT_FALSE(select_log_files());
-  EXPECT_TRUE(analysis.log_files.empty());
+  EXPECT_TRUE(select_log_files().names.empty());
   EXPECT_EQ(take_console_output(), "Logfiles ... 0 files\n");
 }
 
@@ -59,13 +57,13 @@ TEST_F(LogFileSelectionTest, OnlyRegularFilesWithPrintableNamesAreSelected) {
   ASSERT_EQ(symlink("absent", "logs/a.8"), 0);
   settings.logfiles = "logs/a.*";
   settings.log_dir = "logs/";
-  EXPECT_TRUE(select_log_files());
-  EXPECT_EQ(analysis.log_files, (Names{"a.1", "a.7"}));
+  const LogFileSelection selection = select_log_files();
+  EXPECT_EQ(selection.names, (Names{"a.1", "a.7"}));
   EXPECT_EQ(take_console_output(), "Logfiles ... 2 files\n");
 
   settings.errlog_file = "errlog.txt";
   error_log_open();
-  report_skipped_log_files();
+  report_skipped_log_files(selection.skipped);
   const auto entry = [](const std::string& source, const std::string& text) {
     return "101112: Error in file logs/" + source + "!\n        " + text + ", skipped!\n";
   };
