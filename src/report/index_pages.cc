@@ -11,7 +11,9 @@
 #include "base/message_table.h"
 #include "base/settings.h"
 #include "base/text.h"
+#include "report/formats.h"
 #include "report/page_frame.h"
+#include "report/page_writer.h"
 #include "stats/counted_list.h"
 #include "stats/result_lists.h"
 
@@ -36,12 +38,12 @@ bool has_mode_letter(std::string_view name, char letter) {
 }
 
 // The anchor that sends a page back to its own top.
-void write_top_anchor(OutputFile& page) { write_line(page, "<A NAME=\"ptop\"></A>"); }
+void write_top_anchor(PageWriter& page) { page.markup_line("<A NAME=\"ptop\"></A>"); }
 
 // The cell of one listed page: a link named after its list and sort order when
 // both of its letters are known, otherwise the plain name with the two letter
 // positions (period pages take this form).
-void write_page_cell(OutputFile& page, std::string_view name, std::size_t list_letter_at,
+void write_page_cell(PageWriter& page, std::string_view name, std::size_t list_letter_at,
                      std::size_t sort_letter_at) {
   const std::size_t li = letter_position(name, list_letter_at, message_table.list_letters);
   const std::size_t si = letter_position(name, sort_letter_at, message_table.sort_letters);
@@ -49,29 +51,29 @@ void write_page_cell(OutputFile& page, std::string_view name, std::size_t list_l
     // The letters stand in the order of the lines they name: letter i of the
     // list letters stands for the list titled on line i, letter k of the sort
     // letters for sort key k - 1, named on line k - 1.
-    write_html_raw(page, "<TD><A HREF=\"");
-    write_html_escaped(page, name);
-    write_html_raw(page, "\">");
-    write_html_raw(page, lists_line(static_cast<int>(li)));
-    write_html_raw(page, html_line(HtmlId::kSortedBy));
-    write_html_raw(page, sort_options_line(static_cast<int>(si) - 1));
-    write_html_raw(page, "</A>");
+    page.markup("<TD><A HREF=\"");
+    page.text(name);
+    page.markup("\">");
+    page.markup(lists_line(static_cast<int>(li)));
+    page.markup(html_line(HtmlId::kSortedBy));
+    page.markup(sort_options_line(static_cast<int>(si) - 1));
+    page.markup("</A>");
     return;
   }
-  write_html_raw(page, "<TD>");
-  write_html_raw(page, html_line(HtmlId::kPeriodPage));
-  write_html_escaped(page, name);
-  write_html_raw(page, html_line(HtmlId::kPageList));
-  write_html_raw(page, std::to_string(li));
-  write_html_raw(page, html_line(HtmlId::kPageSort));
-  write_html_raw(page, std::to_string(si));
+  page.markup("<TD>");
+  page.markup(html_line(HtmlId::kPeriodPage));
+  page.text(name);
+  page.markup(html_line(HtmlId::kPageList));
+  page.markup(std::to_string(li));
+  page.markup(html_line(HtmlId::kPageSort));
+  page.markup(std::to_string(si));
 }
 
 // The opening cell of a ROWSPAN group (a year or a period number), as a line.
-void write_group_cell(OutputFile& page, std::size_t rows, std::string_view text) {
-  write_html_raw(page, "<TD ROWSPAN=" + std::to_string(rows) + " VALIGN=TOP>");
-  write_html_escaped(page, text);
-  write_line(page, "</TD>");
+void write_group_cell(PageWriter& page, std::size_t rows, std::string_view text) {
+  page.markup("<TD ROWSPAN=" + std::to_string(rows) + " VALIGN=TOP>");
+  page.text(text);
+  page.markup_line("</TD>");
 }
 
 // The last position, from `a` up to `limit`, of the stretch of entries whose
@@ -86,12 +88,12 @@ std::size_t stretch_end(const std::vector<ListEntry>& run, std::size_t a, std::s
 
 // The page cells of entries `from` to `to`, one row each; the first row was
 // opened by its group cells.
-void write_page_rows(OutputFile& page, const std::vector<ListEntry>& run, std::size_t from,
+void write_page_rows(PageWriter& page, const std::vector<ListEntry>& run, std::size_t from,
                      std::size_t to, std::size_t list_at, std::size_t sort_at) {
   for (std::size_t i = from; i <= to; ++i) {
-    if (i != from) write_html_raw(page, "<TR>");
+    if (i != from) page.markup("<TR>");
     write_page_cell(page, run[i].key, list_at, sort_at);
-    write_line(page, "</TD></TR>");
+    page.markup_line("</TD></TR>");
   }
 }
 
@@ -99,17 +101,17 @@ void write_page_rows(OutputFile& page, const std::vector<ListEntry>& run, std::s
 // Year pages read their letters at characters 6 and 7; week and month pages
 // split each year group into number groups (characters 6 and 7) and read
 // their letters at characters 8 and 9.
-void write_overview_rows(OutputFile& page, const std::vector<ListEntry>& run, bool numbered) {
+void write_overview_rows(PageWriter& page, const std::vector<ListEntry>& run, bool numbered) {
   for (std::size_t a = 0; a < run.size();) {
     const std::size_t b = stretch_end(run, a, run.size() - 1, 1, 4);
-    write_html_raw(page, "<TR>");
+    page.markup("<TR>");
     write_group_cell(page, b - a + 1, chars_at(run[a].key, 1, 4));
     if (!numbered) {
       write_page_rows(page, run, a, b, 6, 7);
     } else {
       for (std::size_t s = a; s <= b;) {
         const std::size_t t = stretch_end(run, s, b, 6, 7);
-        if (s != a) write_html_raw(page, "<TR>");
+        if (s != a) page.markup("<TR>");
         write_group_cell(page, t - s + 1, chars_at(run[s].key, 6, 7));
         write_page_rows(page, run, s, t, 8, 9);
         s = t + 1;
@@ -132,45 +134,45 @@ std::vector<ListEntry> select_run(char letter) {
 }
 
 // Writes one table row of the index page for a recorded period.
-void write_index_row(OutputFile& page, int mode, const ResultEntry& entry) {
+void write_index_row(PageWriter& page, int mode, const ResultEntry& entry) {
   const std::string& period = entry.name;
   const std::string link = cut_text(period + ".html");
   const bool has_page = path_exists(html_path(link));
   // The period's number (the year for year periods) links to its page.
   const auto write_linked = [&](std::string_view text) {
     if (has_page) {
-      write_html_raw(page, "<A HREF=\"");
-      write_html_escaped(page, link);
-      write_html_raw(page, "\">");
+      page.markup("<A HREF=\"");
+      page.text(link);
+      page.markup("\">");
     }
-    write_html_escaped(page, text);
-    if (has_page) write_html_raw(page, "</A>");
+    page.text(text);
+    if (has_page) page.markup("</A>");
   };
-  write_html_raw(page, "<TR><TD ALIGN=LEFT>");
+  page.markup("<TR><TD ALIGN=LEFT>");
   if (mode == kModeYears) {
     write_linked(chars_at(period, 1, 4));
   } else {
-    write_html_escaped(page, chars_at(period, 1, 4));
-    write_html_raw(page, "</TD><TD ALIGN=RIGHT>");
+    page.text(chars_at(period, 1, 4));
+    page.markup("</TD><TD ALIGN=RIGHT>");
     write_linked(chars_at(period, 6, 7));
   }
-  write_html_raw(page, "</TD><TD ALIGN=RIGHT>");
-  write_html_raw(page, format_thousands(entry.files));
-  write_html_raw(page, "</TD><TD ALIGN=RIGHT>");
-  write_html_raw(page, format_thousands(entry.kbytes));
-  write_html_raw(page, "</TD><TD ALIGN=RIGHT>");
-  write_html_raw(page, format_thousands(entry.visits));
-  write_line(page, "</TD></TR>");
+  page.markup("</TD><TD ALIGN=RIGHT>");
+  page.markup(format_thousands(entry.files));
+  page.markup("</TD><TD ALIGN=RIGHT>");
+  page.markup(format_thousands(entry.kbytes));
+  page.markup("</TD><TD ALIGN=RIGHT>");
+  page.markup(format_thousands(entry.visits));
+  page.markup_line("</TD></TR>");
 }
 
 // The table of one run mode on the index page, or, when the run mode recorded
 // no period, the reports of its missing data.
-void write_index_mode(OutputFile& page, int mode) {
-  write_html_raw(page, "<H2>");
-  write_html_raw(page, html_line(mode == kModeYears    ? HtmlId::kYears
-                                 : mode == kModeMonths ? HtmlId::kMonths
-                                                       : HtmlId::kWeeks));
-  write_line(page, "</H2>");
+void write_index_mode(PageWriter& page, int mode) {
+  page.markup("<H2>");
+  page.markup(html_line(mode == kModeYears    ? HtmlId::kYears
+                        : mode == kModeMonths ? HtmlId::kMonths
+                                              : HtmlId::kWeeks));
+  page.markup_line("</H2>");
 
   const std::vector<ResultEntry>& entries = results.result_lists[mode];
   if (entries.empty()) {
@@ -180,24 +182,24 @@ void write_index_mode(OutputFile& page, int mode) {
     return;
   }
 
-  write_line(page, "<TABLE BORDER>");
-  write_html_raw(page, "<TR><TH>&nbsp;" + html_line(HtmlId::kYearColumn) + "&nbsp;</TH>");
+  page.markup_line("<TABLE BORDER>");
+  page.markup("<TR><TH>&nbsp;" + html_line(HtmlId::kYearColumn) + "&nbsp;</TH>");
   if (mode == kModeMonths) {
-    write_html_raw(page, "<TH>&nbsp;" + html_line(HtmlId::kMonthColumn) + "&nbsp;</TH>");
+    page.markup("<TH>&nbsp;" + html_line(HtmlId::kMonthColumn) + "&nbsp;</TH>");
   }
   if (mode == kModeWeeks) {
-    write_html_raw(page, "<TH>&nbsp;" + html_line(HtmlId::kWeekColumn) + "&nbsp;</TH>");
+    page.markup("<TH>&nbsp;" + html_line(HtmlId::kWeekColumn) + "&nbsp;</TH>");
   }
-  write_line(page, "<TH ALIGN=RIGHT>&nbsp;" + html_line(HtmlId::kHitsColumn) +
-                       "&nbsp;</TH><TH ALIGN=RIGHT>&nbsp;" + html_line(HtmlId::kKbytesColumn) +
-                       "&nbsp;</TH>");
-  write_line(page,
-             "<TH ALIGN=RIGHT>&nbsp;" + html_line(HtmlId::kVisitsColumn) + "&nbsp;</TH></TR>");
+  page.markup_line("<TH ALIGN=RIGHT>&nbsp;" + html_line(HtmlId::kHitsColumn) +
+                   "&nbsp;</TH><TH ALIGN=RIGHT>&nbsp;" + html_line(HtmlId::kKbytesColumn) +
+                   "&nbsp;</TH>");
+  page.markup_line("<TH ALIGN=RIGHT>&nbsp;" + html_line(HtmlId::kVisitsColumn) +
+                   "&nbsp;</TH></TR>");
   // The most recently recorded period comes first.
   for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
     write_index_row(page, mode, *entry);
   }
-  write_line(page, "</TABLE>");
+  page.markup_line("</TABLE>");
 }
 
 }  // namespace
@@ -229,71 +231,68 @@ void write_mode_overview_page(char letter, const std::string& heading) {
   const char* file_name = letter == 'y'   ? "years.html"
                           : letter == 'm' ? "monthes.html"
                                           : "weeks.html";
-  OutputFile page = create_output(html_path(file_name));
-
-  report.page_title =
-      cut_text("Weblog" + html_line(HtmlId::kOverviewTitle) + " http://" + settings.host_url);
-  write_page_header(page);
+  PageWriter page = PageWriter::create(html_path(file_name));
+  write_page_header(page, cut_text("Weblog" + html_line(HtmlId::kOverviewTitle) + " http://" +
+                                   settings.host_url));
   write_top_anchor(page);
-  write_line(page, "Path: <A HREF=\"../index.html\" TARGET=\"_top\">Home</A> ==>");
-  write_line(page,
-             "<A HREF=\"index.html\">" + html_line(HtmlId::kLogIndex) + "</A> ==> " + heading);
-  write_line(page, "<H1>" + heading + html_line(HtmlId::kOverviewTitle) + "http://" +
-                       settings.host_url + "</H1>");
+  page.markup_line("Path: <A HREF=\"../index.html\" TARGET=\"_top\">Home</A> ==>");
+  page.markup_line("<A HREF=\"index.html\">" + html_line(HtmlId::kLogIndex) + "</A> ==> " +
+                   heading);
+  page.markup_line("<H1>" + heading + html_line(HtmlId::kOverviewTitle) + "http://" +
+                   settings.host_url + "</H1>");
 
-  write_line(page, html_line(HtmlId::kOverviewPages) + "<UL>");
+  page.markup_line(html_line(HtmlId::kOverviewPages) + "<UL>");
   if (letter == 'y') {
-    write_line(page, "<LI><A HREF=\"years.html\">" + html_line(HtmlId::kYears) + "</A>,</LI>");
+    page.markup_line("<LI><A HREF=\"years.html\">" + html_line(HtmlId::kYears) + "</A>,</LI>");
   } else if (letter == 'm') {
-    write_line(page, "<LI><A HREF=\"monthes.html\">" + html_line(HtmlId::kMonths) + "</A>,</LI>");
+    page.markup_line("<LI><A HREF=\"monthes.html\">" + html_line(HtmlId::kMonths) + "</A>,</LI>");
   } else {
-    write_line(page, "<LI><A HREF=\"weeks.html\">" + html_line(HtmlId::kWeeks) + "</A>.</LI>");
+    page.markup_line("<LI><A HREF=\"weeks.html\">" + html_line(HtmlId::kWeeks) + "</A>.</LI>");
   }
-  write_line(page, "</UL>");
+  page.markup_line("</UL>");
 
-  write_html_raw(page, "<TABLE BORDER><TR><TH>&nbsp;" + html_line(HtmlId::kYearColumn) +
-                           "&nbsp;</TH><TH>&nbsp;");
+  page.markup("<TABLE BORDER><TR><TH>&nbsp;" + html_line(HtmlId::kYearColumn) +
+              "&nbsp;</TH><TH>&nbsp;");
   if (letter == 'm') {
-    write_html_raw(page, html_line(HtmlId::kMonthColumn) + "&nbsp;</TH><TH>&nbsp;");
+    page.markup(html_line(HtmlId::kMonthColumn) + "&nbsp;</TH><TH>&nbsp;");
   }
   if (letter == 'w') {
-    write_html_raw(page, html_line(HtmlId::kWeekColumn) + "&nbsp;</TH><TH>&nbsp;");
+    page.markup(html_line(HtmlId::kWeekColumn) + "&nbsp;</TH><TH>&nbsp;");
   }
-  write_line(page, html_line(HtmlId::kPageColumn) + "&nbsp;</TH></TR>");
+  page.markup_line(html_line(HtmlId::kPageColumn) + "&nbsp;</TH></TR>");
 
   write_overview_rows(page, select_run(letter), letter != 'y');
 
-  write_line(page, "</TABLE>");
+  page.markup_line("</TABLE>");
   write_back_to_top(page);
   write_page_footer(page);
-  close_output(page);
+  page.finish();
 }
 
 void write_index_page() {
   if (!settings.html_out || !settings.html_index) return;
 
-  OutputFile page = create_output(html_path("index.html"));
-  report.page_title =
-      cut_text("Weblog" + html_line(HtmlId::kIndexTitle) + " http://" + settings.host_url);
-  write_page_header(page);
+  PageWriter page = PageWriter::create(html_path("index.html"));
+  write_page_header(
+      page, cut_text("Weblog" + html_line(HtmlId::kIndexTitle) + " http://" + settings.host_url));
   write_top_anchor(page);
-  write_html_raw(page, "Path: <A HREF=\"../index.html\" TARGET=\"_top\">Home</A>");
-  write_line(page, html_line(HtmlId::kIndexPath));
-  write_line(page,
-             "<H1>" + html_line(HtmlId::kIndexTitle) + " http://" + settings.host_url + "</H1>");
-  write_line(page, html_line(HtmlId::kOverviewPages));
-  write_line(page,
-             "<UL><LI><A HREF=\"years.html\">" + html_line(HtmlId::kIndexLinkYears) + "</A>,</LI>");
-  write_line(page,
-             "<LI><A HREF=\"monthes.html\">" + html_line(HtmlId::kIndexLinkMonths) + "</A>,</LI>");
-  write_line(
-      page, "<LI><A HREF=\"weeks.html\">" + html_line(HtmlId::kIndexLinkWeeks) + "</A>.</LI></UL>");
+  page.markup("Path: <A HREF=\"../index.html\" TARGET=\"_top\">Home</A>");
+  page.markup_line(html_line(HtmlId::kIndexPath));
+  page.markup_line("<H1>" + html_line(HtmlId::kIndexTitle) + " http://" + settings.host_url +
+                   "</H1>");
+  page.markup_line(html_line(HtmlId::kOverviewPages));
+  page.markup_line("<UL><LI><A HREF=\"years.html\">" + html_line(HtmlId::kIndexLinkYears) +
+                   "</A>,</LI>");
+  page.markup_line("<LI><A HREF=\"monthes.html\">" + html_line(HtmlId::kIndexLinkMonths) +
+                   "</A>,</LI>");
+  page.markup_line("<LI><A HREF=\"weeks.html\">" + html_line(HtmlId::kIndexLinkWeeks) +
+                   "</A>.</LI></UL>");
 
-  for (int mode = 1; mode <= 3; ++mode) write_index_mode(page, mode);
+  for (int mode = kModeYears; mode <= kModeWeeks; ++mode) write_index_mode(page, mode);
 
   write_back_to_top(page);
   write_page_footer(page);
-  close_output(page);
+  page.finish();
   console_line("Closing index file.");
 }
 

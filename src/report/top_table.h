@@ -1,36 +1,39 @@
-// The pieces of one ranked section: what a sort key counts and how it is
-// captioned, and the dotted 60-column lines of the period text file.
+// The HTML tables of a ranked section: the table on the period page, and
+// the page of its own that a run mode's "Html_..." switch asks for. Both
+// show the first `html_tables` entries of the list, each key escaped and
+// cut into rows of 70 bytes, with its value and share, and the total row.
 #ifndef SORVIK_REPORT_TOP_TABLE_H_
 #define SORVIK_REPORT_TOP_TABLE_H_
 
 #include <cstdint>
-#include <string>
 #include <string_view>
-#include <vector>
+
+#include "report/page_writer.h"
 
 namespace sorvik {
 
-// The counted quantity of sort key k: kbytes for kByKbytes, visits for
-// kByVisits, hits else.
-int64_t sort_value(int k, uint64_t hits, int64_t kbytes, uint64_t visits);
-// "<sorted by> <order>" heading part for sort key k (at most 255 bytes).
-std::string sort_caption(int k);
-// Column head of the counted quantity of sort key k; "???" for unknown keys.
-std::string value_caption(int k);
+struct BlockWriter;
+struct CountedList;
 
-// The text-file lines of one entry: key, a dot leader and the formatted
-// number, 60 characters wide, then " " + caption on the last line. A key too
-// long for one line is broken into pieces that leave room for the number,
-// continuation lines indented by three blanks; the number is never split.
-std::vector<std::string> dotted_entry_lines(std::string_view key, int64_t number,
-                                            std::string_view caption);
+// True when the run mode of `period` (its "w", "m" or "y") asks for a page
+// of its own per table.
+bool wants_table_pages(std::string_view period);
 
-// label + " " + dot leader + " " + formatted number, 60 characters when it fits.
-std::string dotted_total_line(std::string_view label, int64_t number);
+// The number of entries the tables of `list` show.
+int32_t shown_entries(const CountedList& list);
 
-// Character i (from 1) of a letter line of the language file, or the
-// character with code 0 when the line is shorter.
-char letter_at(const std::string& letters, int i);
+// Writes the table of `list` (list slot `slot`, sorted by sort key `k`) on
+// the period page: its anchor, caption, numbered rows, total row and the
+// "back to top" link. Keys of the referrer lists that are whole http or
+// https addresses of at most 70 bytes are links.
+void write_period_page_table(PageWriter& page, int slot, int k, const CountedList& list);
+
+// Writes the page of its own of that table for `period`, named after the
+// period, the list letter and the sort letter; with `writer` set the page is
+// made in memory and created on the writer's thread. A page that cannot be
+// created ends the run.
+void write_table_page(std::string_view period, BlockWriter* writer, int slot, int k,
+                      const CountedList& list);
 
 }  // namespace sorvik
 

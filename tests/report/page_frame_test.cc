@@ -1,11 +1,9 @@
 #include "report/page_frame.h"
 
-#include <cstdint>
-#include <limits>
 #include <string>
 
-#include "base/clock.h"
 #include "base/settings.h"
+#include "report/page_writer.h"
 #include "support/test_support.h"
 
 namespace sorvik {
@@ -13,61 +11,12 @@ namespace {
 
 using PageFrameTest = SorvikTest;
 
-TEST_F(PageFrameTest, FormatThousandsGroupsDigitsAndKeepsTheSignInFront) {
-  EXPECT_EQ(format_thousands(0), "0");
-  EXPECT_EQ(format_thousands(999), "999");
-  EXPECT_EQ(format_thousands(1000), "1,000");
-  EXPECT_EQ(format_thousands(1234567), "1,234,567");
-  EXPECT_EQ(format_thousands(-123456), "-123,456");
-  EXPECT_EQ(format_thousands(std::numeric_limits<int64_t>::min()), "-9,223,372,036,854,775,808");
-  EXPECT_EQ(format_two_digits(7), "07");
-  EXPECT_EQ(format_two_digits(123), "123");
-}
-
-TEST_F(PageFrameTest, FormatPercentIsSixWideWithTwoDecimalsAndDecsep) {
-  EXPECT_EQ(format_percent(1, 3), " 33.33");
-  EXPECT_EQ(format_percent(2, 3), " 66.67");
-  EXPECT_EQ(format_percent(1, 200), "  0.50");
-  EXPECT_EQ(format_percent(25, 2), "1250.00");  // wider, not cut
-  EXPECT_EQ(format_percent(5, 0), "-");
-  EXPECT_EQ(format_percent(5, -4), "-");
-  // 0.075 and 0.225 lie just off the halfway point; a double rounds them the
-  // other way.
-  EXPECT_EQ(format_percent(3, 4000), "  0.08");
-  EXPECT_EQ(format_percent(9, 4000), "  0.22");
-  // Separators swapped.
-  settings.decsep = ',';
-  settings.ksep = '.';
-  EXPECT_EQ(format_percent(1, 8), " 12,50");
-  EXPECT_EQ(format_thousands(1234567), "1.234.567");
-}
-
-TEST_F(PageFrameTest, CreatedStampTakesTheDateAndTheTimeFromTwoReadings) {
-  EXPECT_EQ(created_stamp(), "20261207;10111213");
-  int reading = 0;
-  clock_source = [&reading]() {
-    return reading++ == 0 ? LocalTime{2026, 12, 31, 23, 59, 59, 99}
-                          : LocalTime{2027, 1, 1, 0, 0, 0, 5};
-  };
-  EXPECT_EQ(created_stamp(), "20261231;00000005");  // old date, new time
-}
-
-TEST_F(PageFrameTest, EscapingWriterReplacesMarkupAndRawWriterDoesNot) {
-  OutputFile file = create_output("page.html");
-  write_html_escaped(file, "<script>alert(\"x&y\")</script>'\xFC");
-  write_html_raw(file, "<B>&amp;</B>");
-  close_output(file);
-  EXPECT_EQ(read_file("page.html"),
-            "&lt;script&gt;alert(&quot;x&amp;y&quot;)&lt;/script&gt;'\xFC<B>&amp;</B>");
-}
-
 TEST_F(PageFrameTest, HeaderAndFooterAreWrittenByteForByte) {
-  report.page_title = "Weblog Stats http://example.org";
   settings.html_bgcolor = "FFFFFF";  // without "#": written unchanged
-  OutputFile file = create_output("p.html");
-  write_page_header(file);
-  write_page_footer(file);
-  close_output(file);
+  PageWriter page = PageWriter::create("p.html");
+  write_page_header(page, "Weblog Stats http://example.org");
+  write_page_footer(page);
+  page.finish();
   EXPECT_EQ(read_file("p.html"),
             "<HTML>\n<HEAD>\n<TITLE>Weblog Stats http://example.org</TITLE>\n"
             "<META NAME=\"GENERATOR\" CONTENT=\"Sorvik version 0.8\">\n"
@@ -79,12 +28,12 @@ TEST_F(PageFrameTest, HeaderAndFooterAreWrittenByteForByte) {
 }
 
 TEST_F(PageFrameTest, LongHeaderLinesAreCutAt255Bytes) {
-  report.page_title = std::string(300, 't');
+  const std::string title(300, 't');
   settings.html_robots = std::string(300, 'r');
   settings.html_bgcolor = std::string(300, 'c');
-  EXPECT_EQ(page_header_line(3), "<TITLE>" + std::string(248, 't'));
-  EXPECT_EQ(page_header_line(7), "<META NAME=\"ROBOTS\" CONTENT=\"" + std::string(226, 'r'));
-  EXPECT_EQ(page_header_line(9), "<BODY BGCOLOR=" + std::string(241, 'c'));
+  EXPECT_EQ(page_header_line(3, title), "<TITLE>" + std::string(248, 't'));
+  EXPECT_EQ(page_header_line(7, title), "<META NAME=\"ROBOTS\" CONTENT=\"" + std::string(226, 'r'));
+  EXPECT_EQ(page_header_line(9, title), "<BODY BGCOLOR=" + std::string(241, 'c'));
 }
 
 }  // namespace

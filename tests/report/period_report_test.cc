@@ -28,7 +28,7 @@ class PeriodReportTest : public ReportTest {
 TEST_F(PeriodReportTest, WeekPageHeadHasPathHeadingsAndTableOfContents) {
   settings.text_out = false;
   open_period_report("2002w23", "Week 23 of 2002");
-  close_output(report.period_html_file);
+  report.period_page.finish();
   std::string expected =
       header("Weblog H14 http://example.org") +
       "<A NAME=\"ptop\"></A>Path: <A HREF=\"../index.html\" TARGET=\"_top\">Home</A> ==>\n"
@@ -47,19 +47,19 @@ TEST_F(PeriodReportTest, WeekPageHeadHasPathHeadingsAndTableOfContents) {
 TEST_F(PeriodReportTest, MonthYearAndHostilePeriodNamesInPathAndHeading) {
   settings.text_out = false;
   open_period_report("2002m05", "May 2002");
-  close_output(report.period_html_file);
+  report.period_page.finish();
   const std::string month = read_file("2002m05.html");
   EXPECT_NE(month.find("\"monthes.html\">H16H18</A> ==> Log 2002m05\n<H1>"), std::string::npos);
   EXPECT_NE(month.find("\n<H2>H19 2002 H21 05</H2>\n"), std::string::npos);
 
   open_period_report("2002y", "Year 2002");  // no number, but the blank stays
-  close_output(report.period_html_file);
+  report.period_page.finish();
   const std::string year = read_file("2002y.html");
   EXPECT_NE(year.find("\"years.html\">H15H18</A> ==> Log 2002y\n"), std::string::npos);
   EXPECT_NE(year.find("\n<H2>H19 2002 </H2>\n"), std::string::npos);
 
   open_period_report("2<&>w\"1", "odd");
-  close_output(report.period_html_file);
+  report.period_page.finish();
   const std::string odd = read_file("2<&>w\"1.html");
   EXPECT_NE(odd.find("==> Log 2&lt;&amp;&gt;w&quot;1\n"), std::string::npos);
   EXPECT_NE(odd.find("\n<H2>H19 2&lt;&amp;&gt; H20 &quot;1</H2>\n"), std::string::npos);
