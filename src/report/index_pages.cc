@@ -121,9 +121,9 @@ void write_overview_rows(PageWriter& page, const std::vector<ListEntry>& run, bo
   }
 }
 
-// The first stretch of consecutive list-21 entries with `letter` at character
-// 5: the pages of the latest year of that run mode, and of earlier years while
-// no page of another run mode lies between them.
+// The first stretch of consecutive kPeriodPages entries with `letter` at
+// character 5: the pages of the latest year of that run mode, and of earlier
+// years while no page of another run mode lies between them.
 std::vector<ListEntry> select_run(char letter) {
   const std::vector<ListEntry>& entries = list_snapshot(kPeriodPages).entries;
   std::size_t first = 0;

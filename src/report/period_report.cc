@@ -20,10 +20,10 @@ namespace {
 // slot 1..20 (columns): exactly the sections the period flush requests, so the
 // table of contents looks the same for every period.
 // Character p - 1 of row e - 1 stands for slot p under key e.
-constexpr std::string_view kTableMatrix[4] = {"                   X",   // key 1
-                                              "X XXXXXXXXXXXXXXXXX ",   // key 2
-                                              "X  XXX              ",   // key 3
-                                              " X                  "};  // key 4
+constexpr std::string_view kTableMatrix[kByVisits] = {"                   X",   // key 1
+                                                      "X XXXXXXXXXXXXXXXXX ",   // key 2
+                                                      "X  XXX              ",   // key 3
+                                                      " X                  "};  // key 4
 
 // Character i (from 1) of a letter line of the language file, or the
 // character with code 0 when the line is shorter: the lists themselves get
