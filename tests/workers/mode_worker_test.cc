@@ -263,8 +263,8 @@ TEST_F(SorvikTest, ACountingChildGivesUpOnAFileOfManyStretches) {
   analysis.log_files = {"access.1"};
   ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
   ASSERT_TRUE(play_mode_worker(*workers.list.at(0)));
-  EXPECT_LE(workers.store->stretches.size(), 32u);
-  EXPECT_FALSE(workers.store->complete);
+  EXPECT_LE(workers.counted->store.stretches.size(), 32u);
+  EXPECT_FALSE(workers.counted->complete);
   EXPECT_NE(take_console_output().find("access.1 ... 79"), std::string::npos);
 }
 
@@ -327,8 +327,8 @@ TEST_F(SorvikTest, StretchesBeyondTheMemoryGivenKeepTheirListsInTheSpillFile) {
     const TemporaryFolder spill_folder(folder);
     ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
     ASSERT_TRUE(play_mode_worker(*workers.list.at(0)));
-    const StretchStore& store = *workers.store;
-    EXPECT_TRUE(store.complete);
+    const StretchStore& store = workers.counted->store;
+    EXPECT_TRUE(workers.counted->complete);
     EXPECT_EQ(store.files.size(), 12u);
     if (folder[0] == '.') {
       EXPECT_GT(store.spill.size, 0u);
@@ -498,7 +498,7 @@ TEST_F(SorvikTest, FilesAreCutWhereThatLetsTheCountingChildrenEndSooner) {
   const auto planned = [](const std::vector<std::string>& files) {
     analysis.log_files = files;
     ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
-    const FileClaims& claims = *workers.store->claims;
+    const FileClaims& claims = *workers.counted->claims;
     std::string pieces;
     for (std::size_t i = 0; i < claims.pieces; ++i) {
       pieces +=
@@ -518,19 +518,19 @@ TEST_F(SorvikTest, FilesAreCutWhereThatLetsTheCountingChildrenEndSooner) {
   // from the pieces is complete.
   analysis.log_files = {"access.1", "access.5"};
   ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
-  const FileClaims& claims = *workers.store->claims;
+  const FileClaims& claims = *workers.counted->claims;
   const uint64_t cut = claims.piece[0].bytes.end;
   EXPECT_EQ(claims.piece[1].bytes.begin, cut);
   EXPECT_EQ(log.at(cut - 1), '\n');
   EXPECT_LT(cut - log.size() / 2, 300u);
   EXPECT_TRUE(claims.piece[2].bytes.whole());
   ASSERT_TRUE(play_mode_worker(*workers.list.at(0)));
-  EXPECT_TRUE(workers.store->complete);
-  EXPECT_EQ(workers.store->files.size(), 3u);
+  EXPECT_TRUE(workers.counted->complete);
+  EXPECT_EQ(workers.counted->store.files.size(), 3u);
 }
 
 // The counting child that took piece `number` of file `k`, waited for until one has.
-ModeWorker* taker_of(const StretchStore& store, std::size_t k, uint32_t number = 0) {
+ModeWorker* taker_of(const CountedStretches& store, std::size_t k, uint32_t number = 0) {
   const FileClaims& claims = *store.claims;
   std::size_t i = 0;
   while (i < claims.pieces && (claims.piece[i].file != k || claims.piece[i].number != number)) ++i;
@@ -612,9 +612,9 @@ TEST_F(DyingWorkerTest, AFileWhoseCountingChildDiedIsReadByTheWeeksRun) {
   settings.target_dir = "./";
   settings.html_out = false;
   ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
-  ASSERT_EQ(workers.store->counters.size(), 2u);
+  ASSERT_EQ(workers.counted->counters.size(), 2u);
   // The child that took the endless file is still reading it.
-  const pid_t counter = taker_of(*workers.store, 1)->pid;
+  const pid_t counter = taker_of(*workers.counted, 1)->pid;
   ASSERT_EQ(kill(counter, SIGKILL), 0);
   // Gone before the file ends, and left for the worker to reap.
   siginfo_t info{};
@@ -623,7 +623,7 @@ TEST_F(DyingWorkerTest, AFileWhoseCountingChildDiedIsReadByTheWeeksRun) {
   const std::string shown = take_console_output();
   EXPECT_NE(shown.find("access.1 ... 0"), std::string::npos) << shown;
   EXPECT_NE(shown.find("access.2 ... 1"), std::string::npos) << shown;
-  EXPECT_FALSE(workers.store->complete);
+  EXPECT_FALSE(workers.counted->complete);
   EXPECT_FALSE(play_mode_worker(*workers.list.at(1)));
 }
 
@@ -642,12 +642,12 @@ TEST_F(SorvikTest, AChildHeldUpByAFileLeavesTheFollowingOnesToTheOther) {
   settings.html_out = false;
   analysis.log_files = {"access.1", "access.2", "access.3", "access.4"};
   ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
-  ASSERT_EQ(workers.store->counters.size(), 2u);
-  ModeWorker* const held = taker_of(*workers.store, 0);
-  ModeWorker* const other = taker_of(*workers.store, 3);
+  ASSERT_EQ(workers.counted->counters.size(), 2u);
+  ModeWorker* const held = taker_of(*workers.counted, 0);
+  ModeWorker* const other = taker_of(*workers.counted, 3);
   EXPECT_NE(held, other);
-  EXPECT_EQ(taker_of(*workers.store, 1), other);
-  EXPECT_EQ(taker_of(*workers.store, 2), other);
+  EXPECT_EQ(taker_of(*workers.counted, 1), other);
+  EXPECT_EQ(taker_of(*workers.counted, 2), other);
   // Both count at a lower priority than the analyzer, whose thread writes
   // each week as they send it (they took a piece, so they set it before).
   const int own_nice = getpriority(PRIO_PROCESS, 0);
@@ -663,7 +663,7 @@ TEST_F(SorvikTest, AChildHeldUpByAFileLeavesTheFollowingOnesToTheOther) {
   EXPECT_NE(first, std::string::npos) << shown;
   EXPECT_NE(last, std::string::npos) << shown;
   EXPECT_LT(first, last);
-  EXPECT_FALSE(workers.store->complete);
+  EXPECT_FALSE(workers.counted->complete);
 }
 
 // Once the counting children have ended, the months are planned and merged
@@ -682,14 +682,14 @@ TEST_F(SorvikTest, MonthsPlannedOnceCountedAreLeftMergedForTheMonthsRun) {
   settings.html_out = false;
   analysis.log_files = {"access.1", "access.2", "access.3"};
   ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
-  StretchStore& store = *workers.store;
+  CountedStretches& store = *workers.counted;
   ASSERT_EQ(store.counters.size(), 2u);
   for (const auto& counter : store.counters) {
     std::unique_lock<std::mutex> lock(counter->mutex);
     counter->arrived.wait(lock, [&] { return counter->finished; });
   }
   ASSERT_TRUE(plan_once_counted(store, 0));
-  EXPECT_EQ(store.files.size(), 3u);
+  EXPECT_EQ(store.store.files.size(), 3u);
   ASSERT_TRUE(store.merge_ahead);
   const MergeAhead* const plan = store.merge_ahead.get();
 
@@ -734,7 +734,7 @@ TEST_F(SorvikTest, WhereByteSumsCouldRoundTheFilesAreReadInstead) {
     ASSERT_EQ(workers.list.size(), 2u);
     ASSERT_EQ(workers.list[1]->role, WorkerRole::kFromStretches);
     ASSERT_TRUE(play_mode_worker(*workers.list[0]));
-    EXPECT_TRUE(workers.store->complete);
+    EXPECT_TRUE(workers.counted->complete);
     EXPECT_FALSE(play_mode_worker(*workers.list[1]));
   }
   // One file's sum is not exact: the weeks run reads it, the months run all.
@@ -742,7 +742,7 @@ TEST_F(SorvikTest, WhereByteSumsCouldRoundTheFilesAreReadInstead) {
   {
     ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
     ASSERT_TRUE(play_mode_worker(*workers.list[0]));
-    EXPECT_FALSE(workers.store->complete);
+    EXPECT_FALSE(workers.counted->complete);
     EXPECT_FALSE(play_mode_worker(*workers.list[1]));
   }
 }
