@@ -44,6 +44,19 @@ std::string log_line(const std::string& client, const std::string& time, const s
          " 2048 www.example.org \"http://www.example.org/index.html\" \"" + agent + "\"\n";
 }
 
+// The lines of `text` that hold `marker`, whole, in their order.
+std::vector<std::string> lines_with(const std::string& text, const std::string& marker) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    const std::string line = text.substr(at, end - at);
+    if (line.find(marker) != std::string::npos) lines.push_back(line);
+    at = end + 1;
+  }
+  return lines;
+}
+using Lines = std::vector<std::string>;
+
 // Two months in the first file, a year's end in the last, and the lines each
 // run reports: a malformed line, an unknown method, an unknown return code
 // and agents no pattern knows. A client crosses the month's end within a
@@ -146,7 +159,11 @@ TEST_F(ModeWorkerTest, RunsAndResumedRunsAreTheSameWhetherLaterModesCountAhead) 
     set_time(LocalTime{2027, 1, 4, 6, 0, 0, 0});
     run();
   });
-  EXPECT_NE(record_.find("Unknown"), std::string::npos);
+  // Each period with the unknown status code names it, in both runs.
+  EXPECT_EQ(lines_with(record_, "Unknown status"),
+            Lines(5, "Writing reports Unknown status code 299!"));
+  EXPECT_EQ(lines_with(record_, "Unknown browsers"),
+            Lines(2, "Unknown browsers: out/browsers.lst.unknown ... 2 entries."));
 }
 
 // Counters and keys at their extremes come from a counting child as they
@@ -168,7 +185,9 @@ TEST_F(ModeWorkerTest, ExtremeSizesAndLongestKeysShowTheSameWhetherCountedAhead)
                    line("192.0.2.11", "01/Dec/2026:00:10:00", "3000000000"));
     run();
   });
-  EXPECT_NE(shown.find(" -1 kB\n"), std::string::npos);  // the client of 300 bytes
+  // The client of 300 bytes, cut, in the week, the month and the year.
+  EXPECT_EQ(lines_with(shown, " -1 kB"),
+            Lines(3, "   " + std::string(40, 'c') + " ............. -1 kB"));
 }
 
 TEST_F(ModeWorkerTest, WithoutYearsAndWithEmptyFilesTheRunsAreTheSame) {
@@ -195,7 +214,7 @@ TEST_F(ModeWorkerTest, AStopThatOnlyALaterModeMeetsEndsTheRunInThatModesTurn) {
                week_48() + log_line("192.0.2.10", "02/Dec/20x6:10:00:00", "GET / HTTP/1.1"));
     run();
   });
-  EXPECT_NE(record_.find("=== exit 4\n"), std::string::npos) << record_;
+  EXPECT_EQ(lines_with(record_, "=== exit"), (Lines{"=== exit 0", "=== exit 4"}));
 }
 
 // Records of November logged late among December's: a stretch of them is
@@ -228,9 +247,9 @@ TEST_F(ModeWorkerTest, AStopInACountedFileEndsTheWeeksRunThere) {
     write_file("logs/access.53", week_53());
     run();
   });
-  EXPECT_NE(shown.find("=== exit 5\n"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("Reading access.49 ... "), std::string::npos) << shown;
-  EXPECT_EQ(shown.find("Reading access.53 ... "), std::string::npos) << shown;
+  EXPECT_EQ(lines_with(shown, "=== exit"), Lines{"=== exit 5"});
+  EXPECT_EQ(lines_with(shown, "Reading access."),
+            (Lines{"Reading access.48 ... !!5 entries.", "Reading access.49 ... "}));
 }
 
 // A file whose month goes back and forth on every line: its counting child
@@ -254,7 +273,9 @@ TEST_F(ModeWorkerTest, AFileOfManyStretchesIsReadByTheRunItself) {
   });
 }
 
-TEST_F(SorvikTest, ACountingChildGivesUpOnAFileOfManyStretches) {
+// The weeks run reads such a file itself, and the later modes are left to
+// read the files in their turn.
+TEST_F(SorvikTest, AFileOfManyStretchesLeavesTheLaterModesToReadTheFiles) {
   fs::create_directories("logs");
   write_file("logs/access.1", back_and_forth(80));
   settings.log_dir = "logs/";
@@ -263,9 +284,8 @@ TEST_F(SorvikTest, ACountingChildGivesUpOnAFileOfManyStretches) {
   analysis.log_files = {"access.1"};
   ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
   ASSERT_TRUE(play_mode_worker(*workers.list.at(0)));
-  EXPECT_LE(workers.counted->store.stretches.size(), 32u);
-  EXPECT_FALSE(workers.counted->complete);
-  EXPECT_NE(take_console_output().find("access.1 ... 79"), std::string::npos);
+  EXPECT_FALSE(play_mode_worker(*workers.list.at(1)));
+  EXPECT_EQ(lines_with(take_console_output(), " ... "), Lines{" access.1 ... 79"});
 }
 
 // Logs rotated daily around a month's end, from day `first` (24 November)
@@ -313,34 +333,6 @@ TEST_F(ModeWorkerTest, PeriodsMergedAheadOnlyBetweenReportsShowTheSame) {
   });
 }
 
-TEST_F(SorvikTest, StretchesBeyondTheMemoryGivenKeepTheirListsInTheSpillFile) {
-  fs::create_directories("logs");
-  write_daily_logs(0, 12);
-  settings.log_dir = "logs/";
-  settings.target_dir = "./";
-  settings.html_out = false;
-  for (int day = 1; day <= 12; ++day) {
-    analysis.log_files.push_back((day < 10 ? "access.0" : "access.") + std::to_string(day));
-  }
-  analysis.stretch_memory = 0;
-  for (const char* folder : {".", "no-such-folder"}) {
-    const TemporaryFolder spill_folder(folder);
-    ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
-    ASSERT_TRUE(play_mode_worker(*workers.list.at(0)));
-    const StretchStore& store = workers.counted->store;
-    EXPECT_TRUE(workers.counted->complete);
-    EXPECT_EQ(store.files.size(), 12u);
-    if (folder[0] == '.') {
-      EXPECT_GT(store.spill.size, 0u);
-      EXPECT_EQ(store.lists_held, 0u);
-    } else {
-      EXPECT_TRUE(store.spill.failed);
-      EXPECT_GT(store.lists_held, 0u);
-    }
-    ASSERT_TRUE(play_mode_worker(*workers.list.at(1)));
-  }
-}
-
 // What the reading and the parsing show around the borders of stretches:
 // a malformed line before the first record and right before a new month, a
 // new month that begins with an unknown method (after a month whose end
@@ -371,9 +363,17 @@ TEST_F(ModeWorkerTest, LinesAtTheBordersOfStretchesShowTheSameInEveryMode) {
     run();
     run();
   });
-  EXPECT_NE(shown.find("Compressed file damaged"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("Unknown command in line 1: PUT"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("Unknown command in line 2: PUT"), std::string::npos) << shown;
+  // Every mode of both runs reads the damaged file; each analyses the
+  // unknown methods of the periods it reports, numbered its own way.
+  EXPECT_EQ(
+      lines_with(shown, "Compressed file damaged"),
+      Lines(6, "        Compressed file damaged: unexpected end of file, rest of file skipped!"));
+  EXPECT_EQ(lines_with(shown, "Unknown command"),
+            (Lines{"        Unknown command in line 1: PUT!", "        Unknown command in line 2: POST!",
+                   "        Unknown command in line 2: PUT!", "        Unknown command in line 3: POST!",
+                   "        Unknown command in line 2: PUT!", "        Unknown command in line 3: POST!",
+                   "        Unknown command in line 3: POST!", "        Unknown command in line 2: PUT!",
+                   "        Unknown command in line 3: POST!"}));
 }
 
 // A counting child makes the page and image lists of a stretch from its
@@ -405,8 +405,22 @@ TEST_F(ModeWorkerTest, PageAndImageListsShowTheSameMadeFromTheFileList) {
                                      log_line("192.0.2.14", "07/Dec/2026:10:04:00", get("/d.JPG")));
     run();
   });
-  EXPECT_NE(shown.find("Top 2 of 2 GIF images"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("Top 2 of 2 JPEG images"), std::string::npos) << shown;
+  // The heads of the image tables of each period that has images, on its
+  // page and its table page: 2 GIF images in four periods; JPEG images in
+  // the weeks 48 and 49, the months November and December and the year.
+  const auto heads = [](const std::string& kind, const std::string& anchor,
+                        const std::vector<int>& counts) {
+    Lines lines;
+    for (const int n : counts) {
+      const std::string head = "<H3>Top " + std::to_string(n) + " of " + std::to_string(n) + " " +
+                               kind + " images  sorted by hits</H3>";
+      lines.push_back("<A NAME=\"" + anchor + "\"> </A>" + head);
+      lines.push_back(head);
+    }
+    return lines;
+  };
+  EXPECT_EQ(lines_with(shown, "GIF images  sorted"), heads("GIF", "hh", {2, 2, 2, 2}));
+  EXPECT_EQ(lines_with(shown, "JPEG images  sorted"), heads("JPEG", "gh", {2, 1, 2, 1, 3}));
 }
 
 // A log longer than kPieceMinBytes, so that the counting children share it
@@ -445,8 +459,10 @@ TEST_F(ModeWorkerTest, ALongFileCountedInTwoPiecesShowsTheSameAsReadWhole) {
     run();
   });
   // Lines of the second piece, numbered from the file's first.
-  EXPECT_NE(shown.find("Unknown command in line 8277: POST"), std::string::npos);
-  EXPECT_NE(shown.find("Malformed line 7720: 4 fields"), std::string::npos);
+  EXPECT_EQ(lines_with(shown, "in line 8277:"),
+            Lines{"        Unknown command in line 8277: POST!"});
+  EXPECT_EQ(lines_with(shown, "Malformed line 7720:"),
+            Lines(5, "        Malformed line 7720: 4 fields, line skipped!"));
 }
 
 // A record in the second piece that stops the run: the child of that piece
@@ -459,86 +475,16 @@ TEST_F(ModeWorkerTest, AStopInTheSecondPieceOfAFileEndsTheRunWhereReadingItDoes)
     write_file("logs/access.48", log);
     run();
   });
-  EXPECT_NE(shown.find("=== exit 5\n"), std::string::npos) << shown;
+  EXPECT_EQ(lines_with(shown, "=== exit"), Lines{"=== exit 5"});
 }
 
-// A child reads a piece only while its file still has line feeds right
-// before the piece's borders; otherwise it leaves the file to the weeks run.
-TEST_F(SorvikTest, APieceOfAFileChangedSinceItWasCutIsNoLongerOne) {
-  fs::create_directories("logs");
-  settings.log_dir = "logs/";
-  analysis.log_files = {"access.1"};
-  write_file("logs/access.1", "a\nbb\nccc\n");
-  const CountedPiece first{0, 0, LogPiece{0, 5}};
-  const CountedPiece second{0, 1, LogPiece{5, LogPiece::kToEnd}};
-  EXPECT_TRUE(piece_still_cut(first));
-  EXPECT_TRUE(piece_still_cut(second));
-  write_file("logs/access.1", "a\nbbb\ncc\n");  // replaced: the same length
-  EXPECT_FALSE(piece_still_cut(first));
-  EXPECT_FALSE(piece_still_cut(second));
-  write_file("logs/access.1", "a\nb");  // cut short before the border
-  EXPECT_FALSE(piece_still_cut(first));
-  fs::remove("logs/access.1");
-  EXPECT_FALSE(piece_still_cut(second));
-  EXPECT_TRUE(piece_still_cut(CountedPiece{0, 0, LogPiece{}}));
-}
-
-// Which files are cut: those whose cutting lets the children end sooner.
-TEST_F(SorvikTest, FilesAreCutWhereThatLetsTheCountingChildrenEndSooner) {
-  fs::create_directories("logs");
-  settings.log_dir = "logs/";
-  settings.target_dir = "./";
-  settings.html_out = false;
-  const std::string log = long_log(kPieceMinBytes + kPieceMinBytes / 5);
-  for (const char* name : {"logs/access.1", "logs/access.2", "logs/access.3", "logs/access.4"}) {
-    write_file(name, log);
-  }
-  write_file("logs/access.5", long_log(kPieceMinBytes / 2));
-  // For each choice of files, the pieces planned: file and piece number.
-  const auto planned = [](const std::vector<std::string>& files) {
-    analysis.log_files = files;
-    ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
-    const FileClaims& claims = *workers.counted->claims;
-    std::string pieces;
-    for (std::size_t i = 0; i < claims.pieces; ++i) {
-      pieces +=
-          std::to_string(claims.piece[i].file) + "." + std::to_string(claims.piece[i].number) + " ";
-    }
-    return pieces;
-  };
-  EXPECT_EQ(planned({"access.1"}), "0.0 0.1 ");
-  EXPECT_EQ(planned({"access.1", "access.2"}), "0.0 1.0 ");
-  EXPECT_EQ(planned({"access.1", "access.2", "access.3"}), "0.0 1.0 2.0 2.1 ");
-  EXPECT_EQ(planned({"access.1", "access.2", "access.3", "access.4"}), "0.0 1.0 2.0 3.0 ");
-  // Too short to be cut, and a long file next to a short one.
-  EXPECT_EQ(planned({"access.5"}), "0.0 ");
-  EXPECT_EQ(planned({"access.1", "access.5"}), "0.0 0.1 1.0 ");
-
-  // The cut follows a line feed in the middle of the file, and the run made
-  // from the pieces is complete.
-  analysis.log_files = {"access.1", "access.5"};
-  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
-  const FileClaims& claims = *workers.counted->claims;
-  const uint64_t cut = claims.piece[0].bytes.end;
-  EXPECT_EQ(claims.piece[1].bytes.begin, cut);
-  EXPECT_EQ(log.at(cut - 1), '\n');
-  EXPECT_LT(cut - log.size() / 2, 300u);
-  EXPECT_TRUE(claims.piece[2].bytes.whole());
-  ASSERT_TRUE(play_mode_worker(*workers.list.at(0)));
-  EXPECT_TRUE(workers.counted->complete);
-  EXPECT_EQ(workers.counted->store.files.size(), 3u);
-}
-
-// The counting child that took piece `number` of file `k`, waited for until one has.
-ModeWorker* taker_of(const CountedStretches& store, std::size_t k, uint32_t number = 0) {
-  const FileClaims& claims = *store.claims;
+// The counting child that took file `k` (whole, or its first piece), as the
+// analyzer finds it.
+ModeWorker* taker_of(const CountedStretches& counted, uint32_t k) {
+  const FileClaims& claims = *counted.claims;
   std::size_t i = 0;
-  while (i < claims.pieces && (claims.piece[i].file != k || claims.piece[i].number != number)) ++i;
-  for (;;) {
-    const int32_t taker = claims.taker.at(i).load();
-    if (taker >= 0) return store.counter_number.at(static_cast<std::size_t>(taker));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  while (i < claims.pieces && claims.piece[i].file != k) ++i;
+  return counter_of_piece(counted, i);
 }
 
 // A log file that a child reading it never finishes: a link to a device of
@@ -587,10 +533,7 @@ TEST_F(DyingWorkerTest, AChildThatDiesAfterPartOfItsScriptIsAnInternalError) {
   write_file("logs/access.1", lines);
   ModeWorkers workers = start_mode_workers({kModeMonths});
   ModeWorker& worker = *workers.list.at(0);
-  {
-    std::unique_lock<std::mutex> lock(worker.mutex);
-    worker.arrived.wait(lock, [&] { return worker.script_size > 0 || worker.finished; });
-  }
+  ASSERT_TRUE(wait_for_script(worker));
   ASSERT_EQ(kill(worker.pid, SIGKILL), 0);
   try {
     play_mode_worker(worker);
@@ -620,10 +563,8 @@ TEST_F(DyingWorkerTest, AFileWhoseCountingChildDiedIsReadByTheWeeksRun) {
   siginfo_t info{};
   ASSERT_EQ(waitid(P_PID, static_cast<id_t>(counter), &info, WEXITED | WNOWAIT), 0);
   play_weeks_after_replacing(workers, "logs/access.2");
-  const std::string shown = take_console_output();
-  EXPECT_NE(shown.find("access.1 ... 0"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("access.2 ... 1"), std::string::npos) << shown;
-  EXPECT_FALSE(workers.counted->complete);
+  EXPECT_EQ(lines_with(take_console_output(), " ... "),
+            (Lines{" access.1 ... 0", " access.2 ... 1"}));
   EXPECT_FALSE(play_mode_worker(*workers.list.at(1)));
 }
 
@@ -657,60 +598,9 @@ TEST_F(SorvikTest, AChildHeldUpByAFileLeavesTheFollowingOnesToTheOther) {
   }
   ASSERT_EQ(kill(held->pid, SIGKILL), 0);
   play_weeks_after_replacing(workers, "logs/access.1");
-  const std::string shown = take_console_output();
-  const std::size_t first = shown.find("access.1 ... 1");
-  const std::size_t last = shown.find("access.4 ... 0");
-  EXPECT_NE(first, std::string::npos) << shown;
-  EXPECT_NE(last, std::string::npos) << shown;
-  EXPECT_LT(first, last);
-  EXPECT_FALSE(workers.counted->complete);
-}
-
-// Once the counting children have ended, the months are planned and merged
-// while the weeks run still shows its files; the weeks' own merges leave the
-// plan alone, so the first month waits merged for the months run.
-TEST_F(SorvikTest, MonthsPlannedOnceCountedAreLeftMergedForTheMonthsRun) {
-  fs::create_directories("logs");
-  write_file("logs/access.1",
-             log_line("192.0.2.10", "29/Nov/2026:10:00:00", "GET /a.html HTTP/1.1"));
-  write_file("logs/access.2",
-             log_line("192.0.2.11", "02/Dec/2026:10:00:00", "GET /b.html HTTP/1.1"));
-  write_file("logs/access.3",
-             log_line("192.0.2.10", "09/Dec/2026:10:00:00", "GET /c.html HTTP/1.1"));
-  settings.log_dir = "logs/";
-  settings.target_dir = "./";
-  settings.html_out = false;
-  analysis.log_files = {"access.1", "access.2", "access.3"};
-  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
-  CountedStretches& store = *workers.counted;
-  ASSERT_EQ(store.counters.size(), 2u);
-  for (const auto& counter : store.counters) {
-    std::unique_lock<std::mutex> lock(counter->mutex);
-    counter->arrived.wait(lock, [&] { return counter->finished; });
-  }
-  ASSERT_TRUE(plan_once_counted(store, 0));
-  EXPECT_EQ(store.store.files.size(), 3u);
-  ASSERT_TRUE(store.merge_ahead);
-  const MergeAhead* const plan = store.merge_ahead.get();
-
-  ASSERT_TRUE(play_mode_worker(*workers.list.at(0)));
-  EXPECT_TRUE(store.complete);
-  ASSERT_EQ(store.merge_ahead.get(), plan);
-  {
-    MergeAhead& ahead = *store.merge_ahead;
-    std::unique_lock<std::mutex> lock(ahead.mutex);
-    // A plan dropped by the weeks run would leave nothing to wait for.
-    ASSERT_TRUE(ahead.changed.wait_for(lock, std::chrono::seconds(20), [&] {
-      return !ahead.merging && !ahead.merged_refs.empty();
-    }));
-    // November: the stretches of the first file.
-    for (const StretchRef& ref : ahead.merged_refs) EXPECT_EQ(ref.first, 0u);
-    EXPECT_TRUE(ahead.merged);
-    EXPECT_EQ(ahead.planned.size(), 1u);
-  }
-  ASSERT_TRUE(play_mode_worker(*workers.list.at(1)));
-  const std::string shown = take_console_output();
-  EXPECT_NE(shown.find("access.3 ... 0"), std::string::npos) << shown;
+  EXPECT_EQ(lines_with(take_console_output(), " ... "),
+            (Lines{" access.1 ... 1", " access.2 ... 0", " access.3 ... 0", " access.4 ... 0"}));
+  EXPECT_FALSE(play_mode_worker(*workers.list.at(1)));
 }
 
 // A run made from counted stretches adds each stretch's byte sum at once;
@@ -734,7 +624,6 @@ TEST_F(SorvikTest, WhereByteSumsCouldRoundTheFilesAreReadInstead) {
     ASSERT_EQ(workers.list.size(), 2u);
     ASSERT_EQ(workers.list[1]->role, WorkerRole::kFromStretches);
     ASSERT_TRUE(play_mode_worker(*workers.list[0]));
-    EXPECT_TRUE(workers.counted->complete);
     EXPECT_FALSE(play_mode_worker(*workers.list[1]));
   }
   // One file's sum is not exact: the weeks run reads it, the months run all.
@@ -742,7 +631,6 @@ TEST_F(SorvikTest, WhereByteSumsCouldRoundTheFilesAreReadInstead) {
   {
     ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
     ASSERT_TRUE(play_mode_worker(*workers.list[0]));
-    EXPECT_FALSE(workers.counted->complete);
     EXPECT_FALSE(play_mode_worker(*workers.list[1]));
   }
 }
