@@ -28,6 +28,7 @@
 #include "base/settings.h"
 #include "driver/program.h"
 #include "support/fake_resolver.h"
+#include "support/log_lines.h"
 #include "support/test_support.h"
 
 namespace sorvik {
@@ -37,11 +38,18 @@ namespace fs = std::filesystem;
 
 const std::string kSource = SORVIK_SOURCE_DIR;
 
+// A request of the runs' logs: of www.example.org, referred by its index
+// page, 2048 bytes.
 std::string log_line(const std::string& client, const std::string& time, const std::string& request,
                      const std::string& status = "200",
                      const std::string& agent = "Mozilla/5.0 (X11; Linux x86_64) Firefox/133.0") {
-  return client + " - - [" + time + " +0100] \"" + request + "\" " + status +
-         " 2048 www.example.org \"http://www.example.org/index.html\" \"" + agent + "\"\n";
+  return log_line(LogLine{.client = client,
+                          .time = time,
+                          .request = request,
+                          .status = status,
+                          .size = "2048",
+                          .referrer = "http://www.example.org/index.html",
+                          .agent = agent});
 }
 
 // The lines of `text` that hold `marker`, whole, in their order.

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "analysis/log_record.h"
-#include "logs/log_reader.h"
+#include "logs/request_parser.h"
 #include "support/test_support.h"
 #include "workers/merge_ahead.h"
 #include "workers/stretch_merge.h"
