@@ -19,7 +19,7 @@ int main() {
 
   reset_all_state();
   std::string progress;
-  console.sink = [&progress](std::string_view text) { progress.append(text); };
+  console.capture = &progress;
   hosts.resolver.lookup = [kAnswerDelay](HostAddress address, std::string& name) {
     std::this_thread::sleep_for(kAnswerDelay);
     if (address % 10 == 0) return false;

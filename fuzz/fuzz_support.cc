@@ -20,6 +20,7 @@ struct Harness {
   std::string start_dir;    // where the fuzzer was started
   std::string working_dir;  // the private temporary directory
   std::string console_text;
+  std::string no_keys;  // empty: the end of input at every key wait
   std::vector<std::string> arguments;  // the rewritten command line
   std::vector<char*> argument_pointers;
 };
@@ -77,8 +78,8 @@ void remove_working_dir() {
 void reset_for_input() {
   reset_all_state();
   harness.console_text.clear();
-  console.sink = [](std::string_view text) { harness.console_text.append(text); };
-  console.key_source = []() { return -1; };
+  console.capture = &harness.console_text;
+  console.keys = &harness.no_keys;
   clock_source = []() { return LocalTime{2026, 12, 7, 10, 11, 12, 13}; };
   hosts.resolver = Resolver{[](HostAddress, std::string&) { return false; }};
   seed_host_random(1);

@@ -30,9 +30,9 @@ constexpr std::string_view kSecureScheme = "https://";
 // Sets every staged value of one request except the key, which changes from
 // one add to the next. The extra (the latest page of the client list) is
 // staged only while the clients are not owed their pages.
-void stage_request(const RequestInfo& info) {
+void stage_request(const RequestInfo& info, bool client_pages_owed) {
   EntryValues& entry = lists.current_entry;
-  if (info.is_page && !analysis.client_pages_owed) {
+  if (info.is_page && !client_pages_owed) {
     entry.extra.assign(info.path);
   } else {
     entry.extra.clear();
@@ -48,9 +48,9 @@ void add_key(int slot, std::string_view key) { list_add_key(slot, key, list_key_
 // Counts the agents held for the stretch into the agent lists, and empties
 // their list for the agents to come. The later ones merge into the lists as
 // a later stretch's merge into a period's: what the lists show stays exact.
-void count_stretch_agents() {
-  count_agent_list(analysis.stretch_agents, kAgentNames, kBrowsers, kOperatingSystems);
-  empty_list(analysis.stretch_agents);
+void count_stretch_agents(StretchTally& tally) {
+  count_agent_list(tally.stretch_agents, kAgentNames, kBrowsers, kOperatingSystems);
+  empty_list(tally.stretch_agents);
 }
 
 // Counts the referrer of a page request as internal, as a search query or as
@@ -176,10 +176,8 @@ int path_list_of(bool is_page, std::string_view extension) {
   return 0;
 }
 
-void prefetch_ahead() {
+void prefetch_ahead(bool pages, bool directories) {
   // A page or directory list made from the file list later is not touched now.
-  const bool pages = !analysis.path_lists_owed;
-  const bool directories = !analysis.directories_owed;
   RecordHints hints;
   if (peek_record_hints(kBucketsAhead, hints)) {
     list_prefetch_bucket(kClients, hints.client);
@@ -199,13 +197,39 @@ void prefetch_ahead() {
   }
 }
 
+// Notes that the client at `client_at` asked last for the page of the file
+// at `file_at` (positions from 0).
+void note_client_page(StretchTally& tally, std::size_t client_at, std::size_t file_at) {
+  std::vector<uint32_t>& pages = tally.client_pages;
+  if (client_at >= pages.size()) pages.resize(client_at + 1, 0);
+  pages[client_at] = static_cast<uint32_t>(file_at + 1);
+}
+
+// Counts the request's agent. An unknown agent is also counted in
+// kUnknownBrowsers or kUnknownOpsys with values of its own; the request's
+// staged values are handed back afterwards.
+void count_request_agent(std::string_view agent, StretchTally* tally) {
+  if (tally != nullptr && tally->agents_owed && agent.size() > kTextLimit) {
+    make_agent_lists(*tally);
+  }
+  if (tally != nullptr && tally->agents_owed) {
+    list_add_repeating(tally->stretch_agents, agent);
+    if (tally->stretch_agents.entries.size() >= kStretchAgentsHeld) count_stretch_agents(*tally);
+  } else {
+    count_agent(agent, kAgentNames, kBrowsers, kOperatingSystems);
+  }
+}
+
 }  // namespace
 
-void count_request(const RequestInfo& info) {
-  const LogRecord& record = analysis.record;
+void count_request(const LogRecord& record, const RequestInfo& info, StretchTally* tally) {
   EntryValues& entry = lists.current_entry;
-  stage_request(info);
-  prefetch_ahead();
+  // Without a tally nothing is owed.
+  const bool pages_owed = tally != nullptr && tally->path_lists_owed;
+  const bool directories_owed = tally != nullptr && tally->directories_owed;
+  const bool client_pages_owed = tally != nullptr && tally->client_pages_owed;
+  stage_request(info, client_pages_owed);
+  prefetch_ahead(!pages_owed, !directories_owed);
 
   // The lists not asked for ahead (images, pages not found) are asked for
   // their buckets and then their entries before any add, so that the loads
@@ -233,27 +257,27 @@ void count_request(const RequestInfo& info) {
   // the other lists are spared a copy of the path on every add.
   entry.extra.clear();
   if (new_client && info.is_page) list_add_key(kEntryPages, info.path, path_hash);
-  if (new_client && analysis.keep_first_requests) {
-    analysis.first_requests.push_back(FirstRequest{
+  if (new_client && tally != nullptr) {
+    tally->first_requests.push_back(FirstRequest{
         info.is_page, info.is_page ? info.path : std::string(), info.kbytes, info.time});
   }
 
-  if (info.path.size() > kTextLimit) {
-    if (analysis.path_lists_owed) make_path_lists();
-    if (analysis.directories_owed) make_directory_list();
+  if (info.path.size() > kTextLimit && tally != nullptr) {
+    if (tally->path_lists_owed) make_path_lists(*tally);
+    if (tally->directories_owed) make_directory_list(*tally);
   }
   std::size_t file_at = 0;
   list_add_key(kFiles, info.path, path_hash, file_at);
   // The file entry's key is the path cut as the client's extra would be;
   // a page request with an empty path leaves the extra as it is.
-  if (analysis.client_pages_owed && info.is_page && !info.path.empty()) {
-    std::vector<uint32_t>& pages = analysis.client_pages;
-    if (client_at >= pages.size()) pages.resize(client_at + 1, 0);
-    pages[client_at] = static_cast<uint32_t>(file_at + 1);
+  if (tally != nullptr && tally->client_pages_owed && info.is_page && !info.path.empty()) {
+    note_client_page(*tally, client_at, file_at);
   }
-  if (path_list != 0 && !analysis.path_lists_owed) list_add_key(path_list, info.path, path_hash);
+  if (path_list != 0 && !(tally != nullptr && tally->path_lists_owed)) {
+    list_add_key(path_list, info.path, path_hash);
+  }
 
-  if (!analysis.directories_owed) {
+  if (!(tally != nullptr && tally->directories_owed)) {
     const std::string_view directory = directory_of(info.path);
     const bool directory_hinted = path_hinted && record_hints_have_directory();
     list_add_key(kDirectories, directory,
@@ -266,23 +290,25 @@ void count_request(const RequestInfo& info) {
   list_add_repeating(kStatusCodes, record.field[kFieldStatus]);
   if (not_found) list_add_key(kNotFound, info.path, path_hash);
 
-  // An unknown agent is also counted in kUnknownBrowsers or kUnknownOpsys
-  // with values of its own; the request's staged values are handed back
-  // afterwards.
-  const std::string_view agent = record.field[kFieldAgent];
-  if (analysis.agents_owed && agent.size() > kTextLimit) make_agent_lists();
-  if (analysis.agents_owed) {
-    list_add_repeating(analysis.stretch_agents, agent);
-    if (analysis.stretch_agents.entries.size() >= kStretchAgentsHeld) count_stretch_agents();
-  } else {
-    count_agent(agent, kAgentNames, kBrowsers, kOperatingSystems);
-  }
+  count_request_agent(record.field[kFieldAgent], tally);
 
   list_add_repeating(kHours, chars_at(record.field[kFieldTimeStamp], 14, 15));
 }
 
-void make_path_lists() {
-  analysis.path_lists_owed = false;
+void reset_stretch_tally(StretchTally& tally) {
+  tally = StretchTally{};
+  tally.stretch_agents.keep_first_times = true;
+}
+
+void settle_stretch_tally(StretchTally& tally) {
+  if (tally.path_lists_owed) make_path_lists(tally);
+  if (tally.directories_owed) make_directory_list(tally);
+  if (tally.agents_owed) make_agent_lists(tally);
+  if (tally.client_pages_owed) give_client_pages(tally);
+}
+
+void make_path_lists(StretchTally& tally) {
+  tally.path_lists_owed = false;
   const CountedList& files = list_snapshot(kFiles);
   std::string extension;
   bool is_page = true;
@@ -300,8 +326,8 @@ void make_path_lists() {
   }
 }
 
-void make_directory_list() {
-  analysis.directories_owed = false;
+void make_directory_list(StretchTally& tally) {
+  tally.directories_owed = false;
   const CountedList& files = list_snapshot(kFiles);
   CountedList& directories = lists.list_slots[kDirectories];
   for (std::size_t i = 0; i < files.entries.size(); ++i) {
@@ -317,16 +343,16 @@ void make_directory_list() {
   }
 }
 
-void make_agent_lists() {
-  analysis.agents_owed = false;
-  count_stretch_agents();
+void make_agent_lists(StretchTally& tally) {
+  tally.agents_owed = false;
+  count_stretch_agents(tally);
 }
 
-void give_client_pages() {
+void give_client_pages(StretchTally& tally) {
   std::vector<ListEntry>& clients = lists.list_slots[kClients].entries;
   TextArena* client_texts = lists.list_slots[kClients].texts.arena.get();
   const std::vector<ListEntry>& files = list_snapshot(kFiles).entries;
-  std::vector<uint32_t>& pages = analysis.client_pages;
+  std::vector<uint32_t>& pages = tally.client_pages;
   const std::size_t noted = std::min(pages.size(), clients.size());
   for (std::size_t i = 0; i < noted; ++i) {
     if (pages[i] == 0 || pages[i] > files.size()) continue;

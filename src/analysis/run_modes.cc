@@ -37,69 +37,27 @@ std::string file_at(std::size_t index) {
   return index < analysis.log_files.size() ? analysis.log_files[index] : std::string();
 }
 
-void print_run_heading(const char* mode_letter) {
-  console_line(messages_line(MessageId::kRunMode) + " " + mode_letter);
+void print_run_heading(const RunSink& sink, const char* mode_letter) {
+  sink.console(sink.context, messages_line(MessageId::kRunMode) + " " + mode_letter + "\n");
 }
 
-void open_log_file(const std::string& name, const LogPiece& piece) {
-  announce_log_file(name);
+// Opens the k-th selected file (or a piece of it).
+void open_selected_file(std::size_t k, const RunSink& sink, const LogPiece& piece = {}) {
+  announce_log_file(analysis.log_files[k], sink);
   open_log(analysis.current_log_path, piece, analysis.reader_options);
   analysis.record_number = 0;
 }
 
-void close_log_file() {
+void close_log_file(const RunSink& sink) {
   close_log();
-  report_log_file_end();
+  report_log_file_end(sink);
 }
 
-// The reports of the reading: direct, but a child that counts pieces of
-// files hands its malformed lines over (held_malformed_line).
-LogReporter reading_reporter() {
-  LogReporter reporter;
-  if (analysis.held_malformed_line) {
-    reporter.malformed_line = [](void*, std::string_view, const MalformedLine& malformed) {
-      console_write("!");
-      analysis.held_malformed_line(malformed);
-    };
-  }
-  return reporter;
-}
-
-// Reads the next record; the phase tells a child process counting ahead
-// which console text and error-log entries the reading made.
-int read_next_record() {
-  analysis.phase = RecordPhase::kReading;
-  const int fields = read_record(analysis.record, reading_reporter());
-  analysis.phase = RecordPhase::kOther;
-  return fields;
-}
-
-void analyse_record() {
-  analysis.phase = RecordPhase::kParsing;
+void analyse_record(const RunSink& sink) {
   parse_request_into(analysis.record, {analysis.current_log_path, analysis.record_number},
-                     LogReporter{}, analysis.request);
+                     sink.reporter, analysis.request);
   analysis.period_bytes += static_cast<long double>(analysis.request.size);
-  analysis.phase = RecordPhase::kOther;
-  if (analysis.before_count && !analysis.before_count()) return;
-  count_request(analysis.request);
-}
-
-// Notes the stretch of its file that the record just read belongs to: a new
-// one begins where the month or the year text changes.
-void note_stretch() {
-  const std::string_view stamp = chars_at(analysis.record.field[kFieldTimeStamp], 5, 12);
-  if (analysis.stretch < 0 || !same_text(stamp, analysis.stretch_stamp)) {
-    analysis.stretch += 1;
-    analysis.stretch_stamp.assign(stamp);
-  }
-}
-
-// Opens the k-th selected file (or a piece of it) and starts its stretches.
-void open_selected_file(std::size_t k, const LogPiece& piece = {}) {
-  analysis.file_index = k;
-  analysis.stretch = -1;
-  analysis.stretch_stamp.clear();
-  open_log_file(analysis.log_files[k], piece);
+  sink.count(sink.context, analysis.record, analysis.request);
 }
 
 // The week a weekly file holds: the last two characters of its name. A
@@ -126,26 +84,29 @@ void take_checked_year_text() {
   }
 }
 
-// Records the result entry of a period and writes its reports; a run mode
-// counted ahead of its turn hands both over instead.
-void end_period(const PeriodEnd& end) {
-  if (analysis.held_period_end) {
-    analysis.held_period_end(end);
-    return;
-  }
+}  // namespace
+
+void write_console(void*, std::string_view text) { console_write(text); }
+
+void count_directly(void*, const LogRecord& record, const RequestInfo& request) {
+  count_request(record, request);
+}
+
+void end_period_directly(void*, const PeriodEnd& end) {
   record_result(end.mode, end.period, end.complete, end.log);
   flush_period(end.period, end.number, end.year, end.mode);
 }
 
-}  // namespace
+void check_dns_directly(void*) { dns_check(true); }
 
-void announce_log_file(const std::string& name) {
+void announce_log_file(const std::string& name, const RunSink& sink) {
   analysis.current_log_path = cut_text(settings.log_dir + name);
-  console_write(messages_line(MessageId::kReading) + " " + name + " ... ");
+  sink.console(sink.context, messages_line(MessageId::kReading) + " " + name + " ... ");
 }
 
-void report_log_file_end() {
-  console_line(std::to_string(analysis.record_number) + messages_line(MessageId::kEntries));
+void report_log_file_end(const RunSink& sink) {
+  sink.console(sink.context,
+               std::to_string(analysis.record_number) + messages_line(MessageId::kEntries) + "\n");
 }
 
 std::string two_digits(int n) {
@@ -155,57 +116,45 @@ std::string two_digits(int n) {
   return text;
 }
 
-std::size_t begin_weeks_run() {
+std::size_t begin_weeks_run(const RunSink& sink) {
   const std::string& start_file = results.start_file[kModeWeeks];
-  print_run_heading("W");
+  print_run_heading(sink, "W");
   const std::size_t s = start_index(start_file);
-  console_line("Start: " + std::to_string(s + 1) + " File: " + file_at(s) +
-               " Startfile: " + start_file);
+  sink.console(sink.context, "Start: " + std::to_string(s + 1) + " File: " + file_at(s) +
+                                 " Startfile: " + start_file + "\n");
   return s;
 }
 
-void read_week_file(std::size_t k, const LogPiece& piece) {
-  open_selected_file(k, piece);
-  while (read_next_record() > 0) {
-    note_stretch();
+void read_week_file(std::size_t k, const RunSink& sink, const LogPiece& piece) {
+  open_selected_file(k, sink, piece);
+  while (read_record(analysis.record, sink.reporter) > 0) {
     assign_if_changed(analysis.year_text, chars_at(analysis.record.field[kFieldTimeStamp], 9, 12));
-    analyse_record();
+    analyse_record(sink);
     analysis.record_number += 1;
   }
   // Weeks number their records from 0 and show the count minus one.
   analysis.record_number -= 1;
-  close_log_file();
-  end_week_file(k);
+  close_log_file(sink);
+  end_week_file(k, sink);
 }
 
-void end_week_file(std::size_t k) {
+void end_week_file(std::size_t k, const RunSink& sink) {
   const std::string& name = analysis.log_files[k];
   // Taken from the file itself, so that an empty file names its own week.
   const std::string week = week_of_file(name);
-  end_period({kModeWeeks, analysis.year_text + "w" + week, k + 1 < analysis.log_files.size(), name,
-              week, analysis.year_text});
+  sink.period_end(sink.context, {kModeWeeks, analysis.year_text + "w" + week,
+                                 k + 1 < analysis.log_files.size(), name, week, analysis.year_text});
 }
 
-void run_weeks() {
-  for (std::size_t k = begin_weeks_run(); k < analysis.log_files.size(); ++k) read_week_file(k);
+void run_weeks(const RunSink& sink) {
+  for (std::size_t k = begin_weeks_run(sink); k < analysis.log_files.size(); ++k) {
+    read_week_file(k, sink);
+  }
 }
 
 std::string period_name(int mode, const std::string& year, const std::string& number) {
   return mode == kModeMonths ? year + "m" + number : year + "y";
 }
-
-namespace {
-
-// The quiet name-server check between the files of the years run.
-void check_dns_between_files() {
-  if (analysis.held_dns_check) {
-    analysis.held_dns_check();
-    return;
-  }
-  dns_check(true);
-}
-
-}  // namespace
 
 PeriodRun new_period_run(int mode) {
   PeriodRun run;
@@ -218,10 +167,11 @@ PeriodRun new_period_run(int mode) {
   return run;
 }
 
-PeriodRun begin_period_run(int mode) {
+PeriodRun begin_period_run(int mode, const RunSink& sink) {
   const PeriodRun run = new_period_run(mode);
-  print_run_heading(run.months ? "M" : "Y");
-  console_line("File: " + file_at(run.first_file) + " Startfile: " + results.start_file[mode]);
+  print_run_heading(sink, run.months ? "M" : "Y");
+  sink.console(sink.context, "File: " + file_at(run.first_file) +
+                                 " Startfile: " + results.start_file[mode] + "\n");
   return run;
 }
 
@@ -282,7 +232,7 @@ PeriodAdvance advance_period(PeriodRun& run, std::string_view stamp, bool first_
   return advance;
 }
 
-bool period_step(PeriodRun& run, std::size_t k) {
+bool period_step(PeriodRun& run, std::size_t k, const RunSink& sink) {
   analysis.record_number += 1;
   const PeriodAdvance advance =
       advance_period(run, analysis.record.field[kFieldTimeStamp], analysis.record_number == 1);
@@ -291,20 +241,22 @@ bool period_step(PeriodRun& run, std::size_t k) {
   if (advance.ended && advance.ended_active) {
     const std::string log = analysis.log_files[run.period_first_file];
     run.period_first_file = k;
-    end_period({run.mode, period_name(run.mode, advance.ended_year, advance.ended_number), true,
-                log, advance.ended_number, advance.ended_year});
+    sink.period_end(sink.context,
+                    {run.mode, period_name(run.mode, advance.ended_year, advance.ended_number),
+                     true, log, advance.ended_number, advance.ended_year});
   }
   return run.active;
 }
 
-void end_period_file(PeriodRun& run, std::size_t k) {
+void end_period_file(PeriodRun& run, std::size_t k, const RunSink& sink) {
   if (k + 1 == analysis.log_files.size()) {
     // The period still open at the end is flushed whether analysed or not,
     // named by the last record read that was not late.
-    end_period({run.mode, period_name(run.mode, analysis.year_text, run.number), false,
-                analysis.log_files[run.period_first_file], run.number, analysis.year_text});
+    sink.period_end(sink.context,
+                    {run.mode, period_name(run.mode, analysis.year_text, run.number), false,
+                     analysis.log_files[run.period_first_file], run.number, analysis.year_text});
   } else if (!run.months) {
-    check_dns_between_files();
+    sink.dns_check(sink.context);
   }
 }
 
@@ -313,34 +265,33 @@ namespace {
 // The months and the years runs: a period is a stretch of consecutive records
 // with the same month (the year is not compared) or with the same year.
 // Records of periods before the open period are read but not analysed.
-void run_periods(int mode) {
-  PeriodRun run = begin_period_run(mode);
+void run_periods(int mode, const RunSink& sink) {
+  PeriodRun run = begin_period_run(mode, sink);
   for (std::size_t k = run.first_file; k < analysis.log_files.size(); ++k) {
-    open_selected_file(k);
-    while (read_next_record() > 0) {
-      note_stretch();
-      if (period_step(run, k)) analyse_record();
+    open_selected_file(k, sink);
+    while (read_record(analysis.record, sink.reporter) > 0) {
+      if (period_step(run, k, sink)) analyse_record(sink);
     }
-    close_log_file();
-    end_period_file(run, k);
+    close_log_file(sink);
+    end_period_file(run, k, sink);
   }
 }
 
 }  // namespace
 
-void run_months() { run_periods(kModeMonths); }
+void run_months(const RunSink& sink) { run_periods(kModeMonths, sink); }
 
-void run_years() { run_periods(kModeYears); }
+void run_years(const RunSink& sink) { run_periods(kModeYears, sink); }
 
 std::size_t first_file_index(int mode) { return start_index(results.start_file[mode]); }
 
-void run_mode(int mode) {
+void run_mode(int mode, const RunSink& sink) {
   if (mode == kModeWeeks) {
-    run_weeks();
+    run_weeks(sink);
   } else if (mode == kModeMonths) {
-    run_months();
+    run_months(sink);
   } else {
-    run_years();
+    run_years(sink);
   }
 }
 

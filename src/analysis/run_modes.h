@@ -7,26 +7,60 @@
 #include <string>
 #include <string_view>
 
+#include "analysis/log_record.h"
 #include "logs/log_reader.h"
+#include "logs/log_reporter.h"
 
 namespace sorvik {
 
-void run_weeks();
+// The direct parts of a RunSink, which a run mode read in its turn uses:
+// console text written at once, a record counted into the period lists, a
+// period recorded (record_result) and its reports written (flush_period),
+// the quiet name-server check made. Their context is unused.
+void write_console(void* context, std::string_view text);
+void count_directly(void* context, const LogRecord& record, const RequestInfo& request);
+void end_period_directly(void* context, const PeriodEnd& end);
+void check_dns_directly(void* context);
+
+// Where a run mode's visible steps go: what differs between a mode read in
+// its turn and one counted ahead of it in a child process (or made from
+// counted stretches). A sink as built carries every step out directly; a
+// caller that records them, or carries them out otherwise, puts its own
+// functions and context in. No function may be null.
+struct RunSink {
+  void* context = nullptr;
+  // The run's own console text: its headings, each file read and its
+  // record count (lines end in "\n").
+  void (*console)(void* context, std::string_view text) = write_console;
+  // What the reading and the parsing skip: malformed lines, damaged
+  // compressed data, unknown methods.
+  LogReporter reporter;
+  // A record of an analysed period, parsed into `request` (its size added
+  // to analysis.period_bytes): counts it.
+  void (*count)(void* context, const LogRecord& record,
+                const RequestInfo& request) = count_directly;
+  // The end of a period: its result entry and its reports.
+  void (*period_end)(void* context, const PeriodEnd& end) = end_period_directly;
+  // The quiet name-server check between two files of the years run.
+  void (*dns_check)(void* context) = check_dns_directly;
+};
+
+void run_weeks(const RunSink& sink);
 // The weeks run, a file at a time: begin_weeks_run shows the heading and
 // returns the index of the first file to read; read_week_file reads the
 // file at an index (a counting child: a piece of it) and ends its week;
 // end_week_file ends it once its records were taken in and its end shown.
-std::size_t begin_weeks_run();
-void read_week_file(std::size_t k, const LogPiece& piece = {});
-void end_week_file(std::size_t k);
-void run_months();
-void run_years();
+std::size_t begin_weeks_run(const RunSink& sink);
+void read_week_file(std::size_t k, const RunSink& sink, const LogPiece& piece = {});
+void end_week_file(std::size_t k, const RunSink& sink);
+void run_months(const RunSink& sink);
+void run_years(const RunSink& sink);
 // The index of the first selected file that the run mode reads (where it
 // resumes); the number of files when it reads none.
 std::size_t first_file_index(int mode);
 
 // run_weeks, run_months or run_years for kModeWeeks, kModeMonths, kModeYears.
-void run_mode(int mode);
+void run_mode(int mode, const RunSink& sink);
 
 // A months or years run between two records: the period being read and
 // whether its records are analysed.
@@ -81,20 +115,20 @@ PeriodAdvance advance_period(PeriodRun& run, std::string_view stamp, bool first_
 PeriodRun new_period_run(int mode);
 // new_period_run, after showing the run's heading and where it starts; the
 // run reads the files from run.first_file on.
-PeriodRun begin_period_run(int mode);
+PeriodRun begin_period_run(int mode, const RunSink& sink);
 // Takes the record in analysis.record, the next one of file `k`, into the
 // run: counts it, ends the period when it begins the next one; true when the
 // record is to be analysed. A record's month and year decide all of this, so
 // the records after the first one of a stretch change nothing but the count.
-bool period_step(PeriodRun& run, std::size_t k);
+bool period_step(PeriodRun& run, std::size_t k, const RunSink& sink);
 // After file `k` was read and its end shown: ends the open period after the
 // last file, and makes the years run's quiet name-server check between files.
-void end_period_file(PeriodRun& run, std::size_t k);
+void end_period_file(PeriodRun& run, std::size_t k, const RunSink& sink);
 
 // Sets analysis.current_log_path for the file `name` and shows that it is
 // read; the line is finished by report_log_file_end with the record count.
-void announce_log_file(const std::string& name);
-void report_log_file_end();
+void announce_log_file(const std::string& name, const RunSink& sink);
+void report_log_file_end(const RunSink& sink);
 
 // The name of a months period (year, "m", month) or of a years period (year, "y").
 std::string period_name(int mode, const std::string& year, const std::string& number);

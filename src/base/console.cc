@@ -40,23 +40,28 @@ int read_key_from_stdin() {
   return got == 1 ? byte : -1;
 }
 
+// Writes console text where it goes.
+void emit(std::string_view text) {
+  if (console.capture != nullptr) {
+    console.capture->append(text);
+  } else {
+    write_to_stdout(text);
+  }
+}
+
 }  // namespace
 
-void reset_console() {
-  console.sink = write_to_stdout;
-  console.key_source = read_key_from_stdin;
-  console.at_line_start = true;
-}
+void reset_console() { console = Console{}; }
 
 void console_write(std::string_view text) {
   if (text.empty()) return;
-  console.sink(text);
+  emit(text);
   console.at_line_start = text.back() == '\n';
 }
 
 void console_line(std::string_view text) {
-  if (!text.empty()) console.sink(text);
-  console.sink("\n");
+  if (!text.empty()) emit(text);
+  emit("\n");
   console.at_line_start = true;
 }
 
@@ -64,7 +69,11 @@ void console_finish_line() {
   if (!console.at_line_start) console_line();
 }
 
-int console_read_key() { return console.key_source(); }
+int console_read_key() {
+  if (console.keys == nullptr) return read_key_from_stdin();
+  if (console.next_key >= console.keys->size()) return -1;
+  return static_cast<unsigned char>((*console.keys)[console.next_key++]);
+}
 
 void console_wait_key() { console_read_key(); }
 

@@ -1,26 +1,31 @@
 // The console: running progress lines on standard output and single key
-// presses from standard input. Tests replace the sink and the key source.
+// presses from standard input. Tests (and a child process that hands its
+// console text to the analyzer) capture the text and give the keys as data.
 #ifndef SORVIK_BASE_CONSOLE_H_
 #define SORVIK_BASE_CONSOLE_H_
 
-#include <functional>
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace sorvik {
 
 struct Console {
-  // Receives every byte written to the console.
-  std::function<void(std::string_view)> sink;
-  // Delivers the next key press as a byte value, or -1 at the end of input
-  // (or when input cannot be read).
-  std::function<int()> key_source;
+  // When set, every byte written to the console is appended here instead of
+  // going to standard output.
+  std::string* capture = nullptr;
+  // When set, the key presses are these bytes, one a key, from `next_key`
+  // on, and the end of input after the last, instead of standard input.
+  const std::string* keys = nullptr;
+  std::size_t next_key = 0;
   // True when nothing has been written since the last line end.
   bool at_line_start = true;
 };
 
 extern Console console;
 
-// Connects the console to standard output and the keyboard.
+// Connects the console to standard output and the keyboard (no capture, no
+// keys given).
 void reset_console();
 
 // Writes `text` as it stands, without a line end.

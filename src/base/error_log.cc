@@ -76,8 +76,8 @@ void error_log_open() {
 }
 
 void error_log_entry(std::string_view source, std::string_view text) {
-  if (error_log.divert) {
-    error_log.divert(source, text);
+  if (error_log.held != nullptr) {
+    error_log.held->push_back(HeldEntry{std::string(source), std::string(text)});
     return;
   }
   if (!error_log.open) return;

@@ -3,20 +3,27 @@
 #ifndef SORVIK_BASE_ERROR_LOG_H_
 #define SORVIK_BASE_ERROR_LOG_H_
 
-#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/file_io.h"
 
 namespace sorvik {
 
+// An entry held instead of written.
+struct HeldEntry {
+  std::string source;
+  std::string text;
+};
+
 struct ErrorLog {
   OutputFile file;
   bool open = false;
-  // When set, every entry goes here instead (open or not): a child process
-  // that counts a run mode ahead of its turn hands its entries to the parent.
-  std::function<void(std::string_view source, std::string_view text)> divert;
+  // When set, every entry is held here instead (open or not), as it was
+  // given: a child process that counts a run mode ahead of its turn hands
+  // its entries to the parent.
+  std::vector<HeldEntry>* held = nullptr;
   // While set, entries wait in the file's buffer (see ErrorLogBatch).
   bool batched = false;
   std::string entry;  // the entry being composed; its memory is reused

@@ -111,17 +111,17 @@ void analyse_and_report() {
   // The run modes count in child processes, all at once; each mode's
   // output comes in its turn. A mode without a child reads the files then.
   std::vector<int> modes;
-  if (analysis.count_ahead) {
+  if (worker_tuning.count_ahead) {
     modes = {kModeWeeks, kModeMonths};
     if (settings.analyse_years) modes.push_back(kModeYears);
   }
-  const ModeWorkers workers = start_mode_workers(modes);
+  const ModeWorkers workers = start_mode_workers(modes, worker_tuning);
   // Only now, when every child has been forked, may a thread start.
   const ReportWriter report_writer;
   const auto run_in_turn = [&](int mode, std::size_t index) {
     const bool played = index < workers.list.size() && workers.list[index] &&
                         play_mode_worker(*workers.list[index]);
-    if (!played) run_mode(mode);
+    if (!played) run_mode(mode, RunSink{});
   };
 
   run_in_turn(kModeWeeks, 0);
@@ -156,6 +156,7 @@ void reset_all_state() {
   reset_lists();
   reset_agent_class_cache();
   reset_analysis();
+  reset_worker_tuning();
   reset_log_reader();
   reset_results();
   reset_hosts();

@@ -15,6 +15,10 @@
 
 namespace sorvik {
 
+WorkerTuning worker_tuning;
+
+void reset_worker_tuning() { worker_tuning = WorkerTuning{}; }
+
 namespace {
 
 // Whether every mode can be made from counted stretches: the weeks run
@@ -34,11 +38,12 @@ bool modes_from_stretches(const std::vector<int>& modes) {
 // other (see file_claims.h), so that the weeks run can be shown file after
 // file while they go on. A file that no child sends whole is read by the
 // weeks run itself.
-void start_counting(ModeWorkers& started, const std::vector<int>& modes) {
+void start_counting(ModeWorkers& started, const std::vector<int>& modes,
+                    const WorkerTuning& tuning) {
   started.counted = std::make_unique<CountedStretches>();
   CountedStretches& counted = *started.counted;
-  counted.store.stretch_memory = analysis.stretch_memory;
-  counted.merge_beside_writing = analysis.merge_beside_writing;
+  counted.store.stretch_memory = tuning.stretch_memory;
+  counted.merge_beside_writing = tuning.merge_beside_writing;
   const std::size_t weeks_start = std::min(first_file_index(kModeWeeks), analysis.log_files.size());
   counted.claims =
       make_file_claims(plan_pieces(shapes_of_files(weeks_start), weeks_start, kCountingAtOnce));
@@ -85,10 +90,10 @@ void start_mode_children(ModeWorkers& started, const std::vector<int>& modes) {
 
 }  // namespace
 
-ModeWorkers start_mode_workers(const std::vector<int>& modes) {
+ModeWorkers start_mode_workers(const std::vector<int>& modes, const WorkerTuning& tuning) {
   ModeWorkers started;
   if (modes_from_stretches(modes)) {
-    start_counting(started, modes);
+    start_counting(started, modes, tuning);
   } else {
     start_mode_children(started, modes);
   }

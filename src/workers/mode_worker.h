@@ -18,6 +18,7 @@
 #ifndef SORVIK_WORKERS_MODE_WORKER_H_
 #define SORVIK_WORKERS_MODE_WORKER_H_
 
+#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -25,6 +26,24 @@
 #include "workers/worker_process.h"
 
 namespace sorvik {
+
+// How a run counts its modes ahead. The output is the same whatever they are.
+struct WorkerTuning {
+  // Whether a whole run counts its run modes in child processes; off, each
+  // run mode reads the files when its turn comes.
+  bool count_ahead = true;
+  // The bytes of counted lists that such a run holds in memory for its later
+  // modes; the lists beyond go to a temporary file until they are merged.
+  std::size_t stretch_memory = std::size_t{16} << 20;
+  // A period of the later modes whose stretches took more bytes than this
+  // as they were sent is merged ahead only while the analyzer writes no
+  // period's reports (see MergeAhead).
+  std::size_t merge_beside_writing = std::size_t{4} << 20;
+};
+
+// The tuning the driver's runs use.
+extern WorkerTuning worker_tuning;
+void reset_worker_tuning();
 
 // The workers of one run, in the order of their modes. They are ended in
 // that order: a worker's drain thread may still let the next child begin.
@@ -47,7 +66,7 @@ struct ModeWorkers {
 // language, pattern lists, the selected files and the result file's start
 // files and open periods. A mode whose child cannot be started gets nullptr
 // and is run in its turn as usual.
-ModeWorkers start_mode_workers(const std::vector<int>& modes);
+ModeWorkers start_mode_workers(const std::vector<int>& modes, const WorkerTuning& tuning);
 
 // Plays the worker's script, or makes the mode's run from the counted
 // stretches: the mode's run as if it read the files now. Ends the run as

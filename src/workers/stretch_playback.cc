@@ -45,29 +45,35 @@ void show_fact(const FactEvent& fact, bool analysed, int first_number) {
 // The period ends of a mode made from stretches are carried out in the
 // parent: the period's stretches merged, its result entry and reports.
 struct HeldEnds {
+  const StretchStore& store;
+  MergeAhead* ahead;
   std::vector<StretchRef> refs;  // the stretches of the period being made
-  HeldEnds(const StretchStore& store, MergeAhead* ahead) {
-    analysis.held_period_end = [this, &store, ahead](const PeriodEnd& end) {
-      // Only the periods of the later modes are ever merged ahead, so a
-      // weeks period is always merged now and leaves the plan alone.
-      merge_stretches(store, end.mode != kModeWeeks ? ahead : nullptr, refs);
-      refs.clear();
-      const WritingReports writing(ahead);
-      record_result(end.mode, end.period, end.complete, end.log);
-      flush_period(end.period, end.number, end.year, end.mode);
-    };
-  }
-  HeldEnds(const HeldEnds&) = delete;
-  HeldEnds& operator=(const HeldEnds&) = delete;
-  ~HeldEnds() { analysis.held_period_end = nullptr; }
 };
+
+void end_merged_period(void* context, const PeriodEnd& end) {
+  HeldEnds& held = *static_cast<HeldEnds*>(context);
+  // Only the periods of the later modes are ever merged ahead, so a weeks
+  // period is always merged now and leaves the plan alone.
+  merge_stretches(held.store, end.mode != kModeWeeks ? held.ahead : nullptr, held.refs);
+  held.refs.clear();
+  const WritingReports writing(held.ahead);
+  end_period_directly(nullptr, end);
+}
+
+// The sink of a mode made from stretches: direct but for its period ends.
+RunSink merging_sink(HeldEnds& held) {
+  RunSink sink;
+  sink.context = &held;
+  sink.period_end = end_merged_period;
+  return sink;
+}
 
 // Shows file `k` of the weeks run from its facts and stretches.
 void play_week_file(CountedStretches& counted, std::size_t k) {
   const StretchStore& store = counted.store;
-  announce_log_file(analysis.log_files[k]);
+  announce_log_file(analysis.log_files[k], RunSink{});
   const FileFacts facts = read_file_facts(store, k);
-  HeldEnds held(store, counted.merge_ahead.get());
+  HeldEnds held{store, counted.merge_ahead.get(), {}};
   for (const auto& [ref, stored] : stretches_of(store, k)) {
     ItemReader reader;
     reader.start(stored.item);
@@ -82,13 +88,14 @@ void play_week_file(CountedStretches& counted, std::size_t k) {
   batch.finish();
   // Weeks number their records from 0 and show the count minus one.
   analysis.record_number = static_cast<int32_t>(facts.records) - 1;
-  report_log_file_end();
-  end_week_file(k);
+  report_log_file_end(RunSink{});
+  end_week_file(k, merging_sink(held));
 }
 
 // Shows file `k` of a months or years run from its facts and stretches.
 void play_period_file(const StretchStore& store, PeriodRun& run, HeldEnds& held, std::size_t k) {
-  announce_log_file(analysis.log_files[k]);
+  const RunSink sink = merging_sink(held);
+  announce_log_file(analysis.log_files[k], sink);
   analysis.record_number = 0;
   const FileFacts facts = read_file_facts(store, k);
   ErrorLogBatch batch;
@@ -104,7 +111,7 @@ void play_period_file(const StretchStore& store, PeriodRun& run, HeldEnds& held,
     }
     for (int i = 1; i <= 4; ++i) analysis.record.field[i] = head.fields[i];
     analysis.record_number = static_cast<int32_t>(head.first);
-    const bool analysed = period_step(run, k);
+    const bool analysed = period_step(run, k, sink);
     take_unknown_agents(reader, analysed);
     if (analysed) {
       held.refs.push_back(ref);
@@ -121,8 +128,8 @@ void play_period_file(const StretchStore& store, PeriodRun& run, HeldEnds& held,
   batch.finish();
   analysis.record_number = static_cast<int32_t>(facts.records);
   analysis.record = LogRecord{};
-  report_log_file_end();
-  end_period_file(run, k);
+  report_log_file_end(sink);
+  end_period_file(run, k, sink);
 }
 
 }  // namespace
@@ -130,10 +137,10 @@ void play_period_file(const StretchStore& store, PeriodRun& run, HeldEnds& held,
 void run_weeks_from_stretches(CountedStretches& counted) {
   bool complete = true;
   bool planned = false;
-  for (std::size_t k = begin_weeks_run(); k < analysis.log_files.size(); ++k) {
+  for (std::size_t k = begin_weeks_run(RunSink{}); k < analysis.log_files.size(); ++k) {
     if (!take_counted_file(counted, k) || !file_bytes_exact(counted.store, k)) {
       complete = false;
-      read_week_file(k);
+      read_week_file(k, RunSink{});
       continue;
     }
     if (complete && !planned) planned = plan_once_counted(counted, k);
@@ -148,8 +155,8 @@ bool can_run_from_stretches(const CountedStretches& counted, int mode) {
 }
 
 void run_from_stretches(CountedStretches& counted, int mode) {
-  PeriodRun run = begin_period_run(mode);
-  HeldEnds held(counted.store, counted.merge_ahead.get());
+  PeriodRun run = begin_period_run(mode, RunSink{});
+  HeldEnds held{counted.store, counted.merge_ahead.get(), {}};
   for (std::size_t k = run.first_file; k < analysis.log_files.size(); ++k) {
     play_period_file(counted.store, run, held, k);
   }

@@ -91,8 +91,23 @@ class AccumulationTest : public SorvikTest {
     info.kbytes = r.kbytes;
     info.time = pack_time(
         TimeStamp{2002, 4, 30, static_cast<uint16_t>(r.hour), static_cast<uint16_t>(r.minute), 33});
-    count_request(info);
+    count_request(record, info, tally_);
   }
+
+  // A tally that owes only what `owes` sets, as a counting child's does
+  // while it counts a stretch.
+  static StretchTally tally_owing(bool paths, bool directories, bool agents, bool pages) {
+    StretchTally tally;
+    reset_stretch_tally(tally);
+    tally.path_lists_owed = paths;
+    tally.directories_owed = directories;
+    tally.agents_owed = agents;
+    tally.client_pages_owed = pages;
+    return tally;
+  }
+
+  // Counted with this tally, or as a run mode counts when it is nullptr.
+  StretchTally* tally_ = nullptr;
 
   static Request image(const std::string& path, const std::string& extension) {
     Request r;
@@ -315,9 +330,11 @@ TEST_F(AccumulationTest, PageAndImageListsMadeFromTheFileListEqualThoseCountedOn
   };
   const auto counted = [&](std::size_t n, bool owed) {
     clear_lists_keeping_first_times();
-    analysis.path_lists_owed = owed;
+    StretchTally tally = tally_owing(true, false, false, false);
+    tally_ = owed ? &tally : nullptr;
     for (std::size_t i = 0; i < n; ++i) count(requests[i]);
-    if (analysis.path_lists_owed) make_path_lists();
+    tally_ = nullptr;
+    if (owed && tally.path_lists_owed) make_path_lists(tally);
     std::vector<Shown> shown;
     for (int slot = 1; slot <= kPeriodListSlots; ++slot) {
       const CountedList& list = list_snapshot(slot);
@@ -329,7 +346,6 @@ TEST_F(AccumulationTest, PageAndImageListsMadeFromTheFileListEqualThoseCountedOn
   };
   for (const std::size_t n : {short_ones, requests.size()}) {
     EXPECT_EQ(counted(n, true), counted(n, false)) << n;
-    EXPECT_FALSE(analysis.path_lists_owed);
   }
   EXPECT_EQ(list_keys(kGifImages), (Keys{"/b.gif", stem.substr(0, 255)}));
   EXPECT_EQ(list_keys(kPages), (Keys{"/a.html", "/", "", stem.substr(0, 255), "/e.htm"}));
@@ -362,15 +378,17 @@ TEST_F(AccumulationTest, DirectoriesMadeFromTheFileListShowWhatCountingOneByOneS
 
   const auto counted = [&](std::size_t n, bool owed) {
     clear_lists_keeping_first_times();
-    analysis.directories_owed = owed;
+    StretchTally tally = tally_owing(false, true, false, false);
+    tally_ = owed ? &tally : nullptr;
     for (std::size_t i = 0; i < n; ++i) {
       count(requests[i]);
       if (owed && i + 1 < short_ones) {
         EXPECT_EQ(list_snapshot(kDirectories).count, 0);
       }
     }
-    if (analysis.directories_owed) make_directory_list();
-    EXPECT_FALSE(analysis.directories_owed);
+    tally_ = nullptr;
+    if (owed && tally.directories_owed) make_directory_list(tally);
+    EXPECT_FALSE(owed && tally.directories_owed);
     return shown_list(kDirectories);
   };
   for (const std::size_t n : {short_ones, requests.size()}) {
@@ -410,16 +428,17 @@ TEST_F(AccumulationTest, LatestPagesGivenFromTheFileListEqualThoseCopiedPerReque
 
   const auto clients = [&](bool owed, std::size_t give_after) {
     clear_period_lists();
-    analysis.client_pages_owed = owed;
+    StretchTally tally = tally_owing(false, false, false, true);
+    tally_ = owed ? &tally : nullptr;
     for (std::size_t i = 0; i < requests.size(); ++i) {
       count(requests[i]);
-      if (owed && i + 1 == give_after) give_client_pages();
+      if (owed && i + 1 == give_after) give_client_pages(tally);
     }
-    if (owed) give_client_pages();
-    EXPECT_TRUE(analysis.client_pages.empty());
+    tally_ = nullptr;
+    if (owed) give_client_pages(tally);
+    EXPECT_TRUE(tally.client_pages.empty());
     std::vector<ListEntry> entries = list_snapshot(kClients).entries;
     EXPECT_EQ(list_snapshot(kFiles).entries.size(), 8u);
-    analysis.client_pages_owed = false;
     return entries;
   };
   const std::vector<ListEntry> copied = clients(false, 0);
@@ -470,7 +489,7 @@ TEST_F(AccumulationTest, KeysHashedAsTheLinesWereCutCountAsKeysHashedAgain) {
       if (current_record_hints(analysis.record, hints)) hinted += 1;
       RequestInfo info;
       parse_request_into(analysis.record, {}, LogReporter{}, info);
-      count_request(info);
+      count_request(analysis.record, info);
     }
     close_log();
     EXPECT_EQ(hinted, copied ? 0u : 8u);
@@ -539,17 +558,18 @@ TEST_F(AccumulationTest, AgentListsMadeFromTheRequestsAgentsShowWhatCountingOneB
       list_clear(slot);
       lists.list_slots[slot].keep_first_times = true;
     }
-    analysis.stretch_agents.keep_first_times = true;
-    analysis.agents_owed = owed;
+    StretchTally tally = tally_owing(false, false, true, false);
+    tally_ = owed ? &tally : nullptr;
     for (std::size_t i = 0; i < n; ++i) {
       count(requests[i]);
       if (owed && i + 1 < short_ones) {
         EXPECT_EQ(list_snapshot(kUnknownOpsys).count + list_snapshot(kAgentNames).count, 0);
       }
     }
-    if (analysis.agents_owed) make_agent_lists();
-    EXPECT_FALSE(analysis.agents_owed);
-    EXPECT_TRUE(analysis.stretch_agents.entries.empty());
+    tally_ = nullptr;
+    if (owed && tally.agents_owed) make_agent_lists(tally);
+    EXPECT_FALSE(owed && tally.agents_owed);
+    EXPECT_TRUE(tally.stretch_agents.entries.empty());
     Counted result;
     for (const int slot : {kAgentNames, kBrowsers, kOperatingSystems}) {
       result.shown.push_back(shown_list(slot));
@@ -593,14 +613,15 @@ TEST_F(AccumulationTest, VeryManyAgentsAreCountedAsTheyReachTheMostHeld) {
   const auto counted = [&](bool owed) {
     clear_period_lists();
     list_clear(kUnknownOpsys);
-    analysis.stretch_agents.keep_first_times = true;
-    analysis.agents_owed = owed;
+    StretchTally tally = tally_owing(false, false, true, false);
+    tally_ = owed ? &tally : nullptr;
     std::size_t most_held = 0;
     for (const Request& r : requests) {
       count(r);
-      most_held = std::max(most_held, analysis.stretch_agents.entries.size());
+      most_held = std::max(most_held, tally.stretch_agents.entries.size());
     }
-    if (analysis.agents_owed) make_agent_lists();
+    tally_ = nullptr;
+    if (owed && tally.agents_owed) make_agent_lists(tally);
     EXPECT_LT(most_held, kStretchAgentsHeld);
     std::vector<ShownList> shown;
     for (const int slot : {kAgentNames, kBrowsers, kOperatingSystems, kUnknownOpsys}) {
@@ -630,7 +651,7 @@ TEST_F(AccumulationTest, DirectoriesNotHashedByTheReaderAreHashedByTheCounting) 
     while (read_record(analysis.record, LogReporter{}) == kRecordFields) {
       RequestInfo info;
       parse_request_into(analysis.record, {}, LogReporter{}, info);
-      count_request(info);
+      count_request(analysis.record, info);
     }
     close_log();
     return period_entries();

@@ -99,7 +99,7 @@ TEST_F(RunModesTest, WeeksRecordEveryFileAndLeaveTheLastOpen) {
                            line("22/May/2002:10:00:00")},
               {"a.22", line("27/May/2002:10:00:00")},
               {"a.23", line("03/Jun/2002:10:00:00") + line("04/Jun/2002:10:00:00")}});
-  run_weeks();
+  run_weeks(RunSink{});
   EXPECT_EQ(entries(kModeWeeks),
             (Lines{"2002w21 complete 3 a.21", "2002w22 complete 1 a.22", "2002w23 open 2 a.23"}));
   const std::string console = console_output();
@@ -114,7 +114,7 @@ TEST_F(RunModesTest, EmptyWeeklyFileNamesItsOwnWeek) {
   write_logs({{"a.21", line("20/May/2002:10:00:00")},
               {"a.22", ""},
               {"a.23", line("03/Jun/2002:10:00:00")}});
-  run_weeks();
+  run_weeks(RunSink{});
   EXPECT_EQ(entries(kModeWeeks),
             (Lines{"2002w21 complete 1 a.21", "2002w22 complete 0 a.22", "2002w23 open 1 a.23"}));
   EXPECT_NE(console_output().find("Reading a.22 ... -1 records\n"), std::string::npos);
@@ -123,15 +123,15 @@ TEST_F(RunModesTest, EmptyWeeklyFileNamesItsOwnWeek) {
 
 TEST_F(RunModesTest, CompressedWeeklyFileNamesTheWeekBeforeItsEnding) {
   write_logs({{"a.22", line("27/May/2002:10:00:00")}, {"a.23.gz", line("03/Jun/2002:10:00:00")}});
-  run_weeks();
+  run_weeks(RunSink{});
   EXPECT_EQ(entries(kModeWeeks), (Lines{"2002w22 complete 1 a.22", "2002w23 open 1 a.23.gz"}));
   EXPECT_TRUE(file_exists("reports/2002w23.txt"));
 }
 
 TEST_F(RunModesTest, WeeksCountFromZeroAndMonthsFromOne) {
   write_logs({{"a.21", line("20/May/2002:10:00:00", "POST /form HTTP/1.0")}});
-  run_weeks();
-  run_months();
+  run_weeks(RunSink{});
+  run_months(RunSink{});
   // The status code, unknown here, is reported at the flush with the
   // counter's value then.
   const std::string entry = "101112: Error in file logs/a.21!\n        Unknown ";
@@ -144,8 +144,8 @@ TEST_F(RunModesTest, ResumeAcrossTwoRunsWithAppendedLogs) {
   write_logs({{"a.21", line("20/May/2002:10:00:00") + line("21/May/2002:10:00:00")},
               {"a.22", line("31/May/2002:10:00:00") + line("01/Jun/2002:10:00:00")},
               {"a.23", line("03/Jun/2002:10:00:00")}});
-  run_weeks();
-  run_months();
+  run_weeks(RunSink{});
+  run_months(RunSink{});
   write_results();
   std::remove("reports/2002w21.txt");
 
@@ -158,10 +158,10 @@ TEST_F(RunModesTest, ResumeAcrossTwoRunsWithAppendedLogs) {
               {"a.24", line("10/Jun/2002:10:00:00") + line("01/Jul/2002:10:00:00")}});
   read_results();
   take_console_output();
-  run_weeks();
+  run_weeks(RunSink{});
   EXPECT_EQ(console_output().substr(0, console_output().find("Reading")),
             "Run W\nStart: 3 File: a.23 Startfile: a.23\n");
-  run_months();
+  run_months(RunSink{});
   write_results();
   EXPECT_EQ(read_file("results.txt"),
             "# Results of sorvik analysis #\n"
@@ -183,7 +183,7 @@ TEST_F(RunModesTest, MonthsFlushAprilBeforeTheFirstMayRecord) {
   write_logs({{"a.18", line("30/Apr/2002:22:00:00") + line("30/Apr/2002:23:00:00") +
                            line("01/May/2002:00:10:00") + line("01/May/2002:02:00:00") +
                            line("01/May/2002:03:00:00")}});
-  run_months();
+  run_months(RunSink{});
   EXPECT_EQ(entries(kModeMonths), (Lines{"2002m04 complete 2 a.18", "2002m05 open 3 a.18"}));
   EXPECT_TRUE(file_exists("reports/2002m04.txt"));
 }
@@ -195,7 +195,7 @@ TEST_F(RunModesTest, MonthsResumeAtTheOpenPeriod) {
   write_logs({{"a.17", "not read at all\n"},
               {"a.18", line("30/Apr/2002:22:00:00", "GET / HTTP/1.0", "12a") +
                            line("01/May/2002:00:10:00") + line("02/May/2002:00:10:00")}});
-  run_months();
+  run_months(RunSink{});
   EXPECT_EQ(entries(kModeMonths), Lines{"2002m05 open 2 a.18"});
   EXPECT_FALSE(file_exists("reports/2002m04.txt"));
   EXPECT_EQ(console_output().substr(0, console_output().find("Reading")),
@@ -207,7 +207,7 @@ TEST_F(RunModesTest, MonthChangeAloneCutsPeriods) {
                            line("03/Apr/2002:10:00:00") + line("04/Apr/2002:10:00:00") +
                            line("05/May/2003:10:00:00") + line("06/May/2003:10:00:00") +
                            line("07/May/2004:10:00:00") + line("01/Jun/2004:10:00:00")}});
-  run_months();
+  run_months(RunSink{});
   // A second April replaces the first one's entry; May 2003 and May 2004
   // continue the period that May 2003 began.
   EXPECT_EQ(entries(kModeMonths), (Lines{"2002m04 complete 2 a.18", "2002m05 complete 1 a.18",
@@ -222,13 +222,13 @@ TEST_F(RunModesTest, ARecordLoggedLateAtAMonthsEndIsCountedInTheNewMonth) {
   write_logs({{"a.18", line("30/Apr/2002:22:00:00") + line("30/Apr/2002:23:00:00") +
                            line("01/May/2002:00:00:10") + line("30/Apr/2002:23:59:58") +
                            line("01/May/2002:02:00:00") + line("30/Apr/2002:23:00:10")}});
-  run_months();
+  run_months(RunSink{});
   EXPECT_EQ(entries(kModeMonths), (Lines{"2002m04 complete 2 a.18", "2002m05 open 4 a.18"}));
 
   reset_results();
   write_logs({{"a.18", line("30/Apr/2002:23:00:00") + line("01/May/2002:00:00:10") +
                            line("30/Apr/2002:23:00:09") + line("01/May/2002:02:00:00")}});
-  run_months();
+  run_months(RunSink{});
   EXPECT_EQ(entries(kModeMonths), (Lines{"2002m04 complete 1 a.18", "2002m05 open 1 a.18"}));
 }
 
@@ -238,7 +238,7 @@ TEST_F(RunModesTest, ARecordLoggedLateAtAYearsEndIsCountedInTheNewYear) {
   write_logs({{"a.52", line("31/Dec/2002:23:30:00") + line("01/Jan/2003:00:00:05")},
               {"a.53", line("31/Dec/2002:23:59:59") + line("01/Jan/2003:01:00:00") +
                            line("31/Dec/2002:23:40:00")}});
-  run_years();
+  run_years(RunSink{});
   EXPECT_EQ(entries(kModeYears), (Lines{"2002y complete 1 a.52", "2003y open 4 a.52"}));
   EXPECT_EQ(analysis.year_text, "2003");
 }
@@ -247,7 +247,7 @@ TEST_F(RunModesTest, YearsChangeInsideAFileAndAcrossFiles) {
   write_logs({{"a.52", line("30/Dec/2002:10:00:00") + line("01/Jan/2003:10:00:00")},
               {"a.53", line("31/Dec/2003:10:00:00")},
               {"a.54", line("01/Jan/2004:10:00:00")}});
-  run_years();
+  run_years(RunSink{});
   EXPECT_EQ(entries(kModeYears),
             (Lines{"2002y complete 1 a.52", "2003y complete 2 a.52", "2004y open 1 a.54"}));
   EXPECT_EQ(console_output().substr(0, console_output().find("Reading")),
@@ -261,7 +261,7 @@ TEST_F(RunModesTest, BadYearTextEndsTheRunEvenOutsideTheOpenPeriod) {
     write_logs({{"a.18", line("30/Apr/2002:22:00:00") + line("30/Apr/" + year + ":23:00:00")}});
     for (auto run : {run_months, run_years}) {
       take_console_output();
-      EXPECT_EQ(stop_status(run), kExitBadTime) << year;
+      EXPECT_EQ(stop_status([run] { run(RunSink{}); }), kExitBadTime) << year;
       const std::string console = take_console_output();
       EXPECT_EQ(console.substr(console.find("Reading")),
                 "Reading a.18 ... \nLine: 2\nBad time: [30/Apr/" + year + ":23:00:00\n");
@@ -279,8 +279,8 @@ TEST_F(RunModesTest, BadYearTextEndsTheRunEvenOutsideTheOpenPeriod) {
 TEST_F(RunModesTest, RunThatReadsNoRecordNamesItsPeriodByTheYearAlone) {
   analysis.year_text = "2002";
   write_logs({{"a.21", ""}, {"a.22", ""}});
-  run_months();
-  run_years();
+  run_months(RunSink{});
+  run_years(RunSink{});
   EXPECT_EQ(entries(kModeMonths), Lines{"2002m open 0 a.21"});
   EXPECT_EQ(entries(kModeYears), Lines{"2002y open 0 a.21"});
 }
@@ -288,7 +288,7 @@ TEST_F(RunModesTest, RunThatReadsNoRecordNamesItsPeriodByTheYearAlone) {
 TEST_F(RunModesTest, NoFileAtOrAfterTheStartFileReadsNothing) {
   results.start_file[kModeWeeks] = "b";
   write_logs({{"a.21", line("20/May/2002:10:00:00")}});
-  run_weeks();
+  run_weeks(RunSink{});
   EXPECT_EQ(console_output(), "Run W\nStart: 2 File:  Startfile: b\n");
   EXPECT_TRUE(results.result_lists[kModeWeeks].empty());
 }

@@ -150,11 +150,8 @@ TemporaryFolder::~TemporaryFolder() {
 void SorvikTest::SetUp() {
   reset_all_state();
   now_ = test_time();
-  console.sink = [this](std::string_view text) { console_text_.append(text); };
-  console.key_source = [this]() -> int {
-    if (next_key_ >= keys_.size()) return -1;
-    return static_cast<unsigned char>(keys_[next_key_++]);
-  };
+  console.capture = &console_text_;
+  console.keys = &keys_;
   clock_source = [this]() { return now_; };
   // No test reaches the network: every reverse lookup fails at once unless a
   // test installs a scripted resolver of its own.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/console.h"
 #include "base/message_table.h"
 #include "base/run_stop.h"
 #include "stats/text_arena.h"
@@ -93,7 +94,8 @@ class SorvikTest : public ::testing::Test {
   // Key presses the console delivers, one byte each; -1 after the last.
   void set_keys(const std::string& keys) {
     keys_ = keys;
-    next_key_ = 0;
+    console.keys = &keys_;
+    console.next_key = 0;
   }
   void set_time(const LocalTime& t) { now_ = t; }
 
@@ -102,7 +104,6 @@ class SorvikTest : public ::testing::Test {
  private:
   std::string console_text_;
   std::string keys_;
-  std::size_t next_key_ = 0;
   LocalTime now_;
   std::string previous_dir_;
 };

@@ -135,7 +135,7 @@ class ModeWorkerTest : public SorvikTest {
 
   // One run; its exit status and console join the record.
   void run() {
-    analysis.count_ahead = count_ahead_;
+    worker_tuning.count_ahead = count_ahead_;
     set_keys("x");
     const int status = run_program({"sorvik.conf"});
     record_ += "=== exit " + std::to_string(status) + "\n" + take_console_output();
@@ -290,7 +290,7 @@ TEST_F(SorvikTest, AFileOfManyStretchesLeavesTheLaterModesToReadTheFiles) {
   settings.target_dir = "./";
   settings.html_out = false;
   analysis.log_files = {"access.1"};
-  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
+  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths}, WorkerTuning{});
   ASSERT_TRUE(play_mode_worker(*workers.list.at(0)));
   EXPECT_FALSE(play_mode_worker(*workers.list.at(1)));
   EXPECT_EQ(lines_with(take_console_output(), " ... "), Lines{" access.1 ... 79"});
@@ -322,7 +322,7 @@ TEST_F(ModeWorkerTest, DailyLogsShowTheSameWithTheirListsSpilledOrHeld) {
   for (const char* folder : {".", "no-such-folder"}) {
     const TemporaryFolder spill_folder(folder);
     expect_same_either_way([&] {
-      analysis.stretch_memory = 0;
+      worker_tuning.stretch_memory = 0;
       write_daily_logs(0, 12);
       run();
       write_daily_logs(12, 3);
@@ -335,7 +335,7 @@ TEST_F(ModeWorkerTest, DailyLogsShowTheSameWithTheirListsSpilledOrHeld) {
 // analyzer writes a period's reports, each waits for the writing to end.
 TEST_F(ModeWorkerTest, PeriodsMergedAheadOnlyBetweenReportsShowTheSame) {
   expect_same_either_way([&] {
-    analysis.merge_beside_writing = 0;
+    worker_tuning.merge_beside_writing = 0;
     write_daily_logs(0, 12);
     run();
   });
@@ -527,7 +527,7 @@ TEST_F(DyingWorkerTest, AChildThatSentNothingLeavesItsModeToTheAnalyzer) {
              log_line("192.0.2.10", "29/Nov/2026:10:00:00", "GET /index.html HTTP/1.1"));
   // The child sends its script in large blocks: before the pipe it has sent
   // nothing, whenever it is killed.
-  ModeWorkers workers = start_mode_workers({kModeMonths});
+  ModeWorkers workers = start_mode_workers({kModeMonths}, WorkerTuning{});
   ASSERT_TRUE(workers.list.at(0));
   ASSERT_EQ(kill(workers.list[0]->pid, SIGKILL), 0);
   EXPECT_FALSE(play_mode_worker(*workers.list[0]));
@@ -539,7 +539,7 @@ TEST_F(DyingWorkerTest, AChildThatDiesAfterPartOfItsScriptIsAnInternalError) {
   std::string lines;
   for (int i = 0; i < 3000; ++i) lines += "a malformed line\n";
   write_file("logs/access.1", lines);
-  ModeWorkers workers = start_mode_workers({kModeMonths});
+  ModeWorkers workers = start_mode_workers({kModeMonths}, WorkerTuning{});
   ModeWorker& worker = *workers.list.at(0);
   ASSERT_TRUE(wait_for_script(worker));
   ASSERT_EQ(kill(worker.pid, SIGKILL), 0);
@@ -562,7 +562,7 @@ TEST_F(DyingWorkerTest, AFileWhoseCountingChildDiedIsReadByTheWeeksRun) {
              log_line("192.0.2.10", "29/Nov/2026:10:00:00", "GET /index.html HTTP/1.1"));
   settings.target_dir = "./";
   settings.html_out = false;
-  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
+  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths}, WorkerTuning{});
   ASSERT_EQ(workers.counted->counters.size(), 2u);
   // The child that took the endless file is still reading it.
   const pid_t counter = taker_of(*workers.counted, 1)->pid;
@@ -590,7 +590,7 @@ TEST_F(SorvikTest, AChildHeldUpByAFileLeavesTheFollowingOnesToTheOther) {
   settings.target_dir = "./";
   settings.html_out = false;
   analysis.log_files = {"access.1", "access.2", "access.3", "access.4"};
-  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
+  ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths}, WorkerTuning{});
   ASSERT_EQ(workers.counted->counters.size(), 2u);
   ModeWorker* const held = taker_of(*workers.counted, 0);
   ModeWorker* const other = taker_of(*workers.counted, 3);
@@ -628,7 +628,7 @@ TEST_F(SorvikTest, WhereByteSumsCouldRoundTheFilesAreReadInstead) {
   write_file("logs/access.2", line("30/Nov/2026:10:00:00"));
   analysis.log_files = {"access.1", "access.2"};
   {
-    ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
+    ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths}, WorkerTuning{});
     ASSERT_EQ(workers.list.size(), 2u);
     ASSERT_EQ(workers.list[1]->role, WorkerRole::kFromStretches);
     ASSERT_TRUE(play_mode_worker(*workers.list[0]));
@@ -637,7 +637,7 @@ TEST_F(SorvikTest, WhereByteSumsCouldRoundTheFilesAreReadInstead) {
   // One file's sum is not exact: the weeks run reads it, the months run all.
   write_file("logs/access.1", line("29/Nov/2026:10:00:00") + line("29/Nov/2026:11:00:00"));
   {
-    ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths});
+    ModeWorkers workers = start_mode_workers({kModeWeeks, kModeMonths}, WorkerTuning{});
     ASSERT_TRUE(play_mode_worker(*workers.list[0]));
     EXPECT_FALSE(play_mode_worker(*workers.list[1]));
   }
