@@ -13,7 +13,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/sorvik-lock-test-XXXXXX")
 holder_pid=""
 cleanup() {
   if [ -n "$holder_pid" ]; then kill "$holder_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
+  [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
 
@@ -133,6 +133,25 @@ if [ "$status" -ne 0 ] || ! grep -q "^Elapsed time" "$work/first_of_two.txt"; th
   tail -n 10 "$work/first_of_two.txt"
 fi
 lock_held && fail "the lock is still held after both runs ended"
+
+# 3. The lock is free while a run waits for its last key: a scheduler's next
+# run need not wait for an operator. The run's keys come from the FIFO that
+# this shell holds open: "J" answers the name-server question, and the last
+# key is written only once the lock was seen free.
+rm -f state/host.dat
+printf 'J' >&7
+status=0
+timeout 60 "$binary" sorvik.conf <"$work/keys" >"$work/waiting.txt" 2>&1 &
+waiting_pid=$!
+for _ in $(seq 400); do
+  grep -q "^Press any key" "$work/waiting.txt" && break
+  sleep 0.05
+done
+grep -q "^Press any key" "$work/waiting.txt" || fail "the run did not reach its last key wait"
+lock_held && fail "the lock is held while the run waits for its last key"
+printf 'x' >&7
+wait "$waiting_pid" || status=$?
+[ "$status" -eq 0 ] || fail "the waiting run ended with status $status"
 
 if [ "$failed" -eq 0 ]; then echo "overlapping runs: the second run stopped with status 75"; fi
 exit "$failed"
