@@ -275,9 +275,10 @@ uint64_t prefix_xor(uint64_t bits) {
 
 // Cuts a whole line [from, to) in one pass into `cut` when it is plain: no
 // byte 0, no backslash, and every token one run of bytes (a quoted text or
-// a run without blanks and quotes, never both). The byte string takes the
-// line's bytes whole and the tokens point into them, which gives the same
-// tokens as cut_tokens. False, with nothing changed, for any other line.
+// a run without blanks and quotes, never both). A record's line goes into
+// `bytes` whole and its tokens point into it, which gives the same tokens as
+// cut_tokens; the bytes of any other line are not kept. False for a line
+// that is not plain, with `bytes` as it was.
 //
 // The line is looked at 64 bytes at a time, as masks: the quotes pair up
 // into quoted texts, the blanks outside them cut the line into pieces, and

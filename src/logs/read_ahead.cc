@@ -136,6 +136,17 @@ ByteRead refill(BatchFiller& f) {
   return got;
 }
 
+// Cuts the line that ends at `line_end`, from `from` on: all of it, or the
+// rest of a line longer than the buffer. (Returned, not assigned, so that
+// the cut is made in place.)
+LineCut cut_to_line_end(BatchFiller& f, char* from, char* line_end) {
+  if (f.line.has_bytes) {
+    cut_line_piece(f.line, from, line_end);
+    return finish_line(f.line);
+  }
+  return cut_line(f.line, from, line_end, f.options.plain_line_cutting);
+}
+
 // Adds the file's last event: a failed read, damaged data or its end.
 void add_last_event(BatchFiller& f, const ByteRead& got) {
   LineEvent& event = f.batch->events.emplace_back();
@@ -161,14 +172,7 @@ bool cut_batch(BatchFiller& f) {
     if (found != nullptr) {
       char* line_feed = static_cast<char*>(found);
       char* line_end = without_carriage_return(from, line_feed);
-      LineCut cut;
-      if (f.line.has_bytes) {
-        // The rest of a line longer than the buffer.
-        cut_line_piece(f.line, from, line_end);
-        cut = finish_line(f.line);
-      } else {
-        cut = cut_line(f.line, from, line_end, f.options.plain_line_cutting);
-      }
+      const LineCut cut = cut_to_line_end(f, from, line_end);
       f.begin = static_cast<std::size_t>(line_feed + 1 - f.buffer.data());
       end_line(f, cut);
       continue;
