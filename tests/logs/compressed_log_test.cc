@@ -155,5 +155,24 @@ TEST_F(CompressedLogTest, DamagedFileKeepsItsCompleteLinesAndTheNextFileIsRead) 
   }
 }
 
+// A reporter of its own gets the damage, with the file's path, instead of
+// the console and the error log.
+TEST_F(CompressedLogTest, DamageGoesToTheReporterGiven) {
+  write_file(kLog, gzip_member(combined_line("1")) + "trailing text");
+  std::string seen;
+  LogReporter reporter;
+  reporter.context = &seen;
+  reporter.damaged_data = [](void* context, std::string_view path, std::string_view damage) {
+    *static_cast<std::string*>(context) += std::string(path) + ": " + std::string(damage);
+  };
+  open_log(kLog);
+  LogRecord record;
+  EXPECT_EQ(read_record(record, reporter), kRecordFields);
+  EXPECT_EQ(read_record(record, reporter), 0);
+  EXPECT_EQ(seen, kLog + ": incorrect header check");
+  EXPECT_EQ(console_output(), "");
+  EXPECT_EQ(error_log_entries(), "");
+}
+
 }  // namespace
 }  // namespace sorvik
