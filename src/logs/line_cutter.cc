@@ -287,6 +287,9 @@ uint64_t prefix_xor(uint64_t bits) {
 bool cut_plain_line(const char* from, const char* to, std::string& bytes, LineCut& cut) {
   const std::size_t size = static_cast<std::size_t>(to - from);
   if (size > kPlainLineLimit) return false;
+  // A record's tokens are placed where they lie once its line is taken
+  // into `bytes` whole.
+  const auto base = static_cast<uint32_t>(bytes.size());
   TokenBegins& begin = cut.begin;
   TokenLengths& length = cut.length;
   int64_t pieces = 0;     // pieces ended so far
@@ -304,7 +307,7 @@ bool cut_plain_line(const char* from, const char* to, std::string& bytes, LineCu
       first += 1;
       if (end - piece >= 2 && from[end - 1] == '"') last -= 1;
     }
-    begin[pieces] = static_cast<uint32_t>(first);
+    begin[pieces] = base + static_cast<uint32_t>(first);
     length[pieces] = static_cast<uint16_t>(std::min(last - first, kTextLimit));
   };
   uint64_t quoted_before = 0;   // all ones when a quoted text goes on from the last chunk
@@ -333,16 +336,10 @@ bool cut_plain_line(const char* from, const char* to, std::string& bytes, LineCu
   }
   end_piece(size);
 
-  const auto token = [&](int i) { return std::string_view(from + begin[i], length[i]); };
+  const auto token = [&](int i) { return std::string_view(from + (begin[i] - base), length[i]); };
   cut.tokens = tokens;
   cut.misfit = is_record_count(tokens) ? misfit_token(tokens, token) : 0;
-  if (cut.is_record()) {
-    // The record's tokens point into the line's bytes, taken whole; the
-    // bytes of any other line are not kept.
-    const auto base = static_cast<uint32_t>(bytes.size());
-    bytes.append(from, size);
-    for (int i = 1; i <= kRecordFields; ++i) begin[i] += base;
-  }
+  if (cut.is_record()) bytes.append(from, size);
   return true;
 }
 
@@ -378,16 +375,16 @@ void cut_line_piece(LineCutter& line, char* from, char* to) {
   cut_tokens(line, from, to);
 }
 
-LineCut cut_line(LineCutter& cutter, char* from, char* to, bool one_pass) {
-  LineCut cut;
-  if (one_pass && cut_plain_line(from, to, *cutter.bytes, cut)) return cut;
+void cut_line(LineCutter& cutter, char* from, char* to, bool one_pass, LineCut& cut) {
+  if (one_pass && cut_plain_line(from, to, *cutter.bytes, cut)) return;
   cut_line_piece(cutter, from, to);
-  return finish_line(cutter);
+  finish_line(cutter, cut);
 }
 
-LineCut finish_line(LineCutter& line) {
-  LineCut cut;
-  if (!line.has_bytes) return cut;
+void finish_line(LineCutter& line, LineCut& cut) {
+  cut.tokens = 0;
+  cut.misfit = 0;
+  if (!line.has_bytes) return;
   // A backslash at the line's end inside quotes escapes nothing and stays.
   if (line.escape_pending) append_to_token(line, &kBackslash, &kBackslash + 1);
   // Blanks at the end of the line make no tokens; a quote left open at the
@@ -405,7 +402,6 @@ LineCut finish_line(LineCutter& line) {
     line.bytes->resize(line.start);
   }
   clear_line(line);
-  return cut;
 }
 
 void drop_line(LineCutter& line) {

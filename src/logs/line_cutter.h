@@ -79,19 +79,23 @@ struct LineCutter {
 void start_lines(LineCutter& cutter, std::string& bytes);
 
 // Cuts a whole line [from, to), without its line feed and the carriage
-// return before it, while no line is in progress. With `one_pass` a plain
-// line (no byte 0, no backslash, every token one run of bytes: a quoted
-// text or bytes without blanks and quotes, never both) is cut in one pass
-// over it, which gives what cutting byte by byte gives; any other line is
-// cut byte by byte. Byte 0s are dropped from [from, to) in place.
-LineCut cut_line(LineCutter& cutter, char* from, char* to, bool one_pass);
+// return before it, into `cut`, while no line is in progress. With
+// `one_pass` a plain line (no byte 0, no backslash, every token one run of
+// bytes: a quoted text or bytes without blanks and quotes, never both) is
+// cut in one pass over it, which gives what cutting byte by byte gives; any
+// other line is cut byte by byte. Byte 0s are dropped from [from, to) in
+// place. Of a line that is no record, `cut` holds the token count and the
+// misfit only. (The cut is written where the caller keeps it, so that a
+// line's tokens are not copied once more.)
+void cut_line(LineCutter& cutter, char* from, char* to, bool one_pass, LineCut& cut);
 
 // Cuts [from, to), the next piece of the line in progress (or its first),
 // byte by byte. Byte 0s are dropped from it in place.
 void cut_line_piece(LineCutter& cutter, char* from, char* to);
 
-// Ends the line in progress (an empty one when no piece had bytes).
-LineCut finish_line(LineCutter& cutter);
+// Ends the line in progress (an empty one when no piece had bytes) into
+// `cut`, as cut_line does.
+void finish_line(LineCutter& cutter, LineCut& cut);
 
 // Forgets the line in progress and gives back its bytes.
 void drop_line(LineCutter& cutter);

@@ -100,7 +100,7 @@ bool current_record_hints(const LogRecord& record, RecordHints& hints) {
   const char* bytes = log_reader.batch->bytes.data();
   const auto unchanged = [&](int i) {
     const std::string_view field = record.field[i];
-    return field.data() == bytes + event->start[i] && field.size() == event->length[i];
+    return field.data() == bytes + event->cut.begin[i] && field.size() == event->cut.length[i];
   };
   if (!unchanged(kFieldClient) || !unchanged(kFieldRequest)) return false;
   hints = event->hints;
@@ -122,12 +122,13 @@ int read_record(LogRecord& record, const LogReporter& reporter) {
         // stays with this thread until the next read_record.
         const char* bytes = r.batch->bytes.data();
         for (int i = 1; i <= kRecordFields; ++i) {
-          record.field[i] = std::string_view(bytes + event.start[i], event.length[i]);
+          record.field[i] = std::string_view(bytes + event.cut.begin[i], event.cut.length[i]);
         }
         return kRecordFields;
       }
       case EventKind::kMalformed:
-        reporter.malformed_line(reporter.context, r.path, event.malformed);
+        reporter.malformed_line(reporter.context, r.path,
+                                MalformedLine{event.line, event.cut.tokens, event.cut.misfit});
         break;
       case EventKind::kReadError:
         r.done = true;
@@ -138,7 +139,7 @@ int read_record(LogRecord& record, const LogReporter& reporter) {
         return 0;
       case EventKind::kEnd:
         r.done = true;
-        r.lines = event.malformed.line;
+        r.lines = event.line;
         return 0;
     }
   }

@@ -49,7 +49,7 @@ struct BatchFiller {
 // and entries some records ahead.
 void add_hints(LineEvent& event, const std::string& bytes, bool directory) {
   const auto field = [&](int i) {
-    return std::string_view(bytes).substr(event.start[i], event.length[i]);
+    return std::string_view(bytes).substr(event.cut.begin[i], event.cut.length[i]);
   };
   const std::string_view path = requested_path(field(kFieldRequest));
   event.hints.client = list_key_hash(field(kFieldClient));
@@ -58,28 +58,27 @@ void add_hints(LineEvent& event, const std::string& bytes, bool directory) {
   event.hints.path_size = static_cast<uint32_t>(path.size());
 }
 
-// Makes a record event of a line cut into a record's tokens. The lines of
-// the standard formats become the same eleven fields: tokens 1 to 8 are
-// fields 1 to 8, field 9 is the server host, and the combined format's last
-// two tokens are fields 10 and 11, which the common format fills with "-".
-void add_record(BatchFiller& f, const LineCut& cut) {
-  LineEvent& event = f.batch->events.emplace_back();
+// Makes a record event of a line cut into a record's tokens, in place. The
+// lines of the standard formats become the same eleven fields: tokens 1 to
+// 8 are fields 1 to 8, field 9 is the server host, and the combined
+// format's last two tokens are fields 10 and 11, which the common format
+// fills with "-".
+void make_record(BatchFiller& f, LineEvent& event) {
   event.kind = EventKind::kRecord;
+  LineCut& cut = event.cut;
   std::string& bytes = f.batch->bytes;
   const auto token_field = [&](int field, int token) {
-    event.start[field] = cut.begin[token];
-    event.length[field] = cut.length[token];
+    cut.begin[field] = cut.begin[token];
+    cut.length[field] = cut.length[token];
   };
   const auto added_field = [&](int field, std::string_view text) {
-    event.start[field] = static_cast<uint32_t>(bytes.size());
-    event.length[field] = static_cast<uint16_t>(text.size());
+    cut.begin[field] = static_cast<uint32_t>(bytes.size());
+    cut.length[field] = static_cast<uint16_t>(text.size());
     bytes.append(text);
   };
-  const int own_tokens = cut.tokens == kRecordFields ? kRecordFields : kFieldSize;
-  for (int i = 1; i <= own_tokens; ++i) token_field(i, i);
   if (cut.tokens == kCombinedTokens) {
-    token_field(kFieldReferrer, 9);
     token_field(kFieldAgent, 10);
+    token_field(kFieldReferrer, 9);
   } else if (cut.tokens == kCommonTokens) {
     added_field(kFieldReferrer, "-");
     added_field(kFieldAgent, "-");
@@ -88,16 +87,18 @@ void add_record(BatchFiller& f, const LineCut& cut) {
   add_hints(event, bytes, f.options.directory_hints);
 }
 
-// Hands on the line just cut: a record event, a malformed-line event, or
-// nothing for an empty line.
-void end_line(BatchFiller& f, const LineCut& cut) {
+// Ends the line just cut into the batch's last event: a record event, a
+// malformed-line event, or no event for an empty line.
+void end_line(BatchFiller& f) {
   f.line_number += 1;
-  if (cut.is_record()) {
-    add_record(f, cut);
-  } else if (cut.tokens > 0) {
-    LineEvent& event = f.batch->events.emplace_back();
+  LineEvent& event = f.batch->events.back();
+  if (event.cut.is_record()) {
+    make_record(f, event);
+  } else if (event.cut.tokens > 0) {
     event.kind = EventKind::kMalformed;
-    event.malformed = MalformedLine{f.line_number, cut.tokens, cut.misfit};
+    event.line = f.line_number;
+  } else {
+    f.batch->events.pop_back();
   }
 }
 
@@ -136,15 +137,16 @@ ByteRead refill(BatchFiller& f) {
   return got;
 }
 
-// Cuts the line that ends at `line_end`, from `from` on: all of it, or the
-// rest of a line longer than the buffer. (Returned, not assigned, so that
-// the cut is made in place.)
-LineCut cut_to_line_end(BatchFiller& f, char* from, char* line_end) {
+// Cuts the line that ends at `line_end`, from `from` on, into a new event
+// of the batch: all of it, or the rest of a line longer than the buffer.
+void cut_to_line_end(BatchFiller& f, char* from, char* line_end) {
+  LineCut& cut = f.batch->events.emplace_back().cut;
   if (f.line.has_bytes) {
     cut_line_piece(f.line, from, line_end);
-    return finish_line(f.line);
+    finish_line(f.line, cut);
+  } else {
+    cut_line(f.line, from, line_end, f.options.plain_line_cutting, cut);
   }
-  return cut_line(f.line, from, line_end, f.options.plain_line_cutting);
 }
 
 // Adds the file's last event: a failed read, damaged data or its end.
@@ -158,7 +160,7 @@ void add_last_event(BatchFiller& f, const ByteRead& got) {
     f.batch->damage = f.damage;
   } else {
     event.kind = EventKind::kEnd;
-    event.malformed.line = f.line_number;
+    event.line = f.line_number;
   }
 }
 
@@ -172,9 +174,9 @@ bool cut_batch(BatchFiller& f) {
     if (found != nullptr) {
       char* line_feed = static_cast<char*>(found);
       char* line_end = without_carriage_return(from, line_feed);
-      const LineCut cut = cut_to_line_end(f, from, line_end);
+      cut_to_line_end(f, from, line_end);
       f.begin = static_cast<std::size_t>(line_feed + 1 - f.buffer.data());
-      end_line(f, cut);
+      end_line(f);
       continue;
     }
     if (!f.at_end) {
@@ -190,9 +192,9 @@ bool cut_batch(BatchFiller& f) {
       f.begin = f.end;
     } else if (from != to || f.line.has_bytes) {
       // The file ended: a last line without a line feed is still a line.
-      cut_line_piece(f.line, from, without_carriage_return(from, to));
+      cut_to_line_end(f, from, without_carriage_return(from, to));
       f.begin = f.end;
-      end_line(f, finish_line(f.line));
+      end_line(f);
     }
     add_last_event(f, ByteRead{});
     return false;

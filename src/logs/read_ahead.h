@@ -61,11 +61,12 @@ enum class EventKind : uint8_t { kRecord, kMalformed, kReadError, kDamaged, kEnd
 
 struct LineEvent {
   EventKind kind = EventKind::kEnd;
-  MalformedLine malformed;  // kMalformed; kEnd: the file's lines in `malformed.line`
-  int error_number = 0;     // kReadError
-  TokenBegins start{};      // kRecord: fields 1..11, in Batch::bytes
-  TokenLengths length{};    // kRecord
-  RecordHints hints;        // kRecord
+  int64_t line = 0;      // kMalformed: the line's number; kEnd: the file's lines
+  int error_number = 0;  // kReadError
+  // kRecord: fields 1..11 in cut.begin and cut.length, in Batch::bytes;
+  // kMalformed: the line's tokens and misfit.
+  LineCut cut;
+  RecordHints hints;  // kRecord
 };
 
 // Events handed over together; the records' fields lie in `bytes`.
