@@ -35,6 +35,7 @@ struct Settings {
   std::string html_bgcolor = "#F0FFF0";  // "html_bgcolor"
   int32_t html_tables = 25;              // "html_tables"
   std::string html_copyright;            // "html_copyright"
+  bool html_charts = false;              // "html_charts": bar charts on the pages when "yes"
   std::string lang_file;                 // "Lang_file"
   char decsep = '.';                     // "decsep"
   char ksep = ',';                       // "ksep"

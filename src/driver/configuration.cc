@@ -33,8 +33,8 @@ struct KeyRule {
   char Settings::*character = nullptr;
 };
 
-// The 25 keys, compared exactly and case-sensitively.
-const std::array<KeyRule, 25> kKeyTable = {{
+// The 26 keys, compared exactly and case-sensitively.
+const std::array<KeyRule, 26> kKeyTable = {{
     {"logfiles", KeyKind::kText, &Settings::logfiles},
     {"Analyse_Years", KeyKind::kYesFlag, nullptr, &Settings::analyse_years},
     {"Host_Url", KeyKind::kText, &Settings::host_url},
@@ -57,6 +57,7 @@ const std::array<KeyRule, 25> kKeyTable = {{
     {"html_bgcolor", KeyKind::kText, &Settings::html_bgcolor},
     {"html_tables", KeyKind::kInteger},
     {"html_copyright", KeyKind::kText, &Settings::html_copyright},
+    {"html_charts", KeyKind::kYesFlag, nullptr, &Settings::html_charts},
     {"Lang_file", KeyKind::kText, &Settings::lang_file},
     {"decsep", KeyKind::kCharacter, nullptr, nullptr, &Settings::decsep},
     {"ksep", KeyKind::kCharacter, nullptr, nullptr, &Settings::ksep},

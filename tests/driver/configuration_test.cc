@@ -116,6 +116,7 @@ TEST_F(ConfigurationTest, CleanFileGivesExactConsoleAndEveryKey) {
            "html_bgcolor=white\n"
            "html_tables=+30\n"
            "html_copyright=(c) me\n"
+           "html_charts=yes\n"
            "Lang_file=lang.lng\r\n"
            "decsep=,x\n"
            "ksep=.\n"));
@@ -149,6 +150,7 @@ TEST_F(ConfigurationTest, CleanFileGivesExactConsoleAndEveryKey) {
   EXPECT_EQ(settings.html_bgcolor, "white");
   EXPECT_EQ(settings.html_tables, 30);
   EXPECT_EQ(settings.html_copyright, "(c) me");
+  EXPECT_TRUE(settings.html_charts);
   EXPECT_EQ(settings.lang_file, "lang.lng");
   EXPECT_EQ(settings.decsep, ',');
   EXPECT_EQ(settings.ksep, '.');
@@ -161,9 +163,10 @@ TEST_F(ConfigurationTest, CleanFileGivesExactConsoleAndEveryKey) {
 
 TEST_F(ConfigurationTest, FlagsNeedExactlyLowerCaseYes) {
   EXPECT_TRUE(
-      load("Analyse_Years=Yes\nno_html_out=no\nno_text_out=YES\nLang_file=lang.lng\n"
-           "logfiles=a\ntargetdir=t\n"));
+      load("Analyse_Years=Yes\nno_html_out=no\nno_text_out=YES\nhtml_charts=YES\n"
+           "Lang_file=lang.lng\nlogfiles=a\ntargetdir=t\n"));
   EXPECT_FALSE(settings.analyse_years);
+  EXPECT_FALSE(settings.html_charts);
   EXPECT_TRUE(settings.html_out);
   EXPECT_TRUE(settings.text_out);
 }
