@@ -11,6 +11,7 @@
 #include "base/message_table.h"
 #include "base/settings.h"
 #include "base/text.h"
+#include "report/chart_pages.h"
 #include "report/formats.h"
 #include "report/page_frame.h"
 #include "report/page_writer.h"
@@ -182,6 +183,7 @@ void write_index_mode(PageWriter& page, int mode) {
     return;
   }
 
+  if (mode == kModeMonths) write_recent_months_chart(page);
   page.markup_line("<TABLE BORDER>");
   page.markup("<TR><TH>&nbsp;" + html_line(HtmlId::kYearColumn) + "&nbsp;</TH>");
   if (mode == kModeMonths) {
@@ -250,6 +252,8 @@ void write_mode_overview_page(char letter, const std::string& heading) {
     page.markup_line("<LI><A HREF=\"weeks.html\">" + html_line(HtmlId::kWeeks) + "</A>.</LI>");
   }
   page.markup_line("</UL>");
+  const int mode = letter == 'y' ? kModeYears : letter == 'm' ? kModeMonths : kModeWeeks;
+  write_periods_chart(page, mode, heading);
 
   page.markup("<TABLE BORDER><TR><TH>&nbsp;" + html_line(HtmlId::kYearColumn) +
               "&nbsp;</TH><TH>&nbsp;");

@@ -5,6 +5,7 @@
 #include "base/message_table.h"
 #include "base/settings.h"
 #include "base/text.h"
+#include "report/chart_pages.h"
 #include "report/formats.h"
 #include "report/page_frame.h"
 #include "report/sort_captions.h"
@@ -98,6 +99,7 @@ int32_t shown_entries(const CountedList& list) {
 void write_period_page_table(PageWriter& page, int slot, int k, const CountedList& list) {
   page.markup("<A NAME=\"").markup(table_letters(list)).markup("\"> </A>");
   page.markup_line(caption_line(k, list));
+  write_list_chart(page, slot);
   page.markup_line("<TABLE BORDER=2>");
   page.markup("<TR><TH ALIGN=RIGHT>&nbsp;N&nbsp;</TH><TH>").markup(column_heads(k, list));
   const int64_t total = section_total(k, list);

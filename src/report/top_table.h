@@ -23,8 +23,9 @@ bool wants_table_pages(std::string_view period);
 int32_t shown_entries(const CountedList& list);
 
 // Writes the table of `list` (list slot `slot`, sorted by sort key `k`) on
-// the period page: its anchor, caption, numbered rows, total row and the
-// "back to top" link. Keys of the referrer lists that are whole http or
+// the period page: its anchor, caption, the list's chart when it has one
+// and html_charts asks for it, numbered rows, total row and the "back to
+// top" link. Keys of the referrer lists that are whole http or
 // https addresses of at most 70 bytes are links.
 void write_period_page_table(PageWriter& page, int slot, int k, const CountedList& list);
 
