@@ -37,7 +37,10 @@
 # a build of it made elsewhere; BASELINE=<program> also measures that
 # build on the cases of weeks and months with and without years, as
 # "baseline" rows in the same rounds, so that two builds are compared on
-# the same spells of the machine. REPEAT=<n> runs n rounds (3 when not
+# the same spells of the machine. CHARTS=yes has every sorvik case draw the
+# charts on its pages (html_charts=yes); CHARTS=compare adds "charts" rows,
+# the cases of weeks and months with and without years drawing them, in the
+# same rounds as the rows without. REPEAT=<n> runs n rounds (3 when not
 # given), in which the cases take turns, and reports the median of each
 # case: a single round moves with the machine's spells, by a quarter on a
 # shared machine. Each case's logs are read once, untimed, before it runs. The records are kept
@@ -122,7 +125,10 @@ CONF
     (cd "$run" && timed_run "$analog" +g"$run/analog.cfg" &&
       echo "$run_seconds $run_peak_kb $run_all_kb" >>"$results")
   else
-    prepare_run_folder "$run" "$logs/access.*" "$years"
+    local charts="${CHARTS:-no}"
+    [[ $charts == compare ]] && charts=no
+    [[ $kind == charts-* ]] && charts=yes
+    CHARTS="$charts" prepare_run_folder "$run" "$logs/access.*" "$years"
     local program="$binary"
     [[ $kind == baseline-* ]] && program="$baseline"
     (cd "$run" && timed_run "$program" sorvik.conf &&
@@ -217,6 +223,10 @@ for size in "${sizes[@]}"; do
   [[ -n $analog ]] && cases+=("analog|no|$combined|Analog (combined format)")
   cases+=("sorvik-years-no|no|$logs|sorvik weeks+months"
           "sorvik-years-yes|yes|$logs|sorvik weeks+months+years")
+  if [[ ${CHARTS:-} == compare ]]; then
+    cases+=("charts-years-no|no|$logs|charts weeks+months"
+            "charts-years-yes|yes|$logs|charts weeks+months+years")
+  fi
   if [[ -n $baseline ]]; then
     cases+=("baseline-years-no|no|$logs|baseline weeks+months"
             "baseline-years-yes|yes|$logs|baseline weeks+months+years")

@@ -8,7 +8,9 @@
 # example's pattern lists (the run writes its unknown-agent files next to
 # them) and a sorvik.conf that reads LOG_PATTERN with the example's language
 # file, writes every report and keeps its state files in RUN_DIR.
-# ANALYSE_YEARS is "yes" or "no" (the default). Needs $repo, the repository.
+# ANALYSE_YEARS is "yes" or "no" (the default). With CHARTS=yes in the
+# environment the configuration also asks for the charts on the pages
+# (html_charts=yes). Needs $repo, the repository.
 
 # A value of the bundled example's configuration (its paths are relative to
 # the repository).
@@ -35,6 +37,9 @@ Host_file=$run/host.dat
 Host_Url=www.example.org
 Analyse_Years=$years
 CONF
+  if [[ ${CHARTS:-no} == yes ]]; then
+    echo "html_charts=yes" >>"$run/sorvik.conf"
+  fi
 }
 
 # Prints the path of the analyzer with the resolver that answers at once,
