@@ -6,16 +6,25 @@
       paths, referrers, agents and search phrases, plus stray files in its HTML
       folder, and a configuration "sorvik.conf" that reads them.
 
-  browser_pages.py check <browser> <run dir> <config> [--hostile]
+  browser_pages.py check <browser> <run dir> <config> [--hostile] [--screenshots DIR]
       Opens every page of the HTML folder of a finished run in headless
       Chromium and checks the DOM the browser built (document.documentElement
-      after the load event, what --dump-dom prints): every page loads, no
-      script from log data ran, every link between pages leads to an existing
-      file, every "#anchor" link leads to its anchor unless the section's list
-      is empty in that period (then the period's text report has no section
-      for it either), and every report page can be reached from index.html.
+      after the load event, what --dump-dom prints): every page loads without
+      an error on the console, no script from log data ran, every link between
+      pages leads to an existing file, every "#anchor" link leads to its anchor
+      unless the section's list is empty in that period (then the period's
+      text report has no section for it either), and every report page can be
+      reached from index.html.
+      Charts: with html_charts=yes each period page has one above the tables
+      of status codes, browsers, operating systems and hours, each overview
+      page one and the index page one (the months); without it no page has
+      any. Each chart's SVG parses as XML, carries its figures as aria-label,
+      title and desc, is drawn by the browser as SVG with a size and stands right
+      before a table. --screenshots saves a period page's hours chart and the
+      months overview as PNG files in DIR.
 """
 
+import base64
 import fcntl
 import html.parser
 import json
@@ -29,11 +38,36 @@ import sys
 import tempfile
 import time
 import urllib.parse
+import xml.etree.ElementTree
 
 MARKER = "data-pwned"
 SCRIPT = "<script>document.body.setAttribute('data-pwned','1')</script>"
 REPORT_PAGE = re.compile(r"^\d{4}(y|[mw]\d\d)([^.]{2})?\.html$")
 PERIOD_PAGE = re.compile(r"^(\d{4}(y|[mw]\d\d))\.html$")
+SVG_NAMESPACE = "http://www.w3.org/2000/svg"
+# List slots whose sections on the period page have a chart: status codes,
+# browsers, operating systems, hours of the day.
+CHART_SLOTS = (11, 18, 19, 20)
+OVERVIEW_PAGES = ("years.html", "monthes.html", "weeks.html")
+# What the browser drew for each chart of the loaded page.
+CHARTS_JS = """JSON.stringify(Array.from(document.querySelectorAll('svg')).map(s => {
+  const r = s.getBoundingClientRect(), t = s.querySelector('title'), n = s.nextElementSibling;
+  return {ns: s.namespaceURI, width: r.width, height: r.height,
+          label: s.getAttribute('aria-label'), title: t ? t.textContent : null,
+          next: n ? n.tagName : null};
+}))"""
+# The region of the page to save: from the top of a heading to the foot of
+# the page's last chart, as wide as the chart and the heading's text.
+# %s is the heading: the chart's own, or the page's.
+CHART_REGION_JS = """(() => {
+  const all = document.querySelectorAll('svg'), chart = all[all.length - 1];
+  const heading = %s, words = document.createRange();
+  words.selectNodeContents(heading);
+  const top = heading.getBoundingClientRect().top, box = chart.getBoundingClientRect();
+  return JSON.stringify({x: 0, y: Math.max(0, top + window.scrollY - 8),
+                         width: Math.ceil(Math.max(box.right, words.getBoundingClientRect().right) + 16),
+                         height: Math.ceil(box.bottom - top + 24), scale: 1});
+})()"""
 GROUPS = ["Return codes", "Lists", "Sort options", "Hosts", "Messages", "HTML",
           "End of configuration file"]
 
@@ -90,9 +124,11 @@ def make_hostile_run(run_dir, examples_dir):
     for name in ("2026w10<script>x.html", "2026w10ah<i>&'.html", "2stray&<b>.html"):
         (run / "html" / name).write_text("<HTML><BODY>stray</BODY></HTML>\n")
     examples = pathlib.Path(examples_dir)
+    # With charts, so that the hostile agents reach their labels too.
     config = ["logfiles=logs/access.*", "targetdir=reports", "htmldir=html",
               "Lang_file=english.lng", "Results=results.txt", "Host_file=host.dat",
-              "Errlogfile=errlog.txt", "Host_Url=www.example.org", "Analyse_Years=yes"]
+              "Errlogfile=errlog.txt", "Host_Url=www.example.org", "Analyse_Years=yes",
+              "html_charts=yes"]
     shutil.copy(examples / "english.lng", run / "english.lng")
     for key, name in (("Browser", "browsers.lst"), ("OpSys", "opsys.lst")):
         if (examples / name).exists():
@@ -184,7 +220,7 @@ class HeadlessBrowser:
             os.dup2(high_write, 4)
 
         self.process = subprocess.Popen(
-            [path, "--headless", "--no-sandbox", "--disable-gpu",
+            [path, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
              "--no-first-run", "--user-data-dir=" + self.profile, "--remote-debugging-pipe",
              "about:blank"],
@@ -192,11 +228,15 @@ class HeadlessBrowser:
             pass_fds=(3, 4, commands_read, replies_write), preexec_fn=connect_pipe)
         os.close(commands_read)
         os.close(replies_write)
-        self.buffer, self.last_id, self.events = b"", 0, []
+        self.buffer, self.last_id, self.events, self.console_errors = b"", 0, [], []
         target = self.call("Target.createTarget", {"url": "about:blank"})["targetId"]
         self.session = self.call("Target.attachToTarget",
                                  {"targetId": target, "flatten": True})["sessionId"]
-        self.call("Page.enable", session=True)
+        for domain in ("Page", "Runtime", "Log"):
+            self.call(domain + ".enable", session=True)
+        self.call("Emulation.setDeviceMetricsOverride",
+                  {"width": 1000, "height": 900, "deviceScaleFactor": 1, "mobile": False},
+                  session=True)
 
     def _receive(self, deadline):
         while b"\0" not in self.buffer:
@@ -208,7 +248,19 @@ class HeadlessBrowser:
                 raise EOFError("the browser ended")
             self.buffer += chunk
         message, self.buffer = self.buffer.split(b"\0", 1)
-        return json.loads(message)
+        message = json.loads(message)
+        self._note_console_error(message)
+        return message
+
+    def _note_console_error(self, message):
+        """Keeps the text of an error the page reported on the console."""
+        method, params = message.get("method"), message.get("params", {})
+        if method == "Runtime.exceptionThrown":
+            self.console_errors.append(params["exceptionDetails"].get("text", "exception"))
+        elif method == "Runtime.consoleAPICalled" and params.get("type") == "error":
+            self.console_errors.append(" ".join(str(a.get("value")) for a in params["args"]))
+        elif method == "Log.entryAdded" and params["entry"].get("level") == "error":
+            self.console_errors.append(params["entry"].get("text", ""))
 
     def call(self, method, params=None, session=False, timeout=60):
         self.last_id += 1
@@ -230,6 +282,7 @@ class HeadlessBrowser:
         as --dump-dom does; None when the page does not load."""
         url = page.resolve().as_uri()
         self.events.clear()
+        self.console_errors.clear()
         if "errorText" in self.call("Page.navigate", {"url": url}, session=True):
             return None
         deadline = time.monotonic() + timeout
@@ -244,6 +297,19 @@ class HeadlessBrowser:
                 if loaded_url == url and ready == "complete":
                     return dom
             self.events.append(self._receive(deadline))
+
+    def evaluate(self, expression):
+        """The value of a JavaScript expression that gives a JSON text, in
+        the loaded page."""
+        return json.loads(self.call("Runtime.evaluate", {
+            "expression": expression, "returnByValue": True}, session=True)["result"]["value"])
+
+    def screenshot(self, path, clip):
+        """Saves the region `clip` of the loaded page as a PNG file."""
+        shot = self.call("Page.captureScreenshot",
+                         {"format": "png", "clip": clip, "captureBeyondViewport": True},
+                         session=True)
+        pathlib.Path(path).write_bytes(base64.b64decode(shot["data"]))
 
     def close(self):
         try:
@@ -275,7 +341,71 @@ def section_written(text_report, language, letters):
     return any(pattern.match(line) for line in text_report)
 
 
-def check_run(browser, run_dir, config_name, hostile):
+def expected_charts(name, text, language):
+    """How many charts page `name` holds when the run draws them."""
+    if name in OVERVIEW_PAGES:
+        return 1
+    if name == "index.html":
+        # The months' chart stands above their table, which a run without
+        # months lacks: the next heading follows at once.
+        heading = "<H2>%s</H2>\n" % language["HTML"][33]
+        at = text.find(heading)
+        return 0 if at < 0 or text.startswith("<H2>", at + len(heading)) else 1
+    if PERIOD_PAGE.match(name):
+        letters = language["Lists"][0]
+        return sum(1 for slot in CHART_SLOTS
+                   if re.search(r'<A NAME="%s.">' % re.escape(letters[slot - 1]), text))
+    return 0
+
+
+def check_charts(name, text, drawn, charts_on, language, errors):
+    """Checks the charts of one page: the SVG as written (parsed as XML) and
+    as the browser drew it. Returns the charts' text alternatives."""
+    fragments = re.findall(r"<svg\b.*?</svg>", text, re.S)
+    expected = expected_charts(name, text, language) if charts_on else 0
+    if len(fragments) != expected or len(drawn) != expected:
+        errors.append("%s: %d charts written, %d drawn, %d expected"
+                      % (name, len(fragments), len(drawn), expected))
+    labels = []
+    for fragment in fragments:
+        try:
+            root = xml.etree.ElementTree.fromstring(fragment)
+        except xml.etree.ElementTree.ParseError as error:
+            errors.append("%s: a chart is no well-formed XML: %s" % (name, error))
+            continue
+        label = root.get("aria-label")
+        texts = [root.find("{%s}%s" % (SVG_NAMESPACE, tag)) for tag in ("title", "desc")]
+        if (root.tag != "{%s}svg" % SVG_NAMESPACE or root.get("role") != "img" or not label
+                or any(text is None or text.text != label for text in texts)):
+            errors.append("%s: a chart lacks its role, aria-label, title or desc" % name)
+        labels.append(label or "")
+    for chart in drawn:
+        if chart["ns"] != SVG_NAMESPACE or not (chart["width"] > 0 and chart["height"] > 0):
+            errors.append("%s: a chart is not drawn as SVG with a size: %r" % (name, chart))
+        if chart["title"] != chart["label"]:
+            errors.append("%s: a chart's title and aria-label differ" % name)
+        if chart["next"] != "TABLE":
+            errors.append("%s: a chart stands before %s, not a table" % (name, chart["next"]))
+    return labels
+
+
+def save_screenshots(chromium, html_dir, pages, folder, errors):
+    """Saves the hours chart of the first week's page and the top of the
+    months overview, each with what stands above it."""
+    folder.mkdir(parents=True, exist_ok=True)
+    week = next((p for p in pages if PERIOD_PAGE.match(p.name) and p.name[4] == "w"), None)
+    for page, file_name, heading in (
+            (week, "period_page.png", "chart.previousElementSibling"),
+            (html_dir / "monthes.html", "months_overview.png", "document.querySelector('h1')")):
+        if page is None or chromium.dom_of(page) is None:
+            errors.append("no page to take %s of" % file_name)
+            continue
+        chromium.screenshot(folder / file_name, chromium.evaluate(CHART_REGION_JS % heading))
+        if not (folder / file_name).read_bytes().startswith(b"\x89PNG\r\n"):
+            errors.append("%s: the screenshot is no PNG image" % file_name)
+
+
+def check_run(browser, run_dir, config_name, hostile, screenshots=None):
     run = pathlib.Path(run_dir)
     config = read_config(run / config_name)
     html_dir = run / config.get("htmldir", ".")
@@ -287,9 +417,18 @@ def check_run(browser, run_dir, config_name, hostile):
     for needed in ("index.html", "years.html", "monthes.html", "weeks.html"):
         if not (html_dir / needed).exists():
             errors.append("missing page " + needed)
+    charts_on = config.get("html_charts") == "yes"
     chromium = HeadlessBrowser(browser)
+    doms, drawn = {}, {}
     try:
-        doms = {page: chromium.dom_of(page) for page in pages}
+        for page in pages:
+            doms[page] = chromium.dom_of(page)
+            errors.extend("%s: console error %r" % (page.name, message)
+                          for message in chromium.console_errors)
+            if doms[page] is not None:
+                drawn[page.name] = chromium.evaluate(CHARTS_JS)
+        if screenshots is not None and charts_on:
+            save_screenshots(chromium, html_dir, pages, screenshots, errors)
     finally:
         chromium.close()
 
@@ -313,6 +452,15 @@ def check_run(browser, run_dir, config_name, hostile):
                     errors.append("%s: event attribute %s=%r" % (page.name, name, value))
                 if name == "href" and (value or "").strip().lower().startswith("javascript:"):
                     errors.append("%s: javascript link %r" % (page.name, value))
+
+    chart_labels = []
+    for page in pages:
+        if page.name in drawn:
+            chart_labels += check_charts(page.name, page.read_bytes().decode("latin-1"),
+                                         drawn[page.name], charts_on, language, errors)
+    if hostile and charts_on and not any("onerror=1>" in label or "&<>" in label
+                                         for label in chart_labels):
+        errors.append("the hostile agents show in no chart: the test data did not arrive")
 
     shown_as_text, dangling_empty, links_followed = 0, 0, 0
     reachable, edges = set(), {}
@@ -364,8 +512,9 @@ def check_run(browser, run_dir, config_name, hostile):
     if hostile and shown_as_text == 0:
         errors.append("the hostile log data shows on no page: the test data did not arrive")
     print("%s: %d pages opened, %d links followed, %d links to empty sections, "
-          "%d pages show the script text" % (run.name, len(pages), links_followed,
-                                             dangling_empty, shown_as_text))
+          "%d pages show the script text, %d charts" % (run.name, len(pages), links_followed,
+                                                        dangling_empty, shown_as_text,
+                                                        len(chart_labels)))
     for error in errors[:50]:
         print("FAIL " + error)
     return not errors
@@ -375,8 +524,13 @@ def main(argv):
     if len(argv) == 4 and argv[1] == "hostile":
         make_hostile_run(argv[2], argv[3])
         return 0
-    if len(argv) in (5, 6) and argv[1] == "check":
-        return 0 if check_run(argv[2], argv[3], argv[4], "--hostile" in argv[5:]) else 1
+    if len(argv) >= 5 and argv[1] == "check":
+        options = argv[5:]
+        screenshots = None
+        if "--screenshots" in options:
+            screenshots = pathlib.Path(options[options.index("--screenshots") + 1])
+        return 0 if check_run(argv[2], argv[3], argv[4], "--hostile" in options,
+                              screenshots) else 1
     print(__doc__)
     return 2
 

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Opens every page of two runs in headless Chromium and follows their links:
-# the bundled example, and a run over log data full of markup and script.
+# Opens every page of two runs in headless Chromium, follows their links and
+# checks their charts: the bundled example, and a run over log data full of
+# markup and script. Screenshots of the example's charts (a week's page and
+# the months overview) are saved in $SORVIK_SCREENSHOTS, by default the
+# folder "screenshots" beside the binary.
 # Usage: browser_test.sh <sorvik binary> <source dir>
 set -euo pipefail
 
@@ -54,6 +57,9 @@ if ! grep -q '^<TR><TD ALIGN=LEFT>2026</TD><TD ALIGN=RIGHT>10</TD>' "$work/hosti
   echo "FAIL: index.html does not show the week of the deleted page without a link"
   failed=1
 fi
-python3 "$helper" check "$browser" "$work/example" examples/sorvik.conf || failed=1
+shots="${SORVIK_SCREENSHOTS:-$(dirname "$binary")/screenshots}"
+python3 "$helper" check "$browser" "$work/example" examples/sorvik.conf --screenshots "$shots" ||
+  failed=1
+echo "Screenshots of the charts: $shots"
 python3 "$helper" check "$browser" "$work/hostile" sorvik.conf --hostile || failed=1
 exit "$failed"
