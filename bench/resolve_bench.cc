@@ -15,12 +15,12 @@
 int main() {
   using namespace sorvik;
   constexpr int kAddresses = 2000;
-  constexpr auto kAnswerDelay = std::chrono::milliseconds(20);
+  static constexpr auto kAnswerDelay = std::chrono::milliseconds(20);
 
   reset_all_state();
   std::string progress;
   console.capture = &progress;
-  hosts.resolver.lookup = [kAnswerDelay](HostAddress address, std::string& name) {
+  hosts.resolver.lookup = [](void*, HostAddress address, std::string& name) {
     std::this_thread::sleep_for(kAnswerDelay);
     if (address % 10 == 0) return false;
     name = "host" + std::to_string(address & 0xFFFF) + ".example";

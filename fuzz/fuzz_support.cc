@@ -80,8 +80,8 @@ void reset_for_input() {
   harness.console_text.clear();
   console.capture = &harness.console_text;
   console.keys = &harness.no_keys;
-  clock_source = []() { return LocalTime{2026, 12, 7, 10, 11, 12, 13}; };
-  hosts.resolver = Resolver{[](HostAddress, std::string&) { return false; }};
+  clock_state.readings = {LocalTime{2026, 12, 7, 10, 11, 12, 13}};
+  hosts.resolver = Resolver{[](void*, HostAddress, std::string&) { return false; }};
   seed_host_random(1);
   std::error_code ignored;
   for (const std::string& name : working_files()) std::filesystem::remove_all(name, ignored);

@@ -1,39 +1,33 @@
 #include "base/clock.h"
 
 #include <chrono>
-#include <ctime>
 
 namespace sorvik {
 
-std::function<LocalTime()> clock_source;
+ClockState clock_state;
 
-namespace {
+void reset_clock() { clock_state = ClockState{}; }
 
-// The system clock. The local date and time of the last second asked for
-// are kept: error-log entries ask for the time once each, and a run may
-// write many of them within one second.
-struct SystemClock {
-  std::time_t second = -1;
-  std::tm parts{};
-
-  LocalTime operator()() {
-    const auto now = std::chrono::system_clock::now();
-    const auto since_epoch = now.time_since_epoch();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    if (seconds != second) {
-      localtime_r(&seconds, &parts);
-      second = seconds;
-    }
-    const auto centis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch).count() % 1000 / 10;
-    return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,           parts.tm_hour,
-                     parts.tm_min,         parts.tm_sec,     static_cast<int>(centis)};
+LocalTime clock_now() {
+  ClockState& clock = clock_state;
+  if (!clock.readings.empty()) {
+    const LocalTime reading = clock.readings[clock.next_reading];
+    if (clock.next_reading + 1 < clock.readings.size()) ++clock.next_reading;
+    return reading;
   }
-};
-
-}  // namespace
-
-void reset_clock() { clock_source = SystemClock{}; }
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  if (seconds != clock.second) {
+    localtime_r(&seconds, &clock.parts);
+    clock.second = seconds;
+  }
+  const auto centis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+      1000 / 10;
+  const std::tm& parts = clock.parts;
+  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,           parts.tm_hour,
+                   parts.tm_min,         parts.tm_sec,     static_cast<int>(centis)};
+}
 
 int days_since_1899(const LocalTime& t) {
   using namespace std::chrono;

@@ -28,7 +28,7 @@ struct LookupResult {
 LookupResult look_up(const Resolver& resolver, HostAddress address) {
   LookupResult result;
   try {
-    result.found = resolver.lookup(address, result.name);
+    result.found = resolver.lookup(resolver.context, address, result.name);
   } catch (...) {
     result.found = false;
   }

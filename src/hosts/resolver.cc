@@ -9,7 +9,7 @@ namespace sorvik {
 
 namespace {
 
-bool system_reverse_lookup(HostAddress address, std::string& name) {
+bool system_reverse_lookup(void*, HostAddress address, std::string& name) {
   sockaddr_in socket_address{};
   socket_address.sin_family = AF_INET;
   socket_address.sin_addr.s_addr = htonl(address);

@@ -1,10 +1,10 @@
-// Reverse name resolution of IPv4 addresses, behind a seam that tests replace
-// with a scripted resolver.
+// Reverse name resolution of IPv4 addresses. The hosts state holds the
+// resolver it asks: the system's, or one that the caller gives in its place
+// (a scripted one in tests, one that answers at once in the benchmarks).
 #ifndef SORVIK_HOSTS_RESOLVER_H_
 #define SORVIK_HOSTS_RESOLVER_H_
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,12 +14,13 @@ namespace sorvik {
 // numeric order of the values is the order of the dotted addresses.
 using HostAddress = uint32_t;
 
-// Answers one reverse lookup: returns true and sets `name` to the official
-// name of `address` when the address has one; false when it has none or the
-// lookup failed. Several lookups run at once, so the function must be safe to
-// call from many threads.
+// Answers one reverse lookup: `lookup(context, address, name)` returns true
+// and sets `name` to the official name of `address` when the address has
+// one; false when it has none or the lookup failed. Several lookups run at
+// once, so the function must be safe to call from many threads.
 struct Resolver {
-  std::function<bool(HostAddress address, std::string& name)> lookup;
+  bool (*lookup)(void* context, HostAddress address, std::string& name) = nullptr;
+  void* context = nullptr;
 };
 
 // The resolver of the C library (a reverse lookup that requires a name).

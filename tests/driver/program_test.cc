@@ -197,11 +197,7 @@ TEST_F(ProgramTest, ConfigurationThatLeavesNothingToAnalyseEndsWithStatus3) {
 
 TEST_F(ProgramTest, RunThatPassesMidnightCountsOnIntoTheNextDay) {
   // The clock reads 23:59:59 at the start and 00:00:01 at the end.
-  int readings = 0;
-  clock_source = [&readings]() {
-    return readings++ == 0 ? LocalTime{2026, 12, 7, 23, 59, 59, 0}
-                           : LocalTime{2026, 12, 8, 0, 0, 1, 0};
-  };
+  clock_state.readings = {LocalTime{2026, 12, 7, 23, 59, 59, 0}, LocalTime{2026, 12, 8, 0, 0, 1, 0}};
   write_file("sorvik.conf", "Lang_file=english.lng\n");
   EXPECT_EQ(run_program({"sorvik.conf"}), kExitFileNotCreated);
   EXPECT_NE(take_console_output().find("Elapsed time in seconds: 2\n"), std::string::npos);

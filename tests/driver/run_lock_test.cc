@@ -85,7 +85,7 @@ TEST_F(RunLockTest, SecondRunStopsAtOnceWithoutTouchingAnyFile) {
   // Once the holder lets go, the next run goes ahead; the lock file keeps its
   // content, and the lock is free again when the run has ended.
   close(holder);
-  hosts.resolver = Resolver{[](HostAddress, std::string& name) {
+  hosts.resolver = Resolver{[](void*, HostAddress, std::string& name) {
     name = "dns.example";
     return true;
   }};
@@ -99,21 +99,25 @@ TEST_F(RunLockTest, SecondRunStopsAtOnceWithoutTouchingAnyFile) {
 TEST_F(RunLockTest, HeldThroughTheRunAndReleasedBeforeEveryKeyWait) {
   // Every reverse lookup and every key press checks the lock: the DNS checks
   // and the question come while the run works, the last key wait after it.
-  std::mutex mutex;  // lookups may run on other threads
-  std::vector<bool> free_at_lookup;
-  hosts.resolver = Resolver{[&](HostAddress, std::string& name) {
-    const bool free = lock_is_free();
-    const std::lock_guard<std::mutex> guard(mutex);
-    free_at_lookup.push_back(free);
-    name = "dns.example";
-    return true;
-  }};
+  struct LockAtLookups {
+    std::mutex mutex;  // lookups may run on other threads
+    std::vector<bool> free;
+  } at_lookups;
+  hosts.resolver = Resolver{[](void* context, HostAddress, std::string& name) {
+                              auto& seen = *static_cast<LockAtLookups*>(context);
+                              const bool free = lock_is_free();
+                              const std::lock_guard<std::mutex> guard(seen.mutex);
+                              seen.free.push_back(free);
+                              name = "dns.example";
+                              return true;
+                            },
+                            &at_lookups};
   set_keys("J");
   EXPECT_EQ(run_program({"sorvik.conf"}), kExitNormal);
   EXPECT_TRUE(file_exists(kLockFile));  // created when missing
   EXPECT_EQ(read_file(kLockFile), "");
-  ASSERT_GE(free_at_lookup.size(), 2u);
-  for (const bool free : free_at_lookup) EXPECT_FALSE(free);
+  ASSERT_GE(at_lookups.free.size(), 2u);
+  for (const bool free : at_lookups.free) EXPECT_FALSE(free);
   EXPECT_TRUE(lock_is_free());
 
   // A stop with a key wait (a size that does not convert) releases the lock
@@ -125,7 +129,7 @@ TEST_F(RunLockTest, HeldThroughTheRunAndReleasedBeforeEveryKeyWait) {
   EXPECT_EQ(run_program({"sorvik.conf"}), kExitBadSize);
   EXPECT_TRUE(lock_is_free());
 
-  hosts.resolver = Resolver{[](HostAddress, std::string&) { return false; }};
+  hosts.resolver = Resolver{[](void*, HostAddress, std::string&) { return false; }};
   set_keys("N");
   EXPECT_EQ(run_program({"sorvik.conf"}), kExitOperatorStop);
   EXPECT_TRUE(lock_is_free());

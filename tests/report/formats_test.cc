@@ -44,11 +44,7 @@ TEST_F(FormatsTest, FormatPercentIsSixWideWithTwoDecimalsAndDecsep) {
 
 TEST_F(FormatsTest, CreatedStampTakesTheDateAndTheTimeFromTwoReadings) {
   EXPECT_EQ(created_stamp(), "20261207;10111213");
-  int reading = 0;
-  clock_source = [&reading]() {
-    return reading++ == 0 ? LocalTime{2026, 12, 31, 23, 59, 59, 99}
-                          : LocalTime{2027, 1, 1, 0, 0, 0, 5};
-  };
+  clock_state.readings = {LocalTime{2026, 12, 31, 23, 59, 59, 99}, LocalTime{2027, 1, 1, 0, 0, 0, 5}};
   EXPECT_EQ(created_stamp(), "20261231;00000005");  // old date, new time
 }
 

@@ -38,7 +38,10 @@ void FakeResolver::answer_all(std::chrono::milliseconds delay) {
 void FakeResolver::install() { hosts.resolver = resolver(); }
 
 Resolver FakeResolver::resolver() {
-  return Resolver{[this](HostAddress address, std::string& name) { return lookup(address, name); }};
+  return Resolver{[](void* fake, HostAddress address, std::string& name) {
+                    return static_cast<FakeResolver*>(fake)->lookup(address, name);
+                  },
+                  this};
 }
 
 std::vector<std::string> FakeResolver::lookups() const {

@@ -149,13 +149,12 @@ TemporaryFolder::~TemporaryFolder() {
 
 void SorvikTest::SetUp() {
   reset_all_state();
-  now_ = test_time();
   console.capture = &console_text_;
   console.keys = &keys_;
-  clock_source = [this]() { return now_; };
+  set_time(test_time());
   // No test reaches the network: every reverse lookup fails at once unless a
   // test installs a scripted resolver of its own.
-  hosts.resolver = Resolver{[](HostAddress, std::string&) { return false; }};
+  hosts.resolver = Resolver{[](void*, HostAddress, std::string&) { return false; }};
 
   char cwd[4096];
   previous_dir_ = getcwd(cwd, sizeof cwd) != nullptr ? cwd : "/";

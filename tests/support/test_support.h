@@ -97,14 +97,13 @@ class SorvikTest : public ::testing::Test {
     console.keys = &keys_;
     console.next_key = 0;
   }
-  void set_time(const LocalTime& t) { now_ = t; }
+  void set_time(const LocalTime& t) { clock_state.readings = {t}; }
 
   std::string temp_dir_;
 
  private:
   std::string console_text_;
   std::string keys_;
-  LocalTime now_;
   std::string previous_dir_;
 };
 

@@ -114,10 +114,10 @@ class ModeWorkerTest : public SorvikTest {
   std::string runs(bool count_ahead, const std::function<void()>& steps) {
     // Fresh state, with the test's console, clock and resolver kept.
     const Console test_console = console;
-    const auto test_clock = clock_source;
+    const std::vector<LocalTime> test_clock = clock_state.readings;
     reset_all_state();
     console = test_console;
-    clock_source = test_clock;
+    clock_state.readings = test_clock;
     resolver_.install();
     fs::remove_all("logs");
     fs::remove_all("out");
