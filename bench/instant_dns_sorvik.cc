@@ -12,16 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "base/heap_growth.h"
+#include "driver/heap_setup.h"
 #include "driver/program.h"
 #include "hosts/host_cache.h"
 
 int main(int argc, char** argv) {
   using namespace sorvik;
-  restart_with_heap_tunables(argv);
+  set_up_heap();
   static std::atomic<long> lookups{0};
   reset_all_state();
-  hosts.resolver.lookup = [](HostAddress address, std::string& name) {
+  hosts.resolver.lookup = [](void*, HostAddress address, std::string& name) {
     lookups.fetch_add(1, std::memory_order_relaxed);
     // Made in place, as an answer from a cache would be copied: the
     // benchmark measures the analyzer, not the making of names.

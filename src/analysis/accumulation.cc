@@ -8,7 +8,6 @@
 
 #include "base/console.h"
 #include "base/error_log.h"
-#include "base/heap_growth.h"
 #include "base/message_table.h"
 #include "base/text.h"
 #include "hosts/host_cache.h"
@@ -363,10 +362,6 @@ void give_client_pages(StretchTally& tally) {
 
 void flush_period(const std::string& page_name, const std::string& number_text,
                   const std::string& year_text, int mode) {
-  // The heap has grown with the period's lists: its new pages are made
-  // resident at once before the naming, the tables and the next period use
-  // them.
-  make_heap_growth_resident();
   name_period_hosts();
   console_write(messages_line(MessageId::kWritingReports) + " ");
   open_period_report(page_name, period_title(number_text, year_text, mode));

@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "base/heap_growth.h"
+#include "driver/heap_setup.h"
 #include "driver/program.h"
 
 int main(int argc, char** argv) {
-  sorvik::restart_with_heap_tunables(argv);
+  sorvik::set_up_heap();
   sorvik::reset_all_state();
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const int status = sorvik::run_program(arguments);

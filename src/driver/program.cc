@@ -1,7 +1,5 @@
 #include "driver/program.h"
 
-#include <malloc.h>
-
 #include <exception>
 #include <memory>
 #include <new>
@@ -14,7 +12,6 @@
 #include "base/console.h"
 #include "base/error_log.h"
 #include "base/file_io.h"
-#include "base/heap_growth.h"
 #include "base/message_table.h"
 #include "base/run_stop.h"
 #include "base/settings.h"
@@ -73,17 +70,6 @@ void check_dns_and_save_cache() {
   if (dns_available()) host_cache_save();
 }
 
-// The run's threads hand memory to one another: the pipe's blocks become
-// stored stretches, lists merged ahead go into the slots, the reports'
-// blocks go to the writing thread. With one heap for all of them, what one
-// frees the others reuse, instead of each thread's heap keeping its own
-// high-water mark.
-void share_one_heap() {
-#if defined(M_ARENA_MAX)
-  mallopt(M_ARENA_MAX, 1);
-#endif
-}
-
 // Writes the period reports' text sections on a thread of its own while it
 // lives (see block_writer.h).
 struct ReportWriter {
@@ -96,7 +82,6 @@ struct ReportWriter {
 
 // Steps 6 to 19 of a run whose configuration was read.
 void analyse_and_report() {
-  share_one_heap();
   LogFileSelection selection = select_log_files();
   analysis.log_files = std::move(selection.names);
   analysis.skipped_log_files = std::move(selection.skipped);
@@ -165,7 +150,6 @@ void reset_all_state() {
 }
 
 int run_program(const std::vector<std::string>& arguments) {
-  set_heap_growth();
   try {
     const LocalTime start = clock_now();
     // The day number is fixed now, so that a run that passes midnight stamps

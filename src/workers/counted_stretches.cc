@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "analysis/log_record.h"
-#include "base/heap_growth.h"
 
 namespace sorvik {
 
@@ -42,9 +41,6 @@ bool take_counted_piece(CountedStretches& counted, std::size_t i, uint64_t recor
     } else {
       keep_stretch(store, ref, stretch_moved_on(reader, ref, records_before));
     }
-    // Receiving the stretch may have grown the heap: the rest of the step
-    // is made resident before the next stretches and the merges use it.
-    make_heap_growth_resident();
   }
   counter.played = true;
   return false;
