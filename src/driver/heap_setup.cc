@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -10,7 +11,6 @@ namespace sorvik {
 
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
 // Blocks up to this size come from the heap; a larger one (the largest
 // lists of a year) gets a mapping of its own, which goes back to the
 // system as a whole when it is freed.
@@ -29,12 +29,16 @@ void set_up_heap() {
   // The stretch is taken as one block from the heap (not as a mapping of
   // its own), marked, and freed again into the heap, whose later blocks
   // then lie in it.
-  mallopt(M_MMAP_THRESHOLD, static_cast<int>(kHugePageHeap + kHugePage));
+  mallopt(M_MMAP_THRESHOLD, static_cast<int>(2 * kHugePageHeap));
   void* block = std::malloc(kHugePageHeap);
   if (block != nullptr) {
+    // From the block's first whole page on: the system backs the marked
+    // addresses with pages of 2 MB where a whole one fits.
     const auto begin = reinterpret_cast<uintptr_t>(block);
-    const uintptr_t aligned = (begin + kHugePage - 1) & ~(uintptr_t{kHugePage} - 1);
-    madvise(reinterpret_cast<void*>(aligned), kHugePageHeap - (aligned - begin), MADV_HUGEPAGE);
+    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t first_page = (begin + page - 1) & ~(page - 1);
+    madvise(reinterpret_cast<void*>(first_page), kHugePageHeap - (first_page - begin),
+            MADV_HUGEPAGE);
     std::free(block);
   }
   mallopt(M_MMAP_THRESHOLD, static_cast<int>(kLargestHeapBlock));
