@@ -42,6 +42,10 @@ inline void append_cut(std::string& text, std::string_view piece) {
   text.append(piece.substr(0, kTextLimit - text.size()));
 }
 
+// True for a control byte (below 32, or 127): one that would end, break or
+// forge a line of a report, the error log or the console where it is shown.
+inline constexpr bool is_control_byte(unsigned char byte) { return byte < 32 || byte == 127; }
+
 // Characters `first` to `last` (counted from 1, inclusive) of `text`, or as
 // many of them as exist; the positional reads the formats are defined by.
 inline std::string_view chars_at(std::string_view text, std::size_t first, std::size_t last) {

@@ -11,20 +11,17 @@
 #include "base/file_io.h"
 #include "base/message_table.h"
 #include "base/settings.h"
+#include "base/text.h"
 
 namespace sorvik {
 
 namespace {
 
-bool is_control_byte(char byte) {
-  const auto value = static_cast<unsigned char>(byte);
-  return value < 32 || value == 127;
-}
-
 // `name` with each control byte shown as "?", fit for a line of the error log.
 std::string printable_name(std::string_view name) {
   std::string shown(name);
-  std::replace_if(shown.begin(), shown.end(), is_control_byte, '?');
+  std::replace_if(
+      shown.begin(), shown.end(), [](char byte) { return is_control_byte(byte); }, '?');
   return shown;
 }
 
@@ -42,7 +39,8 @@ LogFileSelection select_log_files() {
   std::vector<std::string>& names = selection.names;
   std::vector<SkippedLogFile>& skipped = selection.skipped;
   for (DirectoryEntry& entry : entries) {
-    if (std::any_of(entry.name.begin(), entry.name.end(), is_control_byte)) {
+    if (std::any_of(entry.name.begin(), entry.name.end(),
+                    [](char byte) { return is_control_byte(byte); })) {
       skipped.push_back({settings.log_dir + printable_name(entry.name),
                          "Log file name with a control character, skipped"});
     } else if (!entry.regular) {

@@ -51,8 +51,8 @@ void decode_escape(std::string& text, std::size_t position) {
     const int low = hex_value(text[position + 2]);
     if (high != 255 && low != 255) {
       const int code = high * 16 + low;
-      // A control byte would end or forge a line of the text report.
-      text[position] = code < 32 || code == 127 ? '?' : static_cast<char>(code);
+      const auto byte = static_cast<unsigned char>(code);
+      text[position] = is_control_byte(byte) ? '?' : static_cast<char>(byte);
       text.erase(position + 1, 2);
       return;
     }
