@@ -10,6 +10,7 @@
 #include "base/error_log.h"
 #include "base/settings.h"
 #include "logs/log_reader.h"
+#include "logs/log_reading_fixture.h"
 #include "support/log_lines.h"
 #include "support/test_support.h"
 
@@ -53,19 +54,11 @@ std::string combined_line(const std::string& client) {
 // The log the tests read, and the source of its error-log entries.
 const std::string kLog = "logs/a.gz";
 
-class CompressedLogTest : public SorvikTest {
+class CompressedLogTest : public LogReadingTest {
  protected:
   void SetUp() override {
-    SorvikTest::SetUp();
-    settings.errlog_file = "errlog.txt";
+    LogReadingTest::SetUp();
     settings.host_url = "www.ex.org";
-    error_log_open();
-    take_console_output();
-    ASSERT_EQ(mkdir("logs", 0755), 0);
-  }
-  void TearDown() override {
-    reset_log_reader();
-    SorvikTest::TearDown();
   }
 
   // Every field of every record of the file `path`.

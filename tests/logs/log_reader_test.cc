@@ -11,6 +11,7 @@
 #include "base/run_stop.h"
 #include "base/settings.h"
 #include "stats/counted_list.h"
+#include "logs/log_reading_fixture.h"
 #include "support/log_lines.h"
 #include "support/test_support.h"
 
@@ -20,19 +21,8 @@ namespace {
 // The log the tests read, and the source of its error-log entries.
 const std::string kLog = "logs/a.23";
 
-class LogReaderTest : public SorvikTest {
+class LogReaderTest : public LogReadingTest {
  protected:
-  void SetUp() override {
-    SorvikTest::SetUp();
-    settings.errlog_file = "errlog.txt";
-    error_log_open();
-    take_console_output();
-    ASSERT_EQ(mkdir("logs", 0755), 0);
-  }
-  void TearDown() override {
-    reset_log_reader();
-    SorvikTest::TearDown();
-  }
 
   // Fields 1 and 11 of every record of kLog written with `content`, read
   // with `options` and the direct reports. Afterwards last_ holds every
