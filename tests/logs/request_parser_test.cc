@@ -84,8 +84,6 @@ TEST(TimeStampTest, StampsReadAtOnceAgreeWithTheirPartsReadOneByOne) {
   }
 }
 
-// The counting asks for list entries some records ahead by the hints the
-
 class ParseRequestTest : public SorvikTest {
  protected:
   void SetUp() override {
