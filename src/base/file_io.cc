@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <ctime>
 #include <utility>
 
+#include "base/random_bytes.h"
 #include "base/run_stop.h"
 #include "base/text.h"
 
@@ -146,7 +146,7 @@ std::string unpredictable_suffix(int attempt) {
   static constexpr char kCharacters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   unsigned char bytes[kSuffixLength];
-  if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+  if (!read_random_bytes(bytes, sizeof bytes)) {
     // Only early at boot has the system no random bytes yet; the exclusive
     // creation keeps the file safe then, its name is just easier to guess.
     timespec now{};

@@ -1,16 +1,15 @@
 #include "stats/text_hash.h"
 
-#include <fcntl.h>
 #include <sys/auxv.h>
-#include <sys/random.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <string_view>
+
+#include "base/random_bytes.h"
 
 namespace sorvik {
 
@@ -31,37 +30,6 @@ constexpr HashKeys keys_from(uint64_t seed) {
   for (uint64_t& word : keys.text) word = split_mix(seed);
   for (uint64_t& word : keys.address) word = split_mix(seed);
   return keys;
-}
-
-// Fills `size` bytes at `out` from getrandom without waiting for the
-// kernel's pool (a pool not ready yet fails instead of blocking).
-bool read_getrandom(unsigned char* out, std::size_t size) {
-  while (size > 0) {
-    const ssize_t got = getrandom(out, size, GRND_NONBLOCK);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    out += got;
-    size -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-bool read_urandom(unsigned char* out, std::size_t size) {
-  const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool complete = true;
-  while (size > 0) {
-    const ssize_t got = read(fd, out, size);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      complete = false;
-      break;
-    }
-    out += got;
-    size -= static_cast<std::size_t>(got);
-  }
-  close(fd);
-  return complete;
 }
 
 int64_t clock_nanoseconds(clockid_t clock) {
@@ -102,7 +70,7 @@ constinit HashKeys hash_keys = keys_from(0x5EED0F50A7F1E1D5ULL);
 void seed_hash_keys() {
   HashKeys keys;
   auto* bytes = reinterpret_cast<unsigned char*>(&keys);
-  if (!read_getrandom(bytes, sizeof keys) && !read_urandom(bytes, sizeof keys)) {
+  if (!read_random_bytes(bytes, sizeof keys)) {
     keys = unpredictable_keys();
   }
   hash_keys = keys;
