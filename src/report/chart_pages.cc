@@ -68,9 +68,8 @@ void write_top_bars(PageWriter& page, int slot, const CountedList& list) {
     hits.values.push_back(static_cast<int64_t>(entry->hits));
   }
   // Titled as the section's heading is: "Top 10 of 18 Browsers".
-  const std::string title = "Top " + std::to_string(shown) + " " + html_line(HtmlId::kOf) + " " +
-                            std::to_string(list.count) + " " + list.title;
-  draw_bar_list(page, title, labels, hits, static_cast<int64_t>(list.total_hits));
+  draw_bar_list(page, top_caption(shown, list), labels, hits,
+                static_cast<int64_t>(list.total_hits));
 }
 
 // The result entries of run mode `mode`, oldest period first: period names

@@ -40,6 +40,11 @@ std::string sort_caption(int k) {
   return cut_text(html_line(HtmlId::kSortedBy) + " " + html_line(order));
 }
 
+std::string top_caption(int32_t shown, const CountedList& list) {
+  return "Top " + std::to_string(shown) + " " + html_line(HtmlId::kOf) + " " +
+         std::to_string(list.count) + " " + list.title;
+}
+
 std::string value_caption(int k) {
   switch (k) {
     case kByKey:

@@ -17,6 +17,9 @@ int64_t sort_value(int k, uint64_t hits, int64_t kbytes, uint64_t visits);
 int64_t section_total(int k, const CountedList& list);
 // "<sorted by> <order>" heading part for sort key k (at most 255 bytes).
 std::string sort_caption(int k);
+// "Top <shown> <of> <count> <title>": what a table or a chart of the list's
+// first `shown` entries shows.
+std::string top_caption(int32_t shown, const CountedList& list);
 // Column head of the counted quantity of sort key k; "???" for unknown keys.
 std::string value_caption(int k);
 

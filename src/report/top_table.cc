@@ -28,8 +28,7 @@ std::string table_letters(const CountedList& list) {
 
 // "<H3>Top <shown> of <count> <title> <sorted by ...></H3>", cut at 255 bytes.
 std::string caption_line(int k, const CountedList& list) {
-  return cut_text("<H3>Top " + std::to_string(shown_entries(list)) + " " + html_line(HtmlId::kOf) +
-                  " " + std::to_string(list.count) + " " + list.title + " " + sort_caption(k) +
+  return cut_text("<H3>" + top_caption(shown_entries(list), list) + " " + sort_caption(k) +
                   "</H3>");
 }
 
