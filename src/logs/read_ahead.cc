@@ -94,7 +94,7 @@ void end_line(BatchFiller& f) {
   LineEvent& event = f.batch->events.back();
   if (event.cut.is_record()) {
     make_record(f, event);
-  } else if (event.cut.tokens > 0) {
+  } else if (event.cut.is_malformed()) {
     event.kind = EventKind::kMalformed;
     event.line = f.line_number;
   } else {
